@@ -1,0 +1,77 @@
+// Owning wrappers for the Win32 resources the exports acquire, one type per
+// kind of resource, each with its own invalid value and release function, so
+// that acquisition and release are visible in one line:
+//
+//     unique_hfile file(CreateFileA(...));
+//     if (!file) return -1;
+//
+// Move-only; release happens when the wrapper goes out of scope or on reset().
+#pragma once
+
+#include <windows.h>
+#include <cstdio>
+#include <utility>
+
+namespace setupsup {
+
+template <typename T, auto Release, T Invalid>
+class unique_any {
+public:
+    unique_any() noexcept = default;
+    explicit unique_any(T value) noexcept : value_(value) {}
+    unique_any(const unique_any&) = delete;
+    unique_any& operator=(const unique_any&) = delete;
+    unique_any(unique_any&& other) noexcept : value_(other.release()) {}
+    unique_any& operator=(unique_any&& other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    ~unique_any() { reset(); }
+
+    explicit operator bool() const noexcept { return value_ != Invalid; }
+    T get() const noexcept { return value_; }
+
+    // Releases the current value (if any) and takes ownership of value.
+    void reset(T value = Invalid) noexcept
+    {
+        T old = std::exchange(value_, value);
+        if (old != Invalid)
+            Release(old);
+    }
+    // Gives up ownership without releasing.
+    [[nodiscard]] T release() noexcept { return std::exchange(value_, Invalid); }
+    // For out-parameters: releases the current value and returns its address.
+    T* put() noexcept
+    {
+        reset();
+        return &value_;
+    }
+
+private:
+    T value_ = Invalid;
+};
+
+namespace detail {
+inline void close_handle(HANDLE h) noexcept { ::CloseHandle(h); }
+inline void close_hkey(HKEY k) noexcept { ::RegCloseKey(k); }
+inline void free_library(HMODULE m) noexcept { ::FreeLibrary(m); }
+inline void global_free(HGLOBAL g) noexcept { ::GlobalFree(g); }
+inline void local_free(HLOCAL l) noexcept { ::LocalFree(l); }
+inline void delete_dc(HDC dc) noexcept { ::DeleteDC(dc); }
+inline void close_file(FILE* f) noexcept { std::fclose(f); }
+} // namespace detail
+
+// A handle from CreateFileA or CreateToolhelp32Snapshot: invalid is INVALID_HANDLE_VALUE.
+using unique_hfile = unique_any<HANDLE, detail::close_handle, INVALID_HANDLE_VALUE>;
+// A kernel handle whose failure value is NULL (mappings, processes, events).
+using unique_handle = unique_any<HANDLE, detail::close_handle, static_cast<HANDLE>(nullptr)>;
+using unique_hkey = unique_any<HKEY, detail::close_hkey, static_cast<HKEY>(nullptr)>;
+using unique_hmodule = unique_any<HMODULE, detail::free_library, static_cast<HMODULE>(nullptr)>;
+using unique_hglobal = unique_any<HGLOBAL, detail::global_free, static_cast<HGLOBAL>(nullptr)>;
+using unique_hlocal = unique_any<HLOCAL, detail::local_free, static_cast<HLOCAL>(nullptr)>;
+using unique_hdc = unique_any<HDC, detail::delete_dc, static_cast<HDC>(nullptr)>;
+using unique_file = unique_any<FILE*, detail::close_file, static_cast<FILE*>(nullptr)>;
+
+} // namespace setupsup

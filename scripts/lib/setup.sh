@@ -1,0 +1,101 @@
+# Machine setup shared by scripts/demo and scripts/test: the Debian packages the
+# build and the Wine tests need, and a way to run 32-bit Linux programs (Wine's
+# i386 loader) on kernels that refuse them. Sourced, not run. Idempotent.
+
+setupsup_packages="cmake ninja-build g++ googletest clang-14 libclang-rt-14-dev llvm-14
+  g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 wine64 python3-fonttools
+  fonts-dejavu-core util-linux xz-utils"
+
+setupsup_note() { printf '[setup] %s\n' "$*" >&2; }
+
+setupsup_as_root() {
+  if [ "$(id -u)" -ne 0 ]; then
+    setupsup_note "needs root to install: $*"
+    return 1
+  fi
+}
+
+setupsup_install_packages() {
+  local missing="" p
+  for p in $setupsup_packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
+  done
+  [ -z "$missing" ] && return 0
+  setupsup_as_root "$missing" || return 1
+  setupsup_note "installing:$missing"
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+}
+
+# Wine's 32-bit loader is an i386 ELF program. Some kernels (64-bit-only
+# virtual machines) refuse those with ENOEXEC; there we run them through
+# qemu's user-mode emulator registered with binfmt_misc. qemu 7.2 (Debian 12)
+# cannot host Wine (reserving the shared user data page fails); the user-mode
+# emulator of the next Debian release can, and it is a static program, so we
+# take just that binary from its package.
+setupsup_qemu=/usr/local/libexec/setupsup/qemu-i386
+setupsup_binfmt=/proc/sys/fs/binfmt_misc
+
+setupsup_i386_runs() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+
+setupsup_debian_mirror() {
+  # The archive this machine already uses, so that nothing else is contacted.
+  local f
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    awk '/^URIs:/ { uri=$2 } /^Suites:/ && / bookworm/ && uri != "" && uri !~ /security/ { print uri; exit }' "$f"
+  done | head -n 1
+  [ -f /etc/apt/sources.list ] && awk '$1=="deb" && $0 ~ / bookworm / && $0 !~ /security/ { for (i=2;i<=NF;i++) if ($i ~ /^[a-z]+:\/\//) { print $i; exit } }' /etc/apt/sources.list | head -n 1
+}
+
+setupsup_fetch_qemu() {
+  [ -x "$setupsup_qemu" ] && return 0
+  setupsup_as_root "qemu-i386" || return 1
+  local mirror work
+  mirror=$(setupsup_debian_mirror | head -n 1)
+  [ -n "$mirror" ] || { setupsup_note "no Debian archive found in the apt sources"; return 1; }
+  work=$(mktemp -d)
+  chmod 755 "$work"
+  mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
+  echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror trixie main" > "$work/sources.list"
+  local opts="-o Dir::Etc::SourceList=$work/sources.list -o Dir::Etc::SourceParts=$work/none
+    -o Dir::State::Lists=$work/lists -o Dir::Cache=$work/cache -o APT::Architectures::=amd64 -o APT::Sandbox::User=root"
+  setupsup_note "fetching the i386 user-mode emulator (qemu-user, trixie)"
+  # shellcheck disable=SC2086
+  apt-get $opts update -qq >/dev/null &&
+    (cd "$work" && apt-get $opts download qemu-user >/dev/null) &&
+    dpkg-deb -x "$work"/qemu-user_*.deb "$work/root" &&
+    install -D -m 755 "$work/root/usr/bin/qemu-i386" "$setupsup_qemu"
+  local rc=$?
+  rm -rf "$work"
+  return $rc
+}
+
+setupsup_register_qemu() {
+  setupsup_as_root "binfmt_misc registration" || return 1
+  [ -e "$setupsup_binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$setupsup_binfmt" || return 1
+  if [ -e "$setupsup_binfmt/qemu-i386" ]; then
+    grep -q "$setupsup_qemu" "$setupsup_binfmt/qemu-i386" && return 0
+    echo -1 > "$setupsup_binfmt/qemu-i386"
+  fi
+  # i386 ELF executables and shared objects; F opens the emulator now, P keeps argv[0].
+  printf '%s' ":qemu-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$setupsup_qemu:FP" \
+    > "$setupsup_binfmt/register"
+}
+
+setupsup_ensure_i386() {
+  if [ -e "$setupsup_binfmt/qemu-i386" ] && grep -q "$setupsup_qemu" "$setupsup_binfmt/qemu-i386"; then
+    return 0
+  fi
+  if [ ! -e "$setupsup_binfmt/qemu-i386" ] && setupsup_i386_runs; then
+    return 0   # the kernel runs i386 programs itself
+  fi
+  setupsup_note "this kernel does not run i386 programs; using qemu user-mode emulation for Wine"
+  setupsup_fetch_qemu && setupsup_register_qemu && setupsup_i386_runs
+}
+
+setupsup_setup_machine() {
+  setupsup_install_packages || return 1
+  setupsup_ensure_i386 || { setupsup_note "cannot run Wine's 32-bit loader on this machine"; return 1; }
+}

@@ -1,0 +1,180 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <cstdio>
+
+namespace setupsup_test {
+
+HMODULE Dll()
+{
+    static HMODULE dll = ::LoadLibraryA("setupsup.dll");
+    if (!dll)
+        ADD_FAILURE() << "LoadLibraryA(\"setupsup.dll\") failed with error " << ::GetLastError();
+    return dll;
+}
+
+static void RemoveTree(const std::string& dir)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((dir + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = dir + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileA(path.c_str());
+            }
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+    }
+    ::RemoveDirectoryA(dir.c_str());
+}
+
+ScratchDir::ScratchDir()
+{
+    char temp[MAX_PATH];
+    DWORD n = ::GetTempPathA(sizeof temp, temp);
+    std::string base(temp, n);
+    if (!base.empty() && base.back() == '\\')
+        base.pop_back();
+    static unsigned serial;
+    for (;;) {
+        char name[64];
+        std::snprintf(name, sizeof name, "\\setupsup-test-%lu-%u", ::GetCurrentProcessId(), ++serial);
+        path_ = base + name;
+        if (::CreateDirectoryA(path_.c_str(), nullptr))
+            break;
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << "cannot create scratch folder " << path_;
+            break;
+        }
+    }
+}
+
+ScratchDir::~ScratchDir() { RemoveTree(path_); }
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << "cannot create " << path;
+    if (!bytes.empty())
+        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    std::fclose(f);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path)
+{
+    std::vector<uint8_t> bytes;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return bytes;
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    std::fclose(f);
+    return bytes;
+}
+
+bool FileExists(const std::string& path)
+{
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+static HANDLE OpenShared(const std::string& path, DWORD access)
+{
+    return ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool GetTimes(const std::string& path, FileTimes* times)
+{
+    HANDLE h = OpenShared(path, GENERIC_READ);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    BOOL ok = ::GetFileTime(h, &times->creation, &times->lastAccess, &times->lastWrite);
+    ::CloseHandle(h);
+    return ok != FALSE;
+}
+
+bool SetTimes(const std::string& path, const FileTimes& times)
+{
+    HANDLE h = OpenShared(path, GENERIC_READ | GENERIC_WRITE);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    BOOL ok = ::SetFileTime(h, &times.creation, &times.lastAccess, &times.lastWrite);
+    ::CloseHandle(h);
+    return ok != FALSE;
+}
+
+static FILETIME FromTicks(uint64_t ticks)
+{
+    FILETIME t;
+    t.dwLowDateTime = static_cast<DWORD>(ticks);
+    t.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return t;
+}
+
+uint64_t Ticks(const FILETIME& t)
+{
+    return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+FileTimes DistinctTimes(int n)
+{
+    // 2001-02-03 in 100 ns units since 1601, moved by n days and odd offsets so
+    // that a time rounded to seconds or microseconds would not compare equal.
+    const uint64_t base = 126253152000000000ULL + static_cast<uint64_t>(n) * 864000000000ULL;
+    FileTimes times;
+    times.creation = FromTicks(base + 1234567);
+    times.lastAccess = FromTicks(base + 2 * 36000000000ULL + 7654321);
+    times.lastWrite = FromTicks(base + 36000000000ULL + 1111111);
+    return times;
+}
+
+long CountProcessHandles()
+{
+    // SystemHandleInformation (16): a count followed by one 16-byte record per
+    // open handle in the system; the first 32-bit word of a record is the
+    // owning process id.
+    using QueryFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        return -1;
+    std::vector<uint8_t> buffer(1 << 16);
+    for (;;) {
+        ULONG needed = 0;
+        LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == static_cast<LONG>(0xC0000004)) {   // STATUS_INFO_LENGTH_MISMATCH
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (status < 0)
+            return -1;
+        break;
+    }
+    struct Record {
+        ULONG ownerPid;
+        BYTE objectType, flags;
+        USHORT handle;
+        void* object;
+        ULONG access;
+    };
+    static_assert(sizeof(Record) == 16, "32-bit handle record");
+    ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
+    const Record* records = reinterpret_cast<const Record*>(buffer.data() + sizeof(ULONG));
+    long mine = 0;
+    DWORD pid = ::GetCurrentProcessId();
+    for (ULONG i = 0; i < count; ++i)
+        if (records[i].ownerPid == pid)
+            ++mine;
+    return mine;
+}
+
+} // namespace setupsup_test

@@ -1,0 +1,57 @@
+// Shared helpers of the Windows test programs: the DLL loaded by name as an
+// installer loads it, exports looked up by their undecorated names, scratch
+// folders and small file helpers.
+#pragma once
+
+#include <windows.h>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace setupsup_test {
+
+// setupsup.dll, loaded with LoadLibraryA from the test program's folder.
+HMODULE Dll();
+
+// The export named name, as a pointer of type Fn; fails the test if absent.
+template <typename Fn>
+Fn Export(const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(Dll(), name)));
+}
+
+// A fresh, empty folder under the temporary folder, removed with its
+// contents when the object goes out of scope.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+bool FileExists(const std::string& path);
+
+struct FileTimes {
+    FILETIME creation{}, lastAccess{}, lastWrite{};
+};
+// Reads the three times through a handle that shares everything.
+bool GetTimes(const std::string& path, FileTimes* times);
+// Sets the three times; returns false on failure.
+bool SetTimes(const std::string& path, const FileTimes& times);
+// Distinct, odd (100 ns precise) times in the past, seeded by n.
+FileTimes DistinctTimes(int n);
+uint64_t Ticks(const FILETIME& t);
+
+// The number of handles this process has open, counted by the system
+// (GetProcessHandleCount always reports 0 under Wine).
+long CountProcessHandles();
+
+} // namespace setupsup_test
