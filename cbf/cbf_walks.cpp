@@ -54,8 +54,8 @@ class LoadedCbf {
       return kCbfWalkBadFile;
     }
     if (!map_.Allocate(mapSize)) return kCbfWalkNoMemory;
+    // On failure the map goes with the guard, like every other block.
     if (OpenCbf(path, readUpdate, entries(), &mapSize, &handle_) != kCbfOpenOk) {
-      map_.Reset();
       return kCbfWalkBadFile;
     }
     return kCbfWalkOk;
