@@ -1,0 +1,24 @@
+// CbfPlatform on POSIX systems, for native builds of the tool and tests.
+#ifndef CBF_POSIX_PLATFORM_H
+#define CBF_POSIX_PLATFORM_H
+
+#include "cbf_walks.h"
+
+// What POSIX cannot do that the walks ask for:
+//  - There are no share modes. An "exclusive" open here is an open plus a
+//    non-blocking advisory lock (flock): it fails only when another process
+//    holds such a lock, not merely because the file is open elsewhere.
+//  - A creation time can be neither read portably nor set. The creation
+//    slot is filled with the last status-change time, so that it is a
+//    defined value, and is never written back.
+// Last access and last write are kept to the 100 ns of a FILETIME.
+class PosixCbfPlatform : public CbfPlatform {
+ public:
+  int CaptureTimes(const char* path, CbfFileTimes* times) override;
+  int RestoreTimes(const char* path, const CbfFileTimes& times) override;
+  void* AllocZeroed(size_t bytes) override;
+  void Free(void* block) override;
+  bool SetStreamLength(FILE* stream, uint64_t length) override;
+};
+
+#endif  // CBF_POSIX_PLATFORM_H
