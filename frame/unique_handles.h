@@ -14,8 +14,12 @@
 
 namespace setupsup {
 
-template <typename T, auto Release, T Invalid>
+// Traits: the value type, its invalid value and its release function.
+template <typename Traits>
 class unique_any {
+    using T = typename Traits::type;
+    static T Invalid() noexcept { return Traits::invalid(); }
+
 public:
     unique_any() noexcept = default;
     explicit unique_any(T value) noexcept : value_(value) {}
@@ -30,18 +34,18 @@ public:
     }
     ~unique_any() { reset(); }
 
-    explicit operator bool() const noexcept { return value_ != Invalid; }
+    explicit operator bool() const noexcept { return value_ != Invalid(); }
     T get() const noexcept { return value_; }
 
     // Releases the current value (if any) and takes ownership of value.
-    void reset(T value = Invalid) noexcept
+    void reset(T value = Invalid()) noexcept
     {
         T old = std::exchange(value_, value);
-        if (old != Invalid)
-            Release(old);
+        if (old != Invalid())
+            Traits::close(old);
     }
     // Gives up ownership without releasing.
-    [[nodiscard]] T release() noexcept { return std::exchange(value_, Invalid); }
+    [[nodiscard]] T release() noexcept { return std::exchange(value_, Invalid()); }
     // For out-parameters: releases the current value and returns its address.
     T* put() noexcept
     {
@@ -50,10 +54,18 @@ public:
     }
 
 private:
-    T value_ = Invalid;
+    T value_ = Invalid();
 };
 
 namespace detail {
+template <typename T, T (*Invalid)(), void (*Close)(T)>
+struct handle_traits {
+    using type = T;
+    static T invalid() noexcept { return Invalid(); }
+    static void close(T value) noexcept { Close(value); }
+};
+inline HANDLE invalid_handle_value() noexcept { return INVALID_HANDLE_VALUE; }
+template <typename T> T null_value() noexcept { return nullptr; }
 inline void close_handle(HANDLE h) noexcept { ::CloseHandle(h); }
 inline void close_hkey(HKEY k) noexcept { ::RegCloseKey(k); }
 inline void free_library(HMODULE m) noexcept { ::FreeLibrary(m); }
@@ -61,17 +73,19 @@ inline void global_free(HGLOBAL g) noexcept { ::GlobalFree(g); }
 inline void local_free(HLOCAL l) noexcept { ::LocalFree(l); }
 inline void delete_dc(HDC dc) noexcept { ::DeleteDC(dc); }
 inline void close_file(FILE* f) noexcept { std::fclose(f); }
+template <typename T, void (*Close)(T)>
+using null_traits = handle_traits<T, null_value<T>, Close>;
 } // namespace detail
 
 // A handle from CreateFileA or CreateToolhelp32Snapshot: invalid is INVALID_HANDLE_VALUE.
-using unique_hfile = unique_any<HANDLE, detail::close_handle, INVALID_HANDLE_VALUE>;
+using unique_hfile = unique_any<detail::handle_traits<HANDLE, detail::invalid_handle_value, detail::close_handle>>;
 // A kernel handle whose failure value is NULL (mappings, processes, events).
-using unique_handle = unique_any<HANDLE, detail::close_handle, static_cast<HANDLE>(nullptr)>;
-using unique_hkey = unique_any<HKEY, detail::close_hkey, static_cast<HKEY>(nullptr)>;
-using unique_hmodule = unique_any<HMODULE, detail::free_library, static_cast<HMODULE>(nullptr)>;
-using unique_hglobal = unique_any<HGLOBAL, detail::global_free, static_cast<HGLOBAL>(nullptr)>;
-using unique_hlocal = unique_any<HLOCAL, detail::local_free, static_cast<HLOCAL>(nullptr)>;
-using unique_hdc = unique_any<HDC, detail::delete_dc, static_cast<HDC>(nullptr)>;
-using unique_file = unique_any<FILE*, detail::close_file, static_cast<FILE*>(nullptr)>;
+using unique_handle = unique_any<detail::null_traits<HANDLE, detail::close_handle>>;
+using unique_hkey = unique_any<detail::null_traits<HKEY, detail::close_hkey>>;
+using unique_hmodule = unique_any<detail::null_traits<HMODULE, detail::free_library>>;
+using unique_hglobal = unique_any<detail::null_traits<HGLOBAL, detail::global_free>>;
+using unique_hlocal = unique_any<detail::null_traits<HLOCAL, detail::local_free>>;
+using unique_hdc = unique_any<detail::null_traits<HDC, detail::delete_dc>>;
+using unique_file = unique_any<detail::null_traits<FILE*, detail::close_file>>;
 
 } // namespace setupsup

@@ -62,8 +62,9 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr) << "cannot create " << path;
-    if (!bytes.empty())
+    if (!bytes.empty()) {
         EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    }
     std::fclose(f);
 }
 
