@@ -12,6 +12,7 @@ using GetHostIPAddrFn = int(WINAPI*)(char*);
 TEST(GetHostIPAddr, UnavailableSocketsGive22OnEveryCall)
 {
     ASSERT_EQ(::LoadLibraryA("wsock32.dll"), nullptr) << "this test needs wsock32.dll disabled";
+    ASSERT_NE(Dll(), nullptr) << "setupsup.dll loads without wsock32.dll: it never imports it";
     auto getHostIPAddr = Export<GetHostIPAddrFn>("GetHostIPAddr");
     ASSERT_NE(getHostIPAddr, nullptr);
     for (int call = 0; call < 3; ++call) {

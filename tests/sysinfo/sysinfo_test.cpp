@@ -171,6 +171,33 @@ TEST_F(ProductOptions, DataWithoutFinalEmptyString)
     EXPECT_EQ(queryTerminalServer_(), 0) << "a cut-off name read only as far as the data goes";
 }
 
+// Busy blocks of the process heap, where LocalAlloc takes its blocks.
+static int BusyHeapBlocks()
+{
+    HANDLE heap = ::GetProcessHeap();
+    PROCESS_HEAP_ENTRY entry = {};
+    int busy = 0;
+    ::HeapLock(heap);
+    while (::HeapWalk(heap, &entry))
+        busy += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0;
+    ::HeapUnlock(heap);
+    return busy;
+}
+
+TEST_F(ProductOptions, BlockIsFreedOnEveryPath)
+{
+    const int calls = 50;
+    WriteSuite(REG_MULTI_SZ, "Enterprise\0Terminal Server\0\0");
+    queryTerminalServer_();
+    int before = BusyHeapBlocks();
+    for (int i = 0; i < calls; ++i)
+        queryTerminalServer_();
+    WriteSuite(REG_SZ, "Terminal Server\0");
+    for (int i = 0; i < calls; ++i)
+        queryTerminalServer_();
+    EXPECT_LT(BusyHeapBlocks() - before, calls) << "a block per call left allocated (match or wrong type)";
+}
+
 TEST_F(ProductOptions, ValueOrKeyAbsent)
 {
     HKEY key;
