@@ -37,6 +37,40 @@ SETUPSUP_API int WINAPI PruneCbf(const char *sourcePath, const char *targetPath)
  * written, 10 file not cut. */
 SETUPSUP_API int WINAPI TruncateCbf(const char *targetPath);
 
+/* Fonts and shell. Nothing is kept between calls. */
+
+/* Adds the fonts of fontPath and, if any were added, broadcasts WM_FONTCHANGE: the
+ * broadcast's result when exactly one font was added, else the number added (0 on failure). */
+SETUPSUP_API int WINAPI AddFont(const char *fontPath);
+/* Removes the fonts of fontPath and always broadcasts WM_FONTCHANGE: the broadcast's result. */
+SETUPSUP_API int WINAPI RemoveFont(const char *fontPath);
+/* Opens fontPath through the shell ("open", hidden): ShellExecuteA's value (above 32 on success). */
+SETUPSUP_API int WINAPI GooseFont(const char *fontPath);
+/* Starts file with its default action: ShellExecuteA's value (above 32 on success). */
+SETUPSUP_API int WINAPI ShellExecuteSimple(const char *file, const char *parameters,
+                                           const char *directory, int showCommand);
+/* Writes the first TrueType face of the system font's character set, or "System", into
+ * faceName (32 bytes): 0. */
+SETUPSUP_API int WINAPI GetSystemFont(char *faceName);
+/* As GetSystemFont, preferring a fixed-pitch TrueType face: 0. */
+SETUPSUP_API int WINAPI GetSystemFixedFont(char *faceName);
+/* The character set of the face GetSystemFont names, or 1 (DEFAULT_CHARSET) without one. */
+SETUPSUP_API int WINAPI GetSystemCharset(void);
+
+/* System information. */
+
+/* Total physical memory in bytes, as GlobalMemoryStatus reports it. */
+SETUPSUP_API int WINAPI GetPhysRAM(void);
+/* Total virtual address space of the calling process in bytes. */
+SETUPSUP_API int WINAPI GetVirtRAM(void);
+/* Writes the user's short date into buffer (49 bytes): characters written with the NUL, or 0. */
+SETUPSUP_API int WINAPI FormatDate(int year, int month, int day, char *buffer);
+/* 1 when the product suite list names "Terminal Server", else 0. */
+SETUPSUP_API int WINAPI QueryTerminalServer(void);
+/* Writes the host's IPv4 address in dotted form into address (16 bytes): 0; 8 host name or
+ * address unknown; 22 Windows Sockets 1.1 unavailable (for the life of the process). */
+SETUPSUP_API int WINAPI GetHostIPAddr(char *address);
+
 #ifdef __cplusplus
 }
 #endif

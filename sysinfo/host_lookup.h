@@ -1,0 +1,32 @@
+// The host-address lookup behind GetHostIPAddr, apart from the process-wide
+// socket availability check: host name, resolution and dotted form, with
+// every Windows Sockets entry point found through a lookup function so that
+// the lookup can be replaced where the real host cannot produce a case.
+#pragma once
+
+#include <windows.h>
+
+namespace setupsup {
+
+// Result codes of GetHostIPAddr.
+constexpr int kHostAddressFound = 0;
+constexpr int kHostAddressUnknown = 8;
+constexpr int kSocketsUnavailable = 22;
+
+constexpr WORD kSocketsVersion11 = 0x0101;
+constexpr int kDottedAddressBytes = 16; // "255.255.255.255" and its NUL
+
+// Finds a Windows Sockets entry point by name; null when it is missing.
+using SocketEntryLookup = FARPROC (*)(const char* name);
+
+// The entry point name of "WSOCK32.DLL", taken from the loaded module or
+// loading it; the module stays loaded for the life of the process.
+FARPROC LookUpSocketEntry(const char* name);
+
+// Writes the local host's first IPv4 address in dotted form into address
+// (at least 16 bytes) and returns kHostAddressFound, or leaves the empty
+// string and returns kHostAddressUnknown. Every call of Windows Sockets is
+// made with Windows Sockets started for it and cleaned up after.
+int ReportHostAddress(char* address, SocketEntryLookup lookup);
+
+} // namespace setupsup

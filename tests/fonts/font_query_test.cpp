@@ -1,0 +1,138 @@
+// System font queries against what this process's font enumeration reports
+// in the system font's character set. The test runs once per locale
+// (SETUPSUP_FONT_CASE names it): ANSI; Cyrillic; Hebrew, whose TrueType faces
+// include no fixed-pitch one; Japanese, with no TrueType face at all, so
+// that the "System" and DEFAULT_CHARSET fallbacks run for real.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <cstring>
+#include <string>
+
+using namespace setupsup_test;
+
+using FaceFn = int(WINAPI*)(char*);
+using CharsetFn = int(WINAPI*)();
+
+namespace {
+
+struct Expected {
+    std::string anyTrueType, fixedTrueType;
+    int charset = -1;
+};
+
+int CALLBACK Observe(const LOGFONTA* font, const TEXTMETRICA*, DWORD type, LPARAM param)
+{
+    auto* expected = reinterpret_cast<Expected*>(param);
+    if (!(type & TRUETYPE_FONTTYPE))
+        return 1;
+    if (expected->anyTrueType.empty()) {
+        expected->anyTrueType = font->lfFaceName;
+        expected->charset = font->lfCharSet;
+    }
+    if (expected->fixedTrueType.empty() && (font->lfPitchAndFamily & FIXED_PITCH))
+        expected->fixedTrueType = font->lfFaceName;
+    return 1;
+}
+
+// The first TrueType and the first fixed-pitch TrueType face of the system
+// font's character set, in the order the system reports them.
+Expected Observed(BYTE* systemCharset)
+{
+    LOGFONTA font = {};
+    ::GetObjectA(::GetStockObject(SYSTEM_FONT), sizeof font, &font);
+    *systemCharset = font.lfCharSet;
+    font.lfFaceName[0] = '\0';
+    Expected expected;
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    ::EnumFontFamiliesExA(dc, &font, Observe, reinterpret_cast<LPARAM>(&expected), 0);
+    ::DeleteDC(dc);
+    return expected;
+}
+
+std::string FontCase()
+{
+    char value[32] = {};
+    ::GetEnvironmentVariableA("SETUPSUP_FONT_CASE", value, sizeof value);
+    return value;
+}
+
+// Calls a face export on a 32-byte buffer inside a larger one whose tail
+// must stay untouched.
+std::string Face(FaceFn fn)
+{
+    char buffer[64];
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_EQ(fn(buffer), 0) << "face queries return 0";
+    EXPECT_LT(std::strlen(buffer), 32u) << "the name and its NUL fit 32 bytes";
+    for (size_t i = 32; i < sizeof buffer; ++i)
+        EXPECT_EQ(buffer[i], '#') << "byte " << i << " beyond the 32-byte buffer written";
+    return buffer;
+}
+
+class FontQueries : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        getSystemFont_ = Export<FaceFn>("GetSystemFont");
+        getSystemFixedFont_ = Export<FaceFn>("GetSystemFixedFont");
+        getSystemCharset_ = Export<CharsetFn>("GetSystemCharset");
+        ASSERT_TRUE(getSystemFont_ && getSystemFixedFont_ && getSystemCharset_);
+        expected_ = Observed(&systemCharset_);
+        case_ = FontCase();
+    }
+    FaceFn getSystemFont_ = nullptr, getSystemFixedFont_ = nullptr;
+    CharsetFn getSystemCharset_ = nullptr;
+    Expected expected_;
+    BYTE systemCharset_ = 0;
+    std::string case_;
+};
+
+} // namespace
+
+TEST_F(FontQueries, TheLocaleGivesTheSituationThisRunIsFor)
+{
+    if (case_ == "ansi")
+        EXPECT_EQ(systemCharset_, ANSI_CHARSET);
+    else if (case_ == "cyrillic")
+        EXPECT_EQ(systemCharset_, RUSSIAN_CHARSET);
+    else if (case_ == "hebrew") {
+        EXPECT_EQ(systemCharset_, HEBREW_CHARSET);
+        EXPECT_FALSE(expected_.anyTrueType.empty()) << "Hebrew TrueType faces exist";
+        EXPECT_TRUE(expected_.fixedTrueType.empty()) << "but no fixed-pitch one";
+    } else if (case_ == "japanese") {
+        EXPECT_EQ(systemCharset_, SHIFTJIS_CHARSET);
+        EXPECT_TRUE(expected_.anyTrueType.empty()) << "no TrueType face in that character set";
+    } else
+        FAIL() << "SETUPSUP_FONT_CASE not set: " << case_;
+}
+
+TEST_F(FontQueries, GetSystemFontNamesTheFirstTrueTypeFace)
+{
+    std::string face = Face(getSystemFont_);
+    EXPECT_EQ(face, expected_.anyTrueType.empty() ? "System" : expected_.anyTrueType);
+}
+
+TEST_F(FontQueries, GetSystemFixedFontPrefersFixedPitch)
+{
+    std::string face = Face(getSystemFixedFont_);
+    if (!expected_.fixedTrueType.empty())
+        EXPECT_EQ(face, expected_.fixedTrueType);
+    else if (!expected_.anyTrueType.empty())
+        EXPECT_EQ(face, Face(getSystemFont_)) << "no fixed-pitch face: the same as GetSystemFont";
+    else
+        EXPECT_EQ(face, "System");
+}
+
+TEST_F(FontQueries, GetSystemCharsetIsTheCharsetOfThatFace)
+{
+    int charset = getSystemCharset_();
+    if (expected_.anyTrueType.empty()) {
+        EXPECT_EQ(charset, DEFAULT_CHARSET) << "no TrueType face: DEFAULT_CHARSET";
+    } else {
+        EXPECT_EQ(charset, expected_.charset);
+        EXPECT_EQ(charset, systemCharset_) << "the enumeration keeps to the system font's character set";
+    }
+    if (case_ == "ansi")
+        EXPECT_EQ(charset, ANSI_CHARSET);
+}
