@@ -37,6 +37,16 @@ SETUPSUP_API int WINAPI PruneCbf(const char *sourcePath, const char *targetPath)
  * written, 10 file not cut. */
 SETUPSUP_API int WINAPI TruncateCbf(const char *targetPath);
 
+/* Registry maintenance. Paths are subkey paths under the given root. */
+
+/* Copies the key sourcePath of sourceRoot, its values (each as REG_SZ of its data up to
+ * the first NUL) and all its subkeys to targetPath of targetRoot: 0 on success, else the
+ * Win32 error code of opening the source, creating the target or enumerating subkeys. */
+SETUPSUP_API int WINAPI CopyKey(HKEY sourceRoot, const char *sourcePath, HKEY targetRoot, const char *targetPath);
+/* Resets to "0" the string mark "CurrentlyRegistered" of every application key ("Setup"
+ * subkey) under HKEY_CURRENT_USER\startPath: the number of string marks found. */
+SETUPSUP_API int WINAPI UnregisterZORBApps(const char *startPath);
+
 #ifdef __cplusplus
 }
 #endif
