@@ -70,6 +70,15 @@ SETUPSUP_API int WINAPI QueryTerminalServer(void);
 /* Writes the host's IPv4 address in dotted form into address (16 bytes): 0; 8 host name or
  * address unknown; 22 Windows Sockets 1.1 unavailable (for the life of the process). */
 SETUPSUP_API int WINAPI GetHostIPAddr(char *address);
+/* Registry maintenance. Paths are subkey paths under the given root. */
+
+/* Copies the key sourcePath of sourceRoot, its values (each as REG_SZ of its data up to
+ * the first NUL) and all its subkeys to targetPath of targetRoot: 0 on success, else the
+ * Win32 error code of opening the source, creating the target or enumerating subkeys. */
+SETUPSUP_API int WINAPI CopyKey(HKEY sourceRoot, const char *sourcePath, HKEY targetRoot, const char *targetPath);
+/* Resets to "0" the string mark "CurrentlyRegistered" of every application key ("Setup"
+ * subkey) under HKEY_CURRENT_USER\startPath: the number of string marks found. */
+SETUPSUP_API int WINAPI UnregisterZORBApps(const char *startPath);
 
 #ifdef __cplusplus
 }

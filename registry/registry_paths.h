@@ -1,0 +1,23 @@
+// Registry paths of the tree walks: every child is reopened from the root the
+// caller gave, by its full "parent\child" path, held in a fixed buffer.
+#pragma once
+
+#include <windows.h>
+
+namespace setupsup {
+
+// Room for a key or value name, a key class and a child path, NUL included.
+inline constexpr DWORD kRegNameRoom = 256;
+inline constexpr DWORD kRegPathRoom = 256;
+
+// Forms "parent\name" in out (kRegPathRoom characters). A path that would
+// not fit is never cut short: the function returns false and the caller
+// skips that child. An empty parent (the root itself) gives just the name,
+// since a path beginning with a backslash names no key.
+bool JoinRegPath(char (&out)[kRegPathRoom], const char* parent, const char* name);
+
+// True when the two paths name the same key of one root (registry names
+// compare without case).
+bool IsSameRegPath(const char* a, const char* b);
+
+} // namespace setupsup
