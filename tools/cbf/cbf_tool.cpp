@@ -270,7 +270,7 @@ struct BlockSpec {
   unsigned char fill;
 };
 
-struct CreateSpec {
+struct CreateRequest {
   const char* path = nullptr;
   int32_t count = 0;
   std::vector<BlockSpec> blocks;
@@ -305,37 +305,37 @@ bool ParseInfo(const char* text, uint32_t* index, ProcMapEntry* words) {
 }
 
 // One option and its value; false for anything not understood.
-bool ParseCreateOption(const char* option, const char* value, CreateSpec* spec) {
+bool ParseCreateOption(const char* option, const char* value, CreateRequest* request) {
   uint64_t number = 0;
   if (strcmp(option, "--count") == 0) {
     if (!ParseNumber(&value, INT32_MAX, "", &number)) return false;
-    spec->count = static_cast<int32_t>(number);
+    request->count = static_cast<int32_t>(number);
     return true;
   }
   if (strcmp(option, "--block") == 0) {
     BlockSpec block{};
     if (!ParseBlock(value, &block)) return false;
-    spec->blocks.push_back(block);
+    request->blocks.push_back(block);
     return true;
   }
   if (strcmp(option, "--absent") == 0) {
     if (!ParseNumber(&value, UINT32_MAX, "", &number)) return false;
-    spec->absent.push_back(static_cast<uint32_t>(number));
+    request->absent.push_back(static_cast<uint32_t>(number));
     return true;
   }
   if (strcmp(option, "--info") == 0) {
     std::pair<uint32_t, ProcMapEntry> info{};
     if (!ParseInfo(value, &info.first, &info.second)) return false;
-    spec->infos.push_back(info);
+    request->infos.push_back(info);
     return true;
   }
   return false;
 }
 
-bool ParseCreate(int argc, char** args, CreateSpec* spec) {
-  spec->path = args[0];
+bool ParseCreate(int argc, char** args, CreateRequest* request) {
+  request->path = args[0];
   for (int i = 1; i < argc; i += 2) {
-    if (i + 1 >= argc || !ParseCreateOption(args[i], args[i + 1], spec)) {
+    if (i + 1 >= argc || !ParseCreateOption(args[i], args[i + 1], request)) {
       fprintf(stderr, "cbf create: cannot use '%s%s%s'.\n", args[i], i + 1 < argc ? " " : "",
               i + 1 < argc ? args[i + 1] : "");
       return false;
@@ -345,20 +345,20 @@ bool ParseCreate(int argc, char** args, CreateSpec* spec) {
 }
 
 // Lays the map out: blocks appended in the order given, right after the map.
-bool BuildMap(const CreateSpec& spec, std::vector<ProcMapEntry>* map) {
-  if (spec.count < kCbfSmallestCount || CbfMapBytes(spec.count) > kCbfLargestMap) {
+bool BuildMap(const CreateRequest& request, std::vector<ProcMapEntry>* map) {
+  if (request.count < kCbfSmallestCount || CbfMapBytes(request.count) > kCbfLargestMap) {
     fprintf(stderr, "cbf create: --count must be %" PRId32 " to %" PRIu32 ".\n",
             kCbfSmallestCount, kCbfLargestMap / kCbfEntrySize);
     return false;
   }
-  map->assign(spec.count, ProcMapEntry{});
+  map->assign(request.count, ProcMapEntry{});
   const auto inMap = [&](uint32_t index) {
-    if (index < static_cast<uint32_t>(spec.count)) return true;
+    if (index < static_cast<uint32_t>(request.count)) return true;
     fprintf(stderr, "cbf create: index %" PRIu32 " is past the map.\n", index);
     return false;
   };
-  uint64_t offset = CbfDataStart(spec.count);
-  for (const BlockSpec& block : spec.blocks) {
+  uint64_t offset = CbfDataStart(request.count);
+  for (const BlockSpec& block : request.blocks) {
     if (!inMap(block.index)) return false;
     if (offset > UINT32_MAX) {
       fprintf(stderr, "cbf create: blocks reach past 4 GiB.\n");
@@ -370,11 +370,11 @@ bool BuildMap(const CreateSpec& spec, std::vector<ProcMapEntry>* map) {
     entry.blockLength = block.length;
     offset += uint64_t{block.length} + 4;
   }
-  for (uint32_t index : spec.absent) {
+  for (uint32_t index : request.absent) {
     if (!inMap(index)) return false;
     (*map)[index].present = 0;
   }
-  for (const auto& [index, words] : spec.infos) {
+  for (const auto& [index, words] : request.infos) {
     if (!inMap(index)) return false;
     (*map)[index].info0 = words.info0;
     (*map)[index].info1 = words.info1;
@@ -401,32 +401,32 @@ bool WriteFill(FILE* out, uint64_t bytes, unsigned char fill) {
   return true;
 }
 
-bool WriteCbf(const CreateSpec& spec, const std::vector<ProcMapEntry>& map) {
-  FILE* out = fopen(spec.path, "wb");
+bool WriteCbf(const CreateRequest& request, const std::vector<ProcMapEntry>& map) {
+  FILE* out = fopen(request.path, "wb");
   if (out == nullptr) {
-    fprintf(stderr, "cbf create: cannot create %s.\n", spec.path);
+    fprintf(stderr, "cbf create: cannot create %s.\n", request.path);
     return false;
   }
   bool ok = fwrite(kCbfVersion, 1, kCbfVersionBytes, out) == kCbfVersionBytes &&
             WriteWord(out, kCbfMagic) && WriteWord(out, kCbfRevision) &&
-            WriteWord(out, static_cast<uint32_t>(spec.count)) &&
+            WriteWord(out, static_cast<uint32_t>(request.count)) &&
             fwrite(map.data(), kCbfEntrySize, map.size(), out) == map.size();
-  for (const BlockSpec& block : spec.blocks) {
+  for (const BlockSpec& block : request.blocks) {
     ok = ok && WriteFill(out, uint64_t{block.length} + 4, block.fill);
   }
   ok = fclose(out) == 0 && ok;
-  if (!ok) fprintf(stderr, "cbf create: cannot write %s.\n", spec.path);
+  if (!ok) fprintf(stderr, "cbf create: cannot write %s.\n", request.path);
   return ok;
 }
 
 int CreateCommand(int argc, char** args) {
-  CreateSpec spec;
-  if (!ParseCreate(argc, args, &spec)) return kExitUsage;
+  CreateRequest request;
+  if (!ParseCreate(argc, args, &request)) return kExitUsage;
   std::vector<ProcMapEntry> map;
-  if (!BuildMap(spec, &map)) return kExitUsage;
-  if (!WriteCbf(spec, map)) return kExitFailed;
-  printf("created %s: %" PRId32 " entries, %zu blocks.\n", spec.path, spec.count,
-         spec.blocks.size());
+  if (!BuildMap(request, &map)) return kExitUsage;
+  if (!WriteCbf(request, map)) return kExitFailed;
+  printf("created %s: %" PRId32 " entries, %zu blocks.\n", request.path, request.count,
+         request.blocks.size());
   return kExitOk;
 }
 
