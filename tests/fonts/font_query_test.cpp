@@ -133,6 +133,7 @@ TEST_F(FontQueries, GetSystemCharsetIsTheCharsetOfThatFace)
         EXPECT_EQ(charset, expected_.charset);
         EXPECT_EQ(charset, systemCharset_) << "the enumeration keeps to the system font's character set";
     }
-    if (case_ == "ansi")
+    if (case_ == "ansi") {
         EXPECT_EQ(charset, ANSI_CHARSET);
+    }
 }
