@@ -79,6 +79,19 @@ SETUPSUP_API int WINAPI CopyKey(HKEY sourceRoot, const char *sourcePath, HKEY ta
 /* Resets to "0" the string mark "CurrentlyRegistered" of every application key ("Setup"
  * subkey) under HKEY_CURRENT_USER\startPath: the number of string marks found. */
 SETUPSUP_API int WINAPI UnregisterZORBApps(const char *startPath);
+/* Component registration and shared-DLL counts. */
+
+/* Registers a type library (name ends in tlb, any case) or a COM server module: 0 on
+ * success, 95 OLE not initialised, 96 type library not registered, 97 type library not
+ * loaded (or path of 256 bytes or more), 98 no DllRegisterServer, 99 not loadable as a
+ * module, else the module's own DllRegisterServer result (failures negative). */
+SETUPSUP_API int WINAPI SelfRegisterFile(const char *path);
+/* The shared-DLL count stored for fileName: the count, 10001 value unreadable, 10002 key
+ * not openable. */
+SETUPSUP_API int WINAPI GetFileRefCount(const char *fileName);
+/* Stores count as fileName's shared-DLL count: 0, or the Win32 error of the key's open or
+ * the value's write (2 when the key does not exist; it is never created). */
+SETUPSUP_API int WINAPI SetFileRefCount(const char *fileName, int count);
 
 #ifdef __cplusplus
 }

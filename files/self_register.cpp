@@ -1,0 +1,121 @@
+// SelfRegisterFile: registers an installed component. A file whose name ends
+// in "tlb" is a type library and is registered through OLE Automation; any
+// other file is a COM server module asked to register itself through its own
+// DllRegisterServer entry point.
+#include <windows.h>
+#include <ole2.h>
+#include <oleauto.h>
+
+#include <cstring>
+
+#include "frame/unique_handles.h"
+#include "setupsup.h"
+
+namespace {
+
+// Result codes of SelfRegisterFile; any other value is the module's own
+// DllRegisterServer result.
+constexpr int kRegistered = 0;
+constexpr int kOleInitFailed = 95;
+constexpr int kTypeLibNotRegistered = 96;
+constexpr int kTypeLibNotLoaded = 97;
+constexpr int kNoRegisterEntry = 98;
+constexpr int kModuleNotLoaded = 99;
+
+// Room for the widened type-library path, terminating NUL included.
+constexpr size_t kWidePathUnits = 256;
+
+// 1 once OleInitialize has succeeded in this process. Never cleared, and OLE
+// is never uninitialised here: components registered later in the same
+// installer run (on any thread) rely on it staying up. A plain variable: the
+// library takes no locks, and a racing second initialisation is harmless.
+int oleInitialised = 0;
+
+void ReleaseTypeLib(ITypeLib* typeLib) noexcept { typeLib->Release(); }
+using unique_typelib = setupsup::unique_any<setupsup::detail::null_traits<ITypeLib*, ReleaseTypeLib>>;
+
+using RegisterServerFn = HRESULT(STDAPICALLTYPE*)();
+
+} // namespace
+
+namespace setupsup {
+
+// True when path is longer than three bytes and ends in t, l, b (either case).
+// No dot is required and nothing else in the name is looked at.
+bool IsTypeLibraryName(const char* path)
+{
+    if (!path)
+        return false;
+    size_t n = std::strlen(path);
+    if (n <= 3)
+        return false;
+    const char* tail = path + n - 3;
+    return (tail[0] == 't' || tail[0] == 'T') && (tail[1] == 'l' || tail[1] == 'L') &&
+           (tail[2] == 'b' || tail[2] == 'B');
+}
+
+} // namespace setupsup
+
+namespace {
+
+// Initialises OLE unless an earlier call of this process already has. A
+// failure leaves the flag clear, so that the next call tries again.
+bool EnsureOleInitialised()
+{
+    if (oleInitialised)
+        return true;
+    if (FAILED(::OleInitialize(nullptr)))
+        return false;
+    oleInitialised = 1;
+    return true;
+}
+
+// Widens path byte for byte (0x80..0xFF become U+0080..U+00FF, not a code
+// page conversion). False when the path and its NUL do not fit.
+bool WidenBytes(const char* path, wchar_t (&wide)[kWidePathUnits])
+{
+    size_t n = std::strlen(path);
+    if (n >= kWidePathUnits)
+        return false;
+    for (size_t i = 0; i <= n; ++i)
+        wide[i] = static_cast<unsigned char>(path[i]);
+    return true;
+}
+
+int RegisterTypeLibrary(const char* path)
+{
+    wchar_t wide[kWidePathUnits];
+    if (!WidenBytes(path, wide))
+        return kTypeLibNotLoaded;
+    unique_typelib typeLib;
+    if (FAILED(::LoadTypeLib(wide, typeLib.put())))
+        return kTypeLibNotLoaded;
+    if (FAILED(::RegisterTypeLib(typeLib.get(), wide, nullptr)))
+        return kTypeLibNotRegistered;
+    return kRegistered;
+}
+
+int RegisterModule(const char* path)
+{
+    if (!path)
+        return kModuleNotLoaded;
+    setupsup::unique_hmodule module(::LoadLibraryA(path));
+    if (!module)
+        return kModuleNotLoaded;
+    auto registerServer =
+        reinterpret_cast<RegisterServerFn>(reinterpret_cast<void*>(::GetProcAddress(module.get(), "DllRegisterServer")));
+    if (!registerServer)
+        return kNoRegisterEntry;
+    // Passed back unchanged, so that failure codes arrive as negative numbers.
+    return static_cast<int>(registerServer());
+}
+
+} // namespace
+
+extern "C" SETUPSUP_API int WINAPI SelfRegisterFile(const char* path)
+{
+    bool typeLibrary = setupsup::IsTypeLibraryName(path);
+    if (!EnsureOleInitialised())
+        return kOleInitFailed;
+    return typeLibrary ? RegisterTypeLibrary(path) : RegisterModule(path);
+}
