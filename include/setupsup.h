@@ -92,6 +92,18 @@ SETUPSUP_API int WINAPI GetFileRefCount(const char *fileName);
 /* Stores count as fileName's shared-DLL count: 0, or the Win32 error of the key's open or
  * the value's write (2 when the key does not exist; it is never created). */
 SETUPSUP_API int WINAPI SetFileRefCount(const char *fileName, int count);
+/* Split files, time stamps and version-resource language. */
+
+/* Appends piecePath to targetPath and gives targetPath back its three times: 0 on success,
+ * -1 a file not openable (or times not restorable after the append), -5 short write,
+ * -6 seek failed, -7 read of the piece failed (partial append kept, times not restored). */
+SETUPSUP_API int WINAPI UnsplitFile(const char *targetPath, const char *piecePath);
+/* Gives targetPath the three times of sourcePath: 0, -1 source not openable exclusively,
+ * -2 target not openable exclusively for reading and writing, -3 times unreadable, -4 not set. */
+SETUPSUP_API int WINAPI MatchFileDate(const char *sourcePath, const char *targetPath);
+/* Low and high byte of the first translation entry's language identifier and the primary
+ * language's name (buffer of at least 12 bytes): 0, or -1 with 0, 0, "Unavailable". */
+SETUPSUP_API int WINAPI GetFileLanguage(const char *path, int *lowByte, int *highByte, char *name);
 
 #ifdef __cplusplus
 }
