@@ -37,6 +37,13 @@ SETUPSUP_API int WINAPI PruneCbf(const char *sourcePath, const char *targetPath)
  * written, 10 file not cut. */
 SETUPSUP_API int WINAPI TruncateCbf(const char *targetPath);
 
+/* Running-instance detection. */
+
+/* 1 while another holder has the shell's mapping "ZorbShellSync" open, else 0. */
+SETUPSUP_API int WINAPI IsZORBRunning(void);
+/* 1 when a process runs exeName (a file name without directory), else 0 (also on failure). */
+SETUPSUP_API int WINAPI IsZORBAppRunning(const char *exeName);
+
 #ifdef __cplusplus
 }
 #endif
