@@ -104,6 +104,12 @@ SETUPSUP_API int WINAPI MatchFileDate(const char *sourcePath, const char *target
 /* Low and high byte of the first translation entry's language identifier and the primary
  * language's name (buffer of at least 12 bytes): 0, or -1 with 0, 0, "Unavailable". */
 SETUPSUP_API int WINAPI GetFileLanguage(const char *path, int *lowByte, int *highByte, char *name);
+/* Running-instance detection. */
+
+/* 1 while another holder has the shell's mapping "ZorbShellSync" open, else 0. */
+SETUPSUP_API int WINAPI IsZORBRunning(void);
+/* 1 when a process runs exeName (a file name without directory), else 0 (also on failure). */
+SETUPSUP_API int WINAPI IsZORBAppRunning(const char *exeName);
 
 #ifdef __cplusplus
 }

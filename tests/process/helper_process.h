@@ -1,0 +1,37 @@
+// A running ZorbProcHelper.exe (or a copy of it under another name) that
+// holds one object until the wrapper is destroyed or Stop() is called.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace process_test {
+
+class HelperProcess {
+public:
+    // mode: "mapping:SIZE", "event", "mutex" or "sleep". exePath: the
+    // program to run; empty means ZorbProcHelper.exe next to the test.
+    explicit HelperProcess(const std::string& mode, const std::string& exePath = "");
+    ~HelperProcess();
+    HelperProcess(const HelperProcess&) = delete;
+    HelperProcess& operator=(const HelperProcess&) = delete;
+
+    // True once the child reported it holds its object.
+    bool ready() const { return ready_; }
+    // Tells the child to end and waits for it; returns its exit code.
+    DWORD Stop();
+
+private:
+    HANDLE readyEvent_ = nullptr;
+    HANDLE quitEvent_ = nullptr;
+    PROCESS_INFORMATION child_{};
+    bool ready_ = false;
+};
+
+// The folder of the running test program, with a trailing backslash.
+std::string ProgramFolder();
+// The base name of the running test program, as it was started.
+std::string ProgramBaseName();
+
+} // namespace process_test
