@@ -192,12 +192,18 @@ int FileLength(FILE* stream, uint64_t* length) {
   return kCbfWalkOk;
 }
 
+// Loads the two maps in the order merge and prune need: the target's, open
+// for update, then the source's, open for reading.
+int LoadBothMaps(LoadedCbf* target, const char* targetPath, LoadedCbf* source, const char* sourcePath) {
+  int result = target->Load(targetPath, 0, 1);
+  if (result != kCbfWalkOk) return result;
+  return source->Load(sourcePath, 0, 0);
+}
+
 int MergeFiles(CbfPlatform& platform, const char* sourcePath, const char* targetPath) {
   LoadedCbf target(platform);
-  int result = target.Load(targetPath, 0, 1);
-  if (result != kCbfWalkOk) return result;
   LoadedCbf source(platform);
-  result = source.Load(sourcePath, 0, 0);
+  int result = LoadBothMaps(&target, targetPath, &source, sourcePath);
   if (result != kCbfWalkOk) return result;
   // The target's map has room for its own entries only; dropping the
   // update's extra procs would lose them without a word, so refuse.
@@ -216,10 +222,8 @@ int MergeFiles(CbfPlatform& platform, const char* sourcePath, const char* target
 
 int PruneFiles(CbfPlatform& platform, const char* sourcePath, const char* targetPath) {
   LoadedCbf target(platform);
-  int result = target.Load(targetPath, 0, 1);
-  if (result != kCbfWalkOk) return result;
   LoadedCbf source(platform);
-  result = source.Load(sourcePath, 0, 0);
+  const int result = LoadBothMaps(&target, targetPath, &source, sourcePath);
   if (result != kCbfWalkOk) return result;
   // Entries past the target's count have nowhere to go; removing is safe
   // to do for the indices both maps share.
