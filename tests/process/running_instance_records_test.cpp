@@ -1,0 +1,358 @@
+// The enumeration walks of IsZORBAppRunning fed with process records Wine
+// cannot produce. Wine reports base names in szExeFile even in win98 mode and
+// can read every process's name, so full-path records, unreadable names and
+// more than 4096 processes come from stand-in entry points handed out by the
+// library's entry resolver. Everything the stand-ins do not replace (opening
+// the processes, closing handles, loading PSAPI.DLL) is the real system. The
+// library's source is compiled into this program to reach the resolver.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "process/running_instance.h"
+#include "test_support.h"
+
+using setupsup::IsAppRunning9x;
+using setupsup::IsAppRunningNt;
+using setupsup::SameNameIgnoringCase;
+using setupsup_test::CountProcessHandles;
+
+namespace {
+
+// What the stand-in entry points report, and what they were asked.
+struct Records {
+    // NT family: the ids EnumProcesses reports, and per id index the base
+    // name GetModuleBaseNameA yields (nullptr: the read fails).
+    std::vector<DWORD> ids;
+    DWORD reportedBytes = 0;          // 0: ids.size() * 4
+    bool enumFails = false;
+    std::vector<const char*> baseNames;
+    DWORD enumBufferBytes = 0;        // the size EnumProcesses was given
+    int moduleListings = 0;           // EnumProcessModules calls
+    DWORD moduleBufferBytes = 0;
+
+    // Windows 95 family: the szExeFile of each snapshot entry.
+    std::vector<std::string> exeFiles;
+    bool snapshotFails = false;
+    DWORD snapshotFlags = 0, snapshotProcessId = 1;
+    DWORD entrySize = 0;              // dwSize as the walk set it
+    size_t nextEntry = 0;
+    int walkCalls = 0;
+    HANDLE snapshot = nullptr;
+
+    // An entry name the resolver reports as missing.
+    const char* missing = nullptr;
+};
+Records g_records;
+
+BOOL WINAPI StandInEnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesFilled)
+{
+    g_records.enumBufferBytes = bytes;
+    if (g_records.enumFails)
+        return FALSE;
+    DWORD room = bytes / sizeof(DWORD);
+    DWORD count = static_cast<DWORD>(g_records.ids.size());
+    for (DWORD i = 0; i < count && i < room; ++i)
+        ids[i] = g_records.ids[i];
+    *bytesFilled = g_records.reportedBytes ? g_records.reportedBytes : count * sizeof(DWORD);
+    return TRUE;
+}
+
+BOOL WINAPI StandInEnumProcessModules(HANDLE, HMODULE* modules, DWORD bytes, DWORD* bytesNeeded)
+{
+    g_records.moduleBufferBytes = bytes;
+    // The module handle carries the index of the record being examined.
+    *modules = reinterpret_cast<HMODULE>(static_cast<UINT_PTR>(g_records.moduleListings++));
+    *bytesNeeded = sizeof(HMODULE);
+    return TRUE;
+}
+
+DWORD WINAPI StandInGetModuleBaseNameA(HANDLE, HMODULE module, LPSTR name, DWORD size)
+{
+    size_t index = reinterpret_cast<UINT_PTR>(module);
+    const char* baseName = index < g_records.baseNames.size() ? g_records.baseNames[index] : "other.exe";
+    if (!baseName)
+        return 0;   // as when the process's memory cannot be read
+    lstrcpynA(name, baseName, static_cast<int>(size));
+    return static_cast<DWORD>(std::strlen(name));
+}
+
+HANDLE WINAPI StandInCreateToolhelp32Snapshot(DWORD flags, DWORD processId)
+{
+    g_records.snapshotFlags = flags;
+    g_records.snapshotProcessId = processId;
+    if (g_records.snapshotFails)
+        return INVALID_HANDLE_VALUE;
+    // A real object, so that the walk's close is a real close.
+    g_records.snapshot = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_records.nextEntry = 0;
+    return g_records.snapshot;
+}
+
+BOOL WINAPI StandInProcess32Walk(HANDLE snapshot, PROCESSENTRY32* entry)
+{
+    ++g_records.walkCalls;
+    if (snapshot != g_records.snapshot)
+        return FALSE;
+    g_records.entrySize = entry->dwSize;
+    if (g_records.nextEntry >= g_records.exeFiles.size())
+        return FALSE;
+    const std::string& exeFile = g_records.exeFiles[g_records.nextEntry++];
+    // szExeFile is filled to its end, as the system leaves it.
+    std::memset(entry->szExeFile, 'Z', sizeof entry->szExeFile);
+    std::memcpy(entry->szExeFile, exeFile.c_str(), exeFile.size() + 1);
+    return TRUE;
+}
+
+FARPROC StandIn(void* function)
+{
+    return reinterpret_cast<FARPROC>(function);
+}
+
+FARPROC WINAPI ResolveStandIns(HMODULE module, LPCSTR name)
+{
+    if (g_records.missing && std::strcmp(name, g_records.missing) == 0)
+        return nullptr;
+    if (std::strcmp(name, "EnumProcesses") == 0)
+        return StandIn(reinterpret_cast<void*>(&StandInEnumProcesses));
+    if (std::strcmp(name, "EnumProcessModules") == 0)
+        return StandIn(reinterpret_cast<void*>(&StandInEnumProcessModules));
+    if (std::strcmp(name, "GetModuleBaseNameA") == 0)
+        return StandIn(reinterpret_cast<void*>(&StandInGetModuleBaseNameA));
+    if (std::strcmp(name, "CreateToolhelp32Snapshot") == 0)
+        return StandIn(reinterpret_cast<void*>(&StandInCreateToolhelp32Snapshot));
+    if (std::strcmp(name, "Process32First") == 0 || std::strcmp(name, "Process32Next") == 0)
+        return StandIn(reinterpret_cast<void*>(&StandInProcess32Walk));
+    return ::GetProcAddress(module, name);
+}
+
+// Real entries except one, reported missing.
+FARPROC WINAPI ResolveAllButMissing(HMODULE module, LPCSTR name)
+{
+    if (std::strcmp(name, g_records.missing) == 0)
+        return nullptr;
+    return ::GetProcAddress(module, name);
+}
+
+class RecordsTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_records = Records{};
+        setupsup::g_resolveEntry = ResolveStandIns;
+    }
+    void TearDown() override { setupsup::g_resolveEntry = ::GetProcAddress; }
+
+    // n ids of this very process: the walk really opens each of them.
+    static void ProcessesNamed(std::vector<const char*> names)
+    {
+        g_records.ids.assign(names.size(), ::GetCurrentProcessId());
+        g_records.baseNames = std::move(names);
+    }
+};
+
+using NtRecords = RecordsTest;
+using Win9xRecords = RecordsTest;
+using MissingEntries = RecordsTest;
+
+} // namespace
+
+TEST_F(NtRecords, WholeBaseNameIgnoringAsciiCase)
+{
+    ProcessesNamed({"setup.exe", "MyApp.exe", "explorer.exe"});
+    EXPECT_EQ(IsAppRunningNt("MYAPP.EXE"), 1) << "base name MyApp.exe, asked MYAPP.EXE";
+    EXPECT_EQ(g_records.enumBufferBytes, 16384u) << "EnumProcesses is given room for 4096 ids";
+    EXPECT_EQ(g_records.moduleBufferBytes, sizeof(HMODULE)) << "room for exactly the executable's module";
+    EXPECT_EQ(g_records.moduleListings, 2) << "the walk stops at the first match";
+
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt("app.exe"), 0) << "a base name is compared whole, never as a substring";
+    EXPECT_EQ(g_records.moduleListings, 3) << "every process is examined when none matches";
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt("D:\\TOOLS\\MyApp.exe"), 0) << "a name with a directory matches no base name";
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt(""), 0) << "the empty name matches no process on the NT family";
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt("MyApp.ex"), 0) << "a prefix of the base name is not the base name";
+}
+
+TEST_F(NtRecords, UnreadableNameIsComparedAsUnknown)
+{
+    ProcessesNamed({"setup.exe", nullptr});
+    EXPECT_EQ(IsAppRunningNt("UNKNOWN"), 1) << "the unreadable process reads as \"unknown\"";
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt("unknown"), 1);
+
+    // The buffer is set to "unknown" afresh for every process: a name read
+    // for one process never stands in for the next.
+    ProcessesNamed({"MyApp.exe", nullptr});
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt("UNKNOWN"), 1);
+    ProcessesNamed({"aVeryLongName.exe", nullptr});
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt("unknown"), 1) << "a longer earlier name must not leave its tail behind";
+
+    ProcessesNamed({"setup.exe"});
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt("UNKNOWN"), 0) << "no unreadable process, no \"unknown\"";
+}
+
+TEST_F(NtRecords, ProcessesThatCannotBeOpenedDoNotMatch)
+{
+    // Id 0 (the idle process) and an id no process has cannot be opened
+    // with query and read rights; the walk goes on past them.
+    g_records.ids = {0, 0xFFFFFFF0u, ::GetCurrentProcessId()};
+    g_records.baseNames = {"MyApp.exe"};
+    EXPECT_EQ(IsAppRunningNt("MYAPP.EXE"), 1);
+    EXPECT_EQ(g_records.moduleListings, 1) << "only the process that opened was listed";
+}
+
+TEST_F(NtRecords, OnlyTheFirst4096IdsAreExamined)
+{
+    std::vector<const char*> names(4097, "other.exe");
+    names[4095] = "last.exe";
+    names[4096] = "beyond.exe";
+    ProcessesNamed(names);
+    EXPECT_EQ(IsAppRunningNt("LAST.EXE"), 1) << "the 4096th id is examined";
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt("BEYOND.EXE"), 0) << "the 4097th id is never examined";
+    EXPECT_EQ(g_records.moduleListings, 4096);
+
+    // An enumeration that claims more bytes than it was given room for is
+    // still read only as far as the array goes.
+    ProcessesNamed(std::vector<const char*>(4096, "other.exe"));
+    g_records.reportedBytes = 5000 * sizeof(DWORD);
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt("NONE.EXE"), 0);
+    EXPECT_EQ(g_records.moduleListings, 4096) << "no id read from beyond the 4096-id array";
+}
+
+TEST_F(NtRecords, FailedOrEmptyEnumerationGivesZero)
+{
+    ProcessesNamed({"MyApp.exe"});
+    g_records.enumFails = true;
+    EXPECT_EQ(IsAppRunningNt("MyApp.exe"), 0) << "EnumProcesses failed";
+    g_records.enumFails = false;
+    g_records.ids.clear();
+    EXPECT_EQ(IsAppRunningNt("MyApp.exe"), 0) << "no processes reported";
+    EXPECT_EQ(g_records.moduleListings, 0);
+    EXPECT_EQ(::GetModuleHandleA("PSAPI.DLL"), nullptr) << "PSAPI.DLL released after the call";
+}
+
+TEST_F(Win9xRecords, UpperCasedNameSearchedInFullPaths)
+{
+    g_records.exeFiles = {"C:\\WINDOWS\\EXPLORER.EXE", "D:\\TOOLS\\MYAPP.EXE", "C:\\WINDOWS\\SYSTRAY.EXE"};
+    EXPECT_EQ(IsAppRunning9x("app.exe"), 1) << "app.exe is searched as APP.EXE inside D:\\TOOLS\\MYAPP.EXE";
+    EXPECT_EQ(g_records.snapshotFlags, static_cast<DWORD>(TH32CS_SNAPPROCESS));
+    EXPECT_EQ(g_records.snapshotProcessId, 0u);
+    EXPECT_EQ(g_records.entrySize, 296u) << "dwSize of the ANSI process record";
+    EXPECT_EQ(g_records.walkCalls, 4) << "the walk runs to the end of the snapshot after a match";
+
+    EXPECT_EQ(IsAppRunning9x("MyApp"), 1) << "any substring, raised to upper case";
+    EXPECT_EQ(IsAppRunning9x("tools\\myapp.exe"), 1) << "directories are part of what is searched";
+    EXPECT_EQ(IsAppRunning9x("notepad.exe"), 0);
+
+    g_records.exeFiles = {"d:\\tools\\app.exe"};
+    EXPECT_EQ(IsAppRunning9x("app.exe"), 0) << "the search is byte-exact: APP.EXE is not in d:\\tools\\app.exe";
+    EXPECT_EQ(IsAppRunning9x("APP.exe"), 0);
+}
+
+TEST_F(Win9xRecords, EmptyNameMatchesAnyEntry)
+{
+    g_records.exeFiles = {"C:\\WINDOWS\\EXPLORER.EXE"};
+    EXPECT_EQ(IsAppRunning9x(""), 1) << "the empty name occurs in every entry";
+    g_records.exeFiles.clear();
+    EXPECT_EQ(IsAppRunning9x(""), 0) << "an empty snapshot has nothing to match";
+    EXPECT_EQ(g_records.walkCalls, 3) << "Process32First alone for the empty snapshot";
+}
+
+TEST_F(Win9xRecords, OnlyAsciiLettersAreRaised)
+{
+    // 0xE9 is e-acute and 0xC9 E-acute in code page 1252; neither is
+    // changed by the upper-casing, so only the entry with the very same
+    // byte matches.
+    g_records.exeFiles = {"C:\\CAF\xC9.EXE"};
+    EXPECT_EQ(IsAppRunning9x("caf\xE9.exe"), 0) << "0xE9 is not raised to 0xC9";
+    g_records.exeFiles = {"C:\\CAF\xE9.EXE"};
+    EXPECT_EQ(IsAppRunning9x("caf\xE9.exe"), 1) << "0xE9 stays 0xE9, the ASCII letters are raised";
+    g_records.exeFiles = {"C:\\[\\]^_`{|}~.EXE"};
+    EXPECT_EQ(IsAppRunning9x("[\\]^_`{|}~.exe"), 1) << "the bytes around the letters are unchanged";
+}
+
+TEST_F(Win9xRecords, FailedSnapshotGivesZeroAndNothingLeaksOpen)
+{
+    g_records.exeFiles = {"D:\\TOOLS\\MYAPP.EXE"};
+    g_records.snapshotFails = true;
+    EXPECT_EQ(IsAppRunning9x("app.exe"), 0) << "no snapshot, no answer";
+    EXPECT_EQ(g_records.walkCalls, 0) << "no walk without a snapshot";
+
+    g_records.snapshotFails = false;
+    long before = CountProcessHandles();
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(IsAppRunning9x("app.exe"), 1);
+    EXPECT_EQ(CountProcessHandles(), before) << "every snapshot handle closed";
+}
+
+TEST_F(MissingEntries, AnyMissingEntryGivesZero)
+{
+    // The test program itself runs, so with all entries real the NT path
+    // finds it; each missing entry, even one never called, turns that into 0.
+    setupsup::g_resolveEntry = ResolveAllButMissing;
+    char self[MAX_PATH];
+    ASSERT_GT(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    const char* baseName = std::strrchr(self, '\\') ? std::strrchr(self, '\\') + 1 : self;
+    g_records.missing = "none";
+    ASSERT_EQ(IsAppRunningNt(baseName), 1) << "with every entry present, the test program is found";
+    for (const char* entry : {"EnumProcesses", "EnumProcessModules", "GetModuleBaseNameA", "GetModuleInformation"}) {
+        g_records.missing = entry;
+        EXPECT_EQ(IsAppRunningNt(baseName), 0) << "PSAPI.DLL without " << entry;
+        EXPECT_EQ(::GetModuleHandleA("PSAPI.DLL"), nullptr) << "PSAPI.DLL released after a failed lookup of " << entry;
+    }
+
+    setupsup::g_resolveEntry = ResolveStandIns;
+    g_records.exeFiles = {"D:\\TOOLS\\MYAPP.EXE"};
+    g_records.missing = "none";
+    ASSERT_EQ(IsAppRunning9x("app.exe"), 1);
+    for (const char* entry :
+         {"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Module32First", "Module32Next"}) {
+        g_records.missing = entry;
+        g_records.walkCalls = 0;
+        g_records.snapshotFlags = 0;
+        EXPECT_EQ(IsAppRunning9x("app.exe"), 0) << "KERNEL32.DLL without " << entry;
+        EXPECT_EQ(g_records.snapshotFlags, 0u) << "no snapshot taken without " << entry;
+    }
+}
+
+// The comparison of base names follows the ANSI code page of the process;
+// the build runs this program once in a single-byte and once in a
+// double-byte locale, each with the case for its code page.
+TEST(SameNameIgnoringCase, SingleByteCodePageFoldsOnlyAsciiLetters)
+{
+    ASSERT_EQ(::GetACP(), 1252u) << "this case runs in a locale with ANSI code page 1252";
+    EXPECT_EQ(SameNameIgnoringCase("MyApp.EXE", "myapp.exe"), 1);
+    EXPECT_EQ(SameNameIgnoringCase("caf\xE9.exe", "CAF\xE9.EXE"), 1);
+    EXPECT_EQ(SameNameIgnoringCase("caf\xE9.exe", "caf\xC9.exe"), 0) << "e-acute does not fold onto E-acute";
+    EXPECT_EQ(SameNameIgnoringCase("@.exe", "`.exe"), 0) << "0x40 and 0x60 are no letters";
+    EXPECT_EQ(SameNameIgnoringCase("[.exe", "{.exe"), 0) << "0x5B and 0x7B are no letters";
+    EXPECT_EQ(SameNameIgnoringCase("app.exe", "app.exe "), 0) << "whole strings";
+    EXPECT_EQ(SameNameIgnoringCase("", ""), 1);
+}
+
+TEST(SameNameIgnoringCase, DoubleByteCodePageTakesLeadAndTrailTogether)
+{
+    ASSERT_EQ(::GetACP(), 932u) << "this case runs in a Japanese locale (ANSI code page 932)";
+    // Full-width A (82 60) and full-width a (82 81) fold to one character.
+    EXPECT_EQ(SameNameIgnoringCase("\x82\x60pp.exe", "\x82\x81PP.EXE"), 1) << "full-width letters fold";
+    // Katakana 83 41 and 83 61 are two characters whose trail bytes look
+    // like 'A' and 'a': they belong to their lead byte and do not fold.
+    EXPECT_EQ(SameNameIgnoringCase("\x83\x41.exe", "\x83\x61.exe"), 0) << "trail bytes are no ASCII letters";
+    EXPECT_EQ(SameNameIgnoringCase("\x83\x41.exe", "\x83\x41.EXE"), 1);
+    EXPECT_EQ(SameNameIgnoringCase("\x83\x41x", "\x83"), 0);
+    EXPECT_EQ(SameNameIgnoringCase("\x83", "\x83"), 1) << "a lead byte at the end stands alone";
+    EXPECT_EQ(SameNameIgnoringCase("myapp.exe", "MYAPP.EXE"), 1) << "single-byte letters still fold";
+}
