@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
 using namespace setupsup_test;
 
 namespace {
@@ -81,6 +84,12 @@ TEST(UnsplitFile, MissingOrHeldFilesChangeNothing)
         ASSERT_TRUE(holder);
         EXPECT_EQ(unsplit(target.c_str(), piece.c_str()), -1) << "target held open by another handle";
     }
+    {
+        setupsup::unique_hfile holder(
+            CreateFileA(piece.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        EXPECT_EQ(unsplit(target.c_str(), piece.c_str()), -1) << "piece held open without sharing";
+    }
     ExpectSameTimes(target, before);
     EXPECT_EQ(ReadFileBytes(target), old);
 }
@@ -139,6 +148,55 @@ TEST(GetFileLanguage, ReadsTheFirstTranslationOfTheLibrarysOwnResource)
     EXPECT_EQ(low, 9) << "0x0409: low byte";
     EXPECT_EQ(high, 4) << "0x0409: high byte";
     EXPECT_STREQ(name, "ENGLISH");
+}
+
+// The caller's 12-byte name buffer between guard bytes that must stay as
+// they are.
+struct GuardedName {
+    char before[8];
+    char name[12];
+    char after[8];
+};
+
+std::string BinFile(const char* name)
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path, n);
+    return folder.substr(0, folder.find_last_of('\\') + 1) + name;
+}
+
+TEST(GetFileLanguage, FirstTranslationEntryOfBuiltModules)
+{
+    auto language = Export<LanguageFn>("GetFileLanguage");
+    ASSERT_NE(language, nullptr);
+    struct Case {
+        const char* module;
+        int result, low, high;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"language_0407.dll", 0, 0x07, 0x04, "GERMAN"},
+        {"language_0c07.dll", 0, 0x07, 0x0C, "GERMAN"},
+        {"language_0809.dll", 0, 0x09, 0x08, "ENGLISH"},
+        {"language_0000.dll", 0, 0x00, 0x00, "NEUTRAL"},
+        {"language_040d.dll", 0, 0x0D, 0x04, "Unknown"},     // Hebrew is not in the table
+        {"language_several.dll", 0, 0x0C, 0x04, "FRENCH"},   // 040C, then 0409 and 0407
+        {"language_none.dll", -1, 0, 0, "Unavailable"},      // resources, but no version resource
+    };
+    for (const Case& c : cases) {
+        const std::string path = BinFile(c.module);
+        ASSERT_TRUE(FileExists(path)) << path << " is built with the tests";
+        GuardedName buffer;
+        std::memset(&buffer, 'Z', sizeof buffer);
+        int low = -1, high = -1;
+        EXPECT_EQ(language(path.c_str(), &low, &high, buffer.name), c.result) << c.module;
+        EXPECT_EQ(low, c.low) << c.module << ": low byte of the language identifier";
+        EXPECT_EQ(high, c.high) << c.module << ": high byte of the language identifier";
+        EXPECT_STREQ(buffer.name, c.name) << c.module;
+        EXPECT_EQ(std::string(buffer.before, 8), std::string(8, 'Z')) << c.module << ": bytes before the buffer";
+        EXPECT_EQ(std::string(buffer.after, 8), std::string(8, 'Z')) << c.module << ": bytes after the buffer";
+    }
 }
 
 TEST(GetFileLanguage, FilesWithoutAResourceGiveThePresets)
