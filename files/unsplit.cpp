@@ -9,11 +9,24 @@
 #include <cstdio>
 #include <io.h>
 
+#include "files/unsplit.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
 using setupsup::unique_file;
 using setupsup::unique_hfile;
+
+namespace setupsup {
+
+PieceRead ReadFromStream(std::FILE* piece, void* buffer, size_t size)
+{
+    size_t got = std::fread(buffer, 1, size, piece);
+    return {got, std::ferror(piece) != 0};
+}
+
+PieceReader g_readPiece = ReadFromStream;
+
+} // namespace setupsup
 
 namespace {
 
@@ -80,12 +93,13 @@ int CopyPiece(FILE* piece, long long length, FILE* target)
     while (length > 0) {
         size_t want = length < static_cast<long long>(kCopyBufferSize) ? static_cast<size_t>(length)
                                                                        : kCopyBufferSize;
-        size_t got = std::fread(buffer, 1, want, piece);
+        setupsup::PieceRead read = setupsup::g_readPiece(piece, buffer, want);
+        size_t got = read.bytes;
         if (got > 0 && std::fwrite(buffer, 1, got, target) < got)
             return kShortWrite;
         // Bytes delivered before a failure are appended; the failure itself
         // must not pass for the end of the piece.
-        if (std::ferror(piece))
+        if (read.failed)
             return kReadFailed;
         if (got == 0)
             break;  // the piece became shorter than it was: its end
