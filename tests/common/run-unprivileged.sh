@@ -1,0 +1,36 @@
+#!/bin/sh
+# Runs a Windows test program under Wine as a user without root's rights.
+# Wine run by root can write read-only files (the kernel lets root past the
+# file modes Wine maps the read-only attribute to), so tests of read-only
+# files run as the unprivileged user 65534 in a copy of the build's prefix
+# that this user owns, away from the build folder (which that user may not
+# be able to reach). Run by any other user, the program simply runs.
+#   run-unprivileged.sh WINE_RUN PREFIX PROGRAM [FILE...]
+# FILE: more files the program needs next to it (the DLL under test).
+set -u
+wine_run=$1 prefix=$2 program=$3
+shift 3
+[ "$(id -u)" -ne 0 ] && exec "$wine_run" "$program"
+
+uid=65534
+work=$(mktemp -d /tmp/setupsup-unprivileged.XXXXXX) || exit 1
+# Debian's Wine keeps its server's socket under TMPDIR, in a folder it finds
+# again by the prefix's device and inode: a folder of its own keeps it from
+# finding root's (unreachable) folder of an earlier prefix with that inode.
+as_user() {
+  setpriv --reuid=$uid --regid=$uid --clear-groups env HOME="$work/home" TMPDIR="$work/tmp" USER=nobody "$@"
+}
+cleanup() {
+  as_user env WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null
+  as_user env WINEPREFIX="$work/prefix" timeout 60 wineserver -w 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$wine_run" --init || exit 1
+mkdir "$work/bin" "$work/home" "$work/tmp" &&
+  cp -a "$prefix" "$work/prefix" &&
+  cp "$wine_run" "$program" "$@" "$work/bin/" &&
+  chmod 755 "$work" &&
+  chown -R $uid:$uid "$work" || exit 1
+as_user env SETUPSUP_WINEPREFIX="$work/prefix" "$work/bin/$(basename "$wine_run")" "$work/bin/$(basename "$program")"
