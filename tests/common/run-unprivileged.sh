@@ -7,6 +7,9 @@
 # be able to reach). Run by any other user, the program simply runs.
 #   run-unprivileged.sh WINE_RUN PREFIX PROGRAM [FILE...]
 # FILE: more files the program needs next to it (the DLL under test).
+# Run as root, it also gives the program files it may write but does not
+# own (so it cannot set their times): SETUPSUP_FOREIGN_DIR names their
+# folder, which holds foreign-1.bin to foreign-3.bin.
 set -u
 wine_run=$1 prefix=$2 program=$3
 shift 3
@@ -33,4 +36,8 @@ mkdir "$work/bin" "$work/home" "$work/tmp" &&
   cp "$wine_run" "$program" "$@" "$work/bin/" &&
   chmod 755 "$work" &&
   chown -R $uid:$uid "$work" || exit 1
-as_user env SETUPSUP_WINEPREFIX="$work/prefix" "$work/bin/$(basename "$wine_run")" "$work/bin/$(basename "$program")"
+mkdir "$work/foreign" && chmod 755 "$work/foreign" || exit 1
+for n in 1 2 3; do
+  : > "$work/foreign/foreign-$n.bin" && chmod 666 "$work/foreign/foreign-$n.bin" || exit 1
+done
+as_user env SETUPSUP_FOREIGN_DIR="Z:$work/foreign" SETUPSUP_WINEPREFIX="$work/prefix" "$work/bin/$(basename "$wine_run")" "$work/bin/$(basename "$program")"

@@ -1,10 +1,13 @@
-// UnsplitFile and MatchFileDate on read-only files. The build runs this
-// program as an unprivileged user (Wine run by root writes read-only files),
-// and the first test checks that read-only files really are read-only here.
+// UnsplitFile and MatchFileDate on read-only files and on files this user
+// may write but whose times it may not set (they belong to another user).
+// The build runs this program as an unprivileged user (Wine run by root
+// writes read-only files and sets any file's times), and the first test
+// checks that read-only files really are read-only here.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -44,6 +47,14 @@ void ExpectTimes(const std::string& path, const FileTimes& expected, const char*
     EXPECT_EQ(Ticks(now.lastWrite), Ticks(expected.lastWrite)) << what << ": last-write time";
 }
 
+// A file of another user that this one may write, from the folder the
+// build provides; empty when there is none (not run as root).
+std::string ForeignFile(int n)
+{
+    const char* dir = std::getenv("SETUPSUP_FOREIGN_DIR");
+    return dir ? std::string(dir) + "\\foreign-" + std::to_string(n) + ".bin" : std::string();
+}
+
 } // namespace
 
 TEST(ReadOnlyFiles, CannotBeOpenedForWriting)
@@ -56,6 +67,25 @@ TEST(ReadOnlyFiles, CannotBeOpenedForWriting)
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     ASSERT_EQ(file, INVALID_HANDLE_VALUE) << "this program must run where read-only files are read-only";
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+// The times of a file that belongs to another user cannot be set, although
+// the file opens for reading and writing: SetFileTime fails with
+// ERROR_ACCESS_DENIED.
+TEST(ForeignFiles, TimesCannotBeSet)
+{
+    const std::string foreign = ForeignFile(1);
+    if (foreign.empty())
+        GTEST_SKIP() << "needs files of another user; the build provides them when the tests run as root";
+    HANDLE file = CreateFileA(foreign.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << foreign << " opens for reading and writing";
+    const FileTimes times = DistinctTimes(2);
+    BOOL set = SetFileTime(file, &times.creation, &times.lastAccess, &times.lastWrite);
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    ASSERT_FALSE(set) << "the times of another user's file cannot be set here";
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
@@ -111,4 +141,35 @@ TEST(MatchFileDate, ReadOnlyTargetIsRefusedAndReadOnlySourceIsRead)
     EXPECT_EQ(match(source.c_str(), target.c_str()), 0) << "read-only source, writable target";
     ExpectTimes(target, sourceTimes, "target of a read-only source");
     ExpectTimes(source, sourceTimes, "read-only source");
+}
+
+TEST(MatchFileDate, TargetWhoseTimesCannotBeSetGivesMinus4)
+{
+    const std::string target = ForeignFile(2);
+    if (target.empty())
+        GTEST_SKIP() << "needs files of another user; the build provides them when the tests run as root";
+    ScratchDir dir;
+    const std::string source = dir.File("source.bin");
+    PrepareFile(source, 10, 7, false);
+    FileTimes before;
+    ASSERT_TRUE(GetTimes(target, &before));
+    EXPECT_EQ(Export<TwoPaths>("MatchFileDate")(source.c_str(), target.c_str()), -4);
+    ExpectTimes(target, before, "target whose times cannot be set");
+}
+
+TEST(UnsplitFile, TimesThatCannotBeRestoredGiveMinus1WithThePieceAppended)
+{
+    const std::string target = ForeignFile(3);
+    if (target.empty())
+        GTEST_SKIP() << "needs files of another user; the build provides them when the tests run as root";
+    ScratchDir dir;
+    const std::string piece = dir.File("piece.bin");
+    const std::vector<uint8_t> first(100, 8), pieceBytes(5000, 9);
+    WriteFileBytes(target, first);
+    WriteFileBytes(piece, pieceBytes);
+    EXPECT_EQ(Export<TwoPaths>("UnsplitFile")(target.c_str(), piece.c_str()), -1)
+        << "the append completed, the times could not be written back";
+    std::vector<uint8_t> joined = first;
+    joined.insert(joined.end(), pieceBytes.begin(), pieceBytes.end());
+    EXPECT_EQ(ReadFileBytes(target), joined) << "the data stays appended";
 }
