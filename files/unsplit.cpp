@@ -128,7 +128,11 @@ int AppendPiece(const char* targetPath, const char* piecePath)
     int rc = CopyPiece(piece.get(), length, target.get());
     if (rc != kOk)
         return rc;
-    // The last buffered bytes reach the file when the stream is closed.
+    // The last buffered bytes are written out before the close and checked
+    // on their own: some C runtimes let fclose report success although the
+    // write it made for them failed.
+    if (std::fflush(target.get()) != 0)
+        return kShortWrite;
     if (std::fclose(target.release()) != 0)
         return kShortWrite;
     return kOk;
