@@ -122,6 +122,13 @@ TEST(MatchFileDate, CopiesTheThreeTimesRoleForRole)
     ExpectSameTimes(source, sourceTimes);
 }
 
+// Read-only targets and targets whose times cannot be set (-4) are tested
+// as an unprivileged user (unsplit_unprivileged_test), failing writes with a
+// file size limit (unsplit_full_disk_test), a failing read through the
+// join's reader (unsplit_read_error_test). Not produced anywhere: GetFileTime
+// failing on a handle that just opened for reading (MatchFileDate -3), and
+// the seek of a file stream to its end failing (UnsplitFile -6); neither
+// happens to a local file under Wine.
 TEST(MatchFileDate, FailuresChangeNoTimes)
 {
     ScratchDir dir;
