@@ -5,14 +5,15 @@
 # files run as the unprivileged user 65534 in a copy of the build's prefix
 # that this user owns, away from the build folder (which that user may not
 # be able to reach). Run by any other user, the program simply runs.
-#   run-unprivileged.sh WINE_RUN PREFIX PROGRAM [FILE...]
+#   run-unprivileged.sh WINE_RUN PREFIX [FILE...] PROGRAM
 # FILE: more files the program needs next to it (the DLL under test).
 # Run as root, it also gives the program files it may write but does not
 # own (so it cannot set their times): SETUPSUP_FOREIGN_DIR names their
 # folder, which holds foreign-1.bin to foreign-3.bin.
 set -u
-wine_run=$1 prefix=$2 program=$3
-shift 3
+wine_run=$1 prefix=$2
+shift 2
+for program; do :; done   # the last argument
 [ "$(id -u)" -ne 0 ] && exec "$wine_run" "$program"
 
 uid=65534
@@ -33,7 +34,7 @@ trap cleanup EXIT
 "$wine_run" --init || exit 1
 mkdir "$work/bin" "$work/home" "$work/tmp" &&
   cp -a "$prefix" "$work/prefix" &&
-  cp "$wine_run" "$program" "$@" "$work/bin/" &&
+  cp "$wine_run" "$@" "$work/bin/" &&
   chmod 755 "$work" &&
   chown -R $uid:$uid "$work" || exit 1
 mkdir "$work/foreign" && chmod 755 "$work/foreign" || exit 1
