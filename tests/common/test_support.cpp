@@ -68,6 +68,23 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
     std::fclose(f);
 }
 
+FileTimes TimesOf(const std::string& path)
+{
+    FileTimes times;
+    EXPECT_TRUE(GetTimes(path, &times)) << "cannot read the times of " << path;
+    return times;
+}
+
+void ExpectSameTimes(const std::string& path, const FileTimes& expected, const std::string& what)
+{
+    const std::string name = what.empty() ? path : what;
+    FileTimes now;
+    ASSERT_TRUE(GetTimes(path, &now)) << "cannot read the times of " << path;
+    EXPECT_EQ(Ticks(now.creation), Ticks(expected.creation)) << name << ": creation time";
+    EXPECT_EQ(Ticks(now.lastAccess), Ticks(expected.lastAccess)) << name << ": last-access time";
+    EXPECT_EQ(Ticks(now.lastWrite), Ticks(expected.lastWrite)) << name << ": last-write time";
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path)
 {
     std::vector<uint8_t> bytes;

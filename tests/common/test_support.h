@@ -46,6 +46,11 @@ struct FileTimes {
 bool GetTimes(const std::string& path, FileTimes* times);
 // Sets the three times; returns false on failure.
 bool SetTimes(const std::string& path, const FileTimes& times);
+// The three times of path, as GetTimes reads them (a failure fails the test).
+FileTimes TimesOf(const std::string& path);
+// Fails the test unless path has the three times of expected, to 100 ns;
+// what names the file in the messages (the path when empty).
+void ExpectSameTimes(const std::string& path, const FileTimes& expected, const std::string& what = "");
 // Distinct, odd (100 ns precise) times in the past, seeded by n.
 FileTimes DistinctTimes(int n);
 uint64_t Ticks(const FILETIME& t);

@@ -24,22 +24,6 @@ std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed)
     return out;
 }
 
-void ExpectSameTimes(const std::string& path, const FileTimes& expected)
-{
-    FileTimes now;
-    ASSERT_TRUE(GetTimes(path, &now));
-    EXPECT_EQ(Ticks(now.creation), Ticks(expected.creation)) << "creation time of " << path;
-    EXPECT_EQ(Ticks(now.lastAccess), Ticks(expected.lastAccess)) << "last-access time of " << path;
-    EXPECT_EQ(Ticks(now.lastWrite), Ticks(expected.lastWrite)) << "last-write time of " << path;
-}
-
-FileTimes TimesOf(const std::string& path)
-{
-    FileTimes times;
-    EXPECT_TRUE(GetTimes(path, &times));
-    return times;
-}
-
 TEST(UnsplitFile, JoinsPiecesInOrderAndKeepsTheFirstFilesTimes)
 {
     ScratchDir dir;

@@ -38,15 +38,6 @@ FileTimes PrepareFile(const std::string& path, size_t bytes, int seed, bool read
     return times;
 }
 
-void ExpectTimes(const std::string& path, const FileTimes& expected, const char* what)
-{
-    FileTimes now;
-    ASSERT_TRUE(GetTimes(path, &now));
-    EXPECT_EQ(Ticks(now.creation), Ticks(expected.creation)) << what << ": creation time";
-    EXPECT_EQ(Ticks(now.lastAccess), Ticks(expected.lastAccess)) << what << ": last-access time";
-    EXPECT_EQ(Ticks(now.lastWrite), Ticks(expected.lastWrite)) << what << ": last-write time";
-}
-
 // A file of another user that this one may write, from the folder the
 // build provides; empty when there is none (not run as root).
 std::string ForeignFile(int n)
@@ -54,6 +45,17 @@ std::string ForeignFile(int n)
     const char* dir = std::getenv("SETUPSUP_FOREIGN_DIR");
     return dir ? std::string(dir) + "\\foreign-" + std::to_string(n) + ".bin" : std::string();
 }
+
+// Tests on files of another user, which the build provides only when the
+// tests run as root.
+class ForeignFiles : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (ForeignFile(1).empty())
+            GTEST_SKIP() << "needs files of another user; the build provides them when the tests run as root";
+    }
+};
 
 } // namespace
 
@@ -73,11 +75,9 @@ TEST(ReadOnlyFiles, CannotBeOpenedForWriting)
 // The times of a file that belongs to another user cannot be set, although
 // the file opens for reading and writing: SetFileTime fails with
 // ERROR_ACCESS_DENIED.
-TEST(ForeignFiles, TimesCannotBeSet)
+TEST_F(ForeignFiles, TimesCannotBeSet)
 {
     const std::string foreign = ForeignFile(1);
-    if (foreign.empty())
-        GTEST_SKIP() << "needs files of another user; the build provides them when the tests run as root";
     HANDLE file = CreateFileA(foreign.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << foreign << " opens for reading and writing";
@@ -104,7 +104,7 @@ TEST(UnsplitFile, ReadOnlyTargetOrPieceChangesNothing)
         GetSystemTimeAsFileTime(&callStart);
         EXPECT_EQ(unsplit(target.c_str(), piece.c_str()), -1) << what;
         if (readOnlyTarget) {
-            ExpectTimes(target, targetTimes, what);
+            ExpectSameTimes(target, targetTimes, what);
         } else {
             // The target's stream opened before the piece's failed. Wine reads
             // the first bytes of a file when a stream opens it, and the Linux
@@ -119,7 +119,7 @@ TEST(UnsplitFile, ReadOnlyTargetOrPieceChangesNothing)
                         Ticks(now.lastAccess) + oneSecond >= Ticks(callStart))
                 << what << ": last-access time kept, or moved by the read at the stream's open";
         }
-        ExpectTimes(piece, pieceTimes, what);
+        ExpectSameTimes(piece, pieceTimes, what);
         EXPECT_EQ(ReadFileBytes(target), std::vector<uint8_t>(100, 3)) << what << ": the target's bytes";
         EXPECT_EQ(ReadFileBytes(piece), std::vector<uint8_t>(50, 4)) << what << ": the piece's bytes";
     }
@@ -134,34 +134,30 @@ TEST(MatchFileDate, ReadOnlyTargetIsRefusedAndReadOnlySourceIsRead)
     const FileTimes sourceTimes = PrepareFile(source, 10, 5, true);
     const FileTimes targetTimes = PrepareFile(target, 10, 6, true);
     EXPECT_EQ(match(source.c_str(), target.c_str()), -2) << "read-only target";
-    ExpectTimes(target, targetTimes, "refused read-only target");
+    ExpectSameTimes(target, targetTimes, "refused read-only target");
 
     // The source is only read: a read-only source gives its times.
     ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(match(source.c_str(), target.c_str()), 0) << "read-only source, writable target";
-    ExpectTimes(target, sourceTimes, "target of a read-only source");
-    ExpectTimes(source, sourceTimes, "read-only source");
+    ExpectSameTimes(target, sourceTimes, "target of a read-only source");
+    ExpectSameTimes(source, sourceTimes, "read-only source");
 }
 
-TEST(MatchFileDate, TargetWhoseTimesCannotBeSetGivesMinus4)
+TEST_F(ForeignFiles, MatchFileDateOnATargetWhoseTimesCannotBeSetGivesMinus4)
 {
     const std::string target = ForeignFile(2);
-    if (target.empty())
-        GTEST_SKIP() << "needs files of another user; the build provides them when the tests run as root";
     ScratchDir dir;
     const std::string source = dir.File("source.bin");
     PrepareFile(source, 10, 7, false);
     FileTimes before;
     ASSERT_TRUE(GetTimes(target, &before));
     EXPECT_EQ(Export<TwoPaths>("MatchFileDate")(source.c_str(), target.c_str()), -4);
-    ExpectTimes(target, before, "target whose times cannot be set");
+    ExpectSameTimes(target, before, "target whose times cannot be set");
 }
 
-TEST(UnsplitFile, TimesThatCannotBeRestoredGiveMinus1WithThePieceAppended)
+TEST_F(ForeignFiles, UnsplitFileWhoseTimesCannotBeRestoredGivesMinus1WithThePieceAppended)
 {
     const std::string target = ForeignFile(3);
-    if (target.empty())
-        GTEST_SKIP() << "needs files of another user; the build provides them when the tests run as root";
     ScratchDir dir;
     const std::string piece = dir.File("piece.bin");
     const std::vector<uint8_t> first(100, 8), pieceBytes(5000, 9);

@@ -109,9 +109,10 @@ BOOL WINAPI StandInProcess32Walk(HANDLE snapshot, PROCESSENTRY32* entry)
     return TRUE;
 }
 
-FARPROC StandIn(void* function)
+template <typename Fn>
+FARPROC StandIn(Fn* function)
 {
-    return reinterpret_cast<FARPROC>(function);
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function));
 }
 
 FARPROC WINAPI ResolveStandIns(HMODULE module, LPCSTR name)
@@ -119,15 +120,15 @@ FARPROC WINAPI ResolveStandIns(HMODULE module, LPCSTR name)
     if (g_records.missing && std::strcmp(name, g_records.missing) == 0)
         return nullptr;
     if (std::strcmp(name, "EnumProcesses") == 0)
-        return StandIn(reinterpret_cast<void*>(&StandInEnumProcesses));
+        return StandIn(&StandInEnumProcesses);
     if (std::strcmp(name, "EnumProcessModules") == 0)
-        return StandIn(reinterpret_cast<void*>(&StandInEnumProcessModules));
+        return StandIn(&StandInEnumProcessModules);
     if (std::strcmp(name, "GetModuleBaseNameA") == 0)
-        return StandIn(reinterpret_cast<void*>(&StandInGetModuleBaseNameA));
+        return StandIn(&StandInGetModuleBaseNameA);
     if (std::strcmp(name, "CreateToolhelp32Snapshot") == 0)
-        return StandIn(reinterpret_cast<void*>(&StandInCreateToolhelp32Snapshot));
+        return StandIn(&StandInCreateToolhelp32Snapshot);
     if (std::strcmp(name, "Process32First") == 0 || std::strcmp(name, "Process32Next") == 0)
-        return StandIn(reinterpret_cast<void*>(&StandInProcess32Walk));
+        return StandIn(&StandInProcess32Walk);
     return ::GetProcAddress(module, name);
 }
 
