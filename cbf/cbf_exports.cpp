@@ -4,14 +4,14 @@
 #include "cbf_walks.h"
 #include "setupsup.h"
 
-extern "C" int WINAPI MergeCbf(const char* sourcePath, const char* targetPath) {
-  return MergeCbfWalk(DefaultCbfPlatform(), sourcePath, targetPath);
+extern "C" int WINAPI MergeCbf(const char* sourcePath, const char* targetPath)
+{
+    return MergeCbfWalk(DefaultCbfPlatform(), sourcePath, targetPath);
 }
 
-extern "C" int WINAPI PruneCbf(const char* sourcePath, const char* targetPath) {
-  return PruneCbfWalk(DefaultCbfPlatform(), sourcePath, targetPath);
+extern "C" int WINAPI PruneCbf(const char* sourcePath, const char* targetPath)
+{
+    return PruneCbfWalk(DefaultCbfPlatform(), sourcePath, targetPath);
 }
 
-extern "C" int WINAPI TruncateCbf(const char* targetPath) {
-  return TruncateCbfWalk(DefaultCbfPlatform(), targetPath);
-}
+extern "C" int WINAPI TruncateCbf(const char* targetPath) { return TruncateCbfWalk(DefaultCbfPlatform(), targetPath); }

@@ -8,212 +8,242 @@
 #include <sys/types.h>
 #endif
 
-void CbfTrace(int level, const char* format, ...) {
-  // Deliberately silent: an installer's process has no console or log of
-  // ours, and nothing but the result code may reach the caller.
-  (void)level;
-  (void)format;
+void CbfTrace(int level, const char* format, ...)
+{
+    // Deliberately silent: an installer's process has no console or log of
+    // ours, and nothing but the result code may reach the caller.
+    (void)level;
+    (void)format;
 }
 
-uint64_t CbfMapBytes(int32_t count) {
-  if (count <= 0) return 0;
-  return static_cast<uint64_t>(count) * kCbfEntrySize;
+uint64_t CbfMapBytes(int32_t count)
+{
+    if (count <= 0)
+        return 0;
+    return static_cast<uint64_t>(count) * kCbfEntrySize;
 }
 
 uint64_t CbfDataStart(int32_t count) { return kCbfMapOffset + CbfMapBytes(count); }
 
-bool CbfSeek(FILE* stream, uint64_t offset) {
+bool CbfSeek(FILE* stream, uint64_t offset)
+{
 #if defined(_WIN32)
-  if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
-  return _fseeki64(stream, static_cast<__int64>(offset), SEEK_SET) == 0;
+    if (offset > static_cast<uint64_t>(INT64_MAX))
+        return false;
+    return _fseeki64(stream, static_cast<__int64>(offset), SEEK_SET) == 0;
 #else
-  static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
-  if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
-  return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+    static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
+    if (offset > static_cast<uint64_t>(INT64_MAX))
+        return false;
+    return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
 #endif
 }
 
-bool CbfSeekEnd(FILE* stream) {
+bool CbfSeekEnd(FILE* stream)
+{
 #if defined(_WIN32)
-  return _fseeki64(stream, 0, SEEK_END) == 0;
+    return _fseeki64(stream, 0, SEEK_END) == 0;
 #else
-  return fseeko(stream, 0, SEEK_END) == 0;
+    return fseeko(stream, 0, SEEK_END) == 0;
 #endif
 }
 
-bool CbfTell(FILE* stream, uint64_t* position) {
+bool CbfTell(FILE* stream, uint64_t* position)
+{
 #if defined(_WIN32)
-  __int64 at = _ftelli64(stream);
+    __int64 at = _ftelli64(stream);
 #else
-  off_t at = ftello(stream);
+    off_t at = ftello(stream);
 #endif
-  if (at < 0) return false;
-  *position = static_cast<uint64_t>(at);
-  return true;
+    if (at < 0)
+        return false;
+    *position = static_cast<uint64_t>(at);
+    return true;
 }
 
 // Reads one little-endian 32-bit word; false on a short read.
-static bool ReadWord(FILE* stream, uint32_t* word) {
-  unsigned char bytes[4];
-  if (fread(bytes, 1, sizeof bytes, stream) != sizeof bytes) return false;
-  *word = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-          static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-  return true;
+static bool ReadWord(FILE* stream, uint32_t* word)
+{
+    unsigned char bytes[4];
+    if (fread(bytes, 1, sizeof bytes, stream) != sizeof bytes)
+        return false;
+    *word = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    return true;
 }
 
 // Every failure after the stream is open closes it first, so that the
 // handle never keeps a stream on a file it refused.
-static int FailClosed(CbfHandle* handle, int result) {
-  CloseCbf(handle);
-  return result;
+static int FailClosed(CbfHandle* handle, int result)
+{
+    CloseCbf(handle);
+    return result;
 }
 
-static int FailRead(CbfHandle* handle, CbfTraceHook trace) {
-  CloseCbf(handle);
-  trace(2, kCbfMsgReadError);
-  return kCbfOpenShortOrSmall;
+static int FailRead(CbfHandle* handle, CbfTraceHook trace)
+{
+    CloseCbf(handle);
+    trace(2, kCbfMsgReadError);
+    return kCbfOpenShortOrSmall;
 }
 
 // Copies the file name into the fixed working buffer. A name that does not
 // fit (512 bytes or more with its NUL) is refused rather than cut, since a
 // shortened name could open a different file.
-static bool CopyName(const char* name, char (&buffer)[kCbfNameBufferSize]) {
-  const char* source = name ? name : kCbfDefaultName;
-  const void* end = memchr(source, '\0', sizeof buffer);
-  if (end == nullptr) return false;
-  memcpy(buffer, source, static_cast<const char*>(end) - source + 1);
-  return true;
+static bool CopyName(const char* name, char (&buffer)[kCbfNameBufferSize])
+{
+    const char* source = name ? name : kCbfDefaultName;
+    const void* end = memchr(source, '\0', sizeof buffer);
+    if (end == nullptr)
+        return false;
+    memcpy(buffer, source, static_cast<const char*>(end) - source + 1);
+    return true;
 }
 
 // Steps 5 to 10: version, magic, revision, count and map size, in that order
 // so that a file with several faults reports the first one met.
-static int ValidateHeader(CbfHandle* handle, uint64_t* mapBytes, CbfTraceHook trace) {
-  char version[kCbfVersionBytes + 1] = {};
-  if (fread(version, 1, kCbfVersionBytes, handle->stream) != kCbfVersionBytes) {
-    return FailRead(handle, trace);
-  }
-  if (strcmp(version, kCbfVersion) != 0) {
-    CloseCbf(handle);
-    trace(2, kCbfMsgVersion, kCbfVersion, version);
-    return kCbfOpenBadVersion;
-  }
-  uint32_t word = 0;
-  if (!ReadWord(handle->stream, &word)) return FailRead(handle, trace);
-  if (word != kCbfMagic) {
-    CloseCbf(handle);
-    trace(2, kCbfMsgMagic);
-    return kCbfOpenBadMagic;
-  }
-  if (!ReadWord(handle->stream, &word)) return FailRead(handle, trace);
-  if (word != kCbfRevision) {
-    CloseCbf(handle);
-    trace(2, kCbfMsgRevision);
-    return kCbfOpenBadRevision;
-  }
-  if (!ReadWord(handle->stream, &word)) return FailRead(handle, trace);
-  handle->count = static_cast<int32_t>(word);
-  if (handle->count < kCbfSmallestCount) {  // signed: negative counts too
-    CloseCbf(handle);
-    trace(2, kCbfMsgMapTooSmall);
-    return kCbfOpenShortOrSmall;
-  }
-  *mapBytes = CbfMapBytes(handle->count);
-  if (*mapBytes > kCbfLargestMap) {
-    CloseCbf(handle);
-    trace(2, kCbfMsgMapTooBig);
-    return kCbfOpenTooBig;
-  }
-  return kCbfOpenOk;
+static int ValidateHeader(CbfHandle* handle, uint64_t* mapBytes, CbfTraceHook trace)
+{
+    char version[kCbfVersionBytes + 1] = {};
+    if (fread(version, 1, kCbfVersionBytes, handle->stream) != kCbfVersionBytes) {
+        return FailRead(handle, trace);
+    }
+    if (strcmp(version, kCbfVersion) != 0) {
+        CloseCbf(handle);
+        trace(2, kCbfMsgVersion, kCbfVersion, version);
+        return kCbfOpenBadVersion;
+    }
+    uint32_t word = 0;
+    if (!ReadWord(handle->stream, &word))
+        return FailRead(handle, trace);
+    if (word != kCbfMagic) {
+        CloseCbf(handle);
+        trace(2, kCbfMsgMagic);
+        return kCbfOpenBadMagic;
+    }
+    if (!ReadWord(handle->stream, &word))
+        return FailRead(handle, trace);
+    if (word != kCbfRevision) {
+        CloseCbf(handle);
+        trace(2, kCbfMsgRevision);
+        return kCbfOpenBadRevision;
+    }
+    if (!ReadWord(handle->stream, &word))
+        return FailRead(handle, trace);
+    handle->count = static_cast<int32_t>(word);
+    if (handle->count < kCbfSmallestCount) { // signed: negative counts too
+        CloseCbf(handle);
+        trace(2, kCbfMsgMapTooSmall);
+        return kCbfOpenShortOrSmall;
+    }
+    *mapBytes = CbfMapBytes(handle->count);
+    if (*mapBytes > kCbfLargestMap) {
+        CloseCbf(handle);
+        trace(2, kCbfMsgMapTooBig);
+        return kCbfOpenTooBig;
+    }
+    return kCbfOpenOk;
 }
 
 // Steps 12 and 13: capacity check, then the entries one by one.
-static int ReadMap(CbfHandle* handle, ProcMapEntry* mapBuffer, uint32_t capacity,
-                   uint64_t mapBytes, CbfTraceHook trace) {
-  if (mapBytes > capacity) {
-    CloseCbf(handle);
-    trace(2, kCbfMsgPastEnd);
-    trace(2, kCbfMsgRebuild);
-    return kCbfOpenTooBig;
-  }
-  const int32_t count = handle->count;
-  for (int32_t i = 0; i < count; ++i) {
-    if (fread(&mapBuffer[i], kCbfEntrySize, 1, handle->stream) != 1) {
-      return FailClosed(handle, kCbfOpenShortOrSmall);
+static int ReadMap(CbfHandle* handle, ProcMapEntry* mapBuffer, uint32_t capacity, uint64_t mapBytes, CbfTraceHook trace)
+{
+    if (mapBytes > capacity) {
+        CloseCbf(handle);
+        trace(2, kCbfMsgPastEnd);
+        trace(2, kCbfMsgRebuild);
+        return kCbfOpenTooBig;
     }
-  }
-  return kCbfOpenOk;
-}
-
-int OpenCbfTraced(const char* name, int update, ProcMapEntry* mapBuffer,
-                  uint32_t* mapSize, CbfHandle* handle, CbfTraceHook trace) {
-  if (handle == nullptr) return kCbfOpenNoHandle;
-  handle->marker = kCbfMagic;
-  handle->stream = nullptr;
-  handle->count = 0;
-  // mapSize is needed in both modes; without it there is nowhere to report
-  // the size or to learn the capacity, so treat it like a missing handle.
-  if (mapSize == nullptr) return kCbfOpenNoHandle;
-
-  char path[kCbfNameBufferSize];
-  if (!CopyName(name, path)) {
-    trace(2, kCbfMsgOpenFailed, name);
-    return kCbfOpenCannotOpen;
-  }
-  handle->stream = fopen(path, update ? "r+b" : "rb");
-  if (handle->stream == nullptr) {
-    trace(2, kCbfMsgOpenFailed, path);
-    return kCbfOpenCannotOpen;
-  }
-
-  uint64_t mapBytes = 0;
-  int result = ValidateHeader(handle, &mapBytes, trace);
-  if (result != kCbfOpenOk) return result;
-
-  if (mapBuffer == nullptr) {
-    CloseCbf(handle);
-    *mapSize = static_cast<uint32_t>(mapBytes);  // at most 65396: no cut
+    const int32_t count = handle->count;
+    for (int32_t i = 0; i < count; ++i) {
+        if (fread(&mapBuffer[i], kCbfEntrySize, 1, handle->stream) != 1) {
+            return FailClosed(handle, kCbfOpenShortOrSmall);
+        }
+    }
     return kCbfOpenOk;
-  }
-  return ReadMap(handle, mapBuffer, *mapSize, mapBytes, trace);
 }
 
-int OpenCbf(const char* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize,
-            CbfHandle* handle) {
-  return OpenCbfTraced(name, update, mapBuffer, mapSize, handle, CbfTrace);
+int OpenCbfTraced(const char* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle,
+                  CbfTraceHook trace)
+{
+    if (handle == nullptr)
+        return kCbfOpenNoHandle;
+    handle->marker = kCbfMagic;
+    handle->stream = nullptr;
+    handle->count = 0;
+    // mapSize is needed in both modes; without it there is nowhere to report
+    // the size or to learn the capacity, so treat it like a missing handle.
+    if (mapSize == nullptr)
+        return kCbfOpenNoHandle;
+
+    char path[kCbfNameBufferSize];
+    if (!CopyName(name, path)) {
+        trace(2, kCbfMsgOpenFailed, name);
+        return kCbfOpenCannotOpen;
+    }
+    handle->stream = fopen(path, update ? "r+b" : "rb");
+    if (handle->stream == nullptr) {
+        trace(2, kCbfMsgOpenFailed, path);
+        return kCbfOpenCannotOpen;
+    }
+
+    uint64_t mapBytes = 0;
+    int result = ValidateHeader(handle, &mapBytes, trace);
+    if (result != kCbfOpenOk)
+        return result;
+
+    if (mapBuffer == nullptr) {
+        CloseCbf(handle);
+        *mapSize = static_cast<uint32_t>(mapBytes); // at most 65396: no cut
+        return kCbfOpenOk;
+    }
+    return ReadMap(handle, mapBuffer, *mapSize, mapBytes, trace);
 }
 
-static bool IsOpenHandle(const CbfHandle* handle) {
-  return handle != nullptr && handle->marker == kCbfMagic && handle->stream != nullptr;
+int OpenCbf(const char* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle)
+{
+    return OpenCbfTraced(name, update, mapBuffer, mapSize, handle, CbfTrace);
 }
 
-int CloseCbf(CbfHandle* handle) {
-  if (!IsOpenHandle(handle)) return 0;
-  // fclose flushes; callers that must know their writes reached the file
-  // flush first (WriteProcMap does), because a close always releases the
-  // stream whatever its flush did.
-  fclose(handle->stream);
-  handle->stream = nullptr;
-  handle->count = 0;
-  return 1;
+static bool IsOpenHandle(const CbfHandle* handle)
+{
+    return handle != nullptr && handle->marker == kCbfMagic && handle->stream != nullptr;
 }
 
-int WriteProcMapTraced(const ProcMapEntry* mapBuffer, CbfHandle* handle,
-                       CbfTraceHook trace) {
-  if (!IsOpenHandle(handle) || mapBuffer == nullptr) return 0;
-  trace(1, kCbfMsgUpdating);
-  if (!CbfSeek(handle->stream, kCbfMapOffset)) {
-    trace(1, kCbfMsgSeekMap);
-    return 0;
-  }
-  if (handle->count <= 0) return 1;  // nothing to write; OpenCbf never allows it
-  const size_t count = static_cast<size_t>(handle->count);
-  if (fwrite(mapBuffer, kCbfEntrySize, count, handle->stream) != count) return 0;
-  // A buffered write is not yet in the file: flush here so that a full disk
-  // is reported as a failed map write instead of vanishing in CloseCbf.
-  // Flushing does not move the stream, which stays at the end of the map.
-  return fflush(handle->stream) == 0 ? 1 : 0;
+int CloseCbf(CbfHandle* handle)
+{
+    if (!IsOpenHandle(handle))
+        return 0;
+    // fclose flushes; callers that must know their writes reached the file
+    // flush first (WriteProcMap does), because a close always releases the
+    // stream whatever its flush did.
+    fclose(handle->stream);
+    handle->stream = nullptr;
+    handle->count = 0;
+    return 1;
 }
 
-int WriteProcMap(const ProcMapEntry* mapBuffer, CbfHandle* handle) {
-  return WriteProcMapTraced(mapBuffer, handle, CbfTrace);
+int WriteProcMapTraced(const ProcMapEntry* mapBuffer, CbfHandle* handle, CbfTraceHook trace)
+{
+    if (!IsOpenHandle(handle) || mapBuffer == nullptr)
+        return 0;
+    trace(1, kCbfMsgUpdating);
+    if (!CbfSeek(handle->stream, kCbfMapOffset)) {
+        trace(1, kCbfMsgSeekMap);
+        return 0;
+    }
+    if (handle->count <= 0)
+        return 1; // nothing to write; OpenCbf never allows it
+    const size_t count = static_cast<size_t>(handle->count);
+    if (fwrite(mapBuffer, kCbfEntrySize, count, handle->stream) != count)
+        return 0;
+    // A buffered write is not yet in the file: flush here so that a full disk
+    // is reported as a failed map write instead of vanishing in CloseCbf.
+    // Flushing does not move the stream, which stays at the end of the map.
+    return fflush(handle->stream) == 0 ? 1 : 0;
+}
+
+int WriteProcMap(const ProcMapEntry* mapBuffer, CbfHandle* handle)
+{
+    return WriteProcMapTraced(mapBuffer, handle, CbfTrace);
 }

@@ -26,13 +26,13 @@
 // ---- File layout constants ------------------------------------------------
 
 inline constexpr char kCbfVersion[] = "07.00.00";
-inline constexpr std::size_t kCbfVersionBytes = 9;  // eight characters and a NUL
-inline constexpr uint32_t kCbfMagic = 103191;       // bytes 17 93 01 00
+inline constexpr std::size_t kCbfVersionBytes = 9; // eight characters and a NUL
+inline constexpr uint32_t kCbfMagic = 103191;      // bytes 17 93 01 00
 inline constexpr uint32_t kCbfRevision = 4;
-inline constexpr uint32_t kCbfMapOffset = 21;  // packed header, no padding
+inline constexpr uint32_t kCbfMapOffset = 21; // packed header, no padding
 inline constexpr uint32_t kCbfEntrySize = 24;
 inline constexpr int32_t kCbfSmallestCount = 250;
-inline constexpr uint32_t kCbfLargestMap = 65396;  // so at most 2724 entries
+inline constexpr uint32_t kCbfLargestMap = 65396; // so at most 2724 entries
 inline constexpr char kCbfDefaultName[] = "ZORBDLG.CBF";
 inline constexpr std::size_t kCbfNameBufferSize = 512;
 
@@ -42,12 +42,12 @@ inline constexpr std::size_t kCbfNameBufferSize = 512;
 // belong to the application that reads CBF files; this library carries them
 // unchanged and never interprets them.
 struct ProcMapEntry {
-  uint32_t info0;
-  uint32_t info1;
-  uint32_t present;      // non-zero when the proc is in this file
-  uint32_t info3;
-  uint32_t blockOffset;  // absolute offset of the data block, 0 for none
-  uint32_t blockLength;  // the block spans blockLength + 4 bytes
+    uint32_t info0;
+    uint32_t info1;
+    uint32_t present; // non-zero when the proc is in this file
+    uint32_t info3;
+    uint32_t blockOffset; // absolute offset of the data block, 0 for none
+    uint32_t blockLength; // the block spans blockLength + 4 bytes
 };
 
 // Maps are read and written as raw arrays of these records, so the memory
@@ -56,43 +56,39 @@ static_assert(sizeof(ProcMapEntry) == kCbfEntrySize);
 static_assert(std::is_trivially_copyable_v<ProcMapEntry>);
 static_assert(std::is_standard_layout_v<ProcMapEntry>);
 static_assert(offsetof(ProcMapEntry, blockLength) == 20);
-static_assert(std::endian::native == std::endian::little,
-              "CBF maps are stored little-endian and read as raw records");
+static_assert(std::endian::native == std::endian::little, "CBF maps are stored little-endian and read as raw records");
 
 // An open CBF file, owned by the caller (usually on its stack).
 struct CbfHandle {
-  uint32_t marker;  // kCbfMagic once OpenCbf has set the handle up
-  FILE* stream;     // null when closed
-  int32_t count;    // entry count from the header
+    uint32_t marker; // kCbfMagic once OpenCbf has set the handle up
+    FILE* stream;    // null when closed
+    int32_t count;   // entry count from the header
 };
 
 // ---- Results of OpenCbf ---------------------------------------------------
 
 enum CbfOpenResult : int {
-  kCbfOpenOk = 0,
-  kCbfOpenCannotOpen = 1,   // absent, access denied, or name too long
-  kCbfOpenBadVersion = 2,
-  kCbfOpenBadRevision = 3,
-  kCbfOpenBadMagic = 4,
-  kCbfOpenShortOrSmall = 5, // ends inside header or map, or count < 250
-  kCbfOpenTooBig = 6,       // map > 65396 bytes, or > the caller's capacity
-  kCbfOpenNoHandle = 7,     // handle (or mapSize) is null
+    kCbfOpenOk = 0,
+    kCbfOpenCannotOpen = 1, // absent, access denied, or name too long
+    kCbfOpenBadVersion = 2,
+    kCbfOpenBadRevision = 3,
+    kCbfOpenBadMagic = 4,
+    kCbfOpenShortOrSmall = 5, // ends inside header or map, or count < 250
+    kCbfOpenTooBig = 6,       // map > 65396 bytes, or > the caller's capacity
+    kCbfOpenNoHandle = 7,     // handle (or mapSize) is null
 };
 
 // ---- Trace messages -------------------------------------------------------
 // Named once so that tools and tests can recognise them.
 
-inline constexpr char kCbfMsgOpenFailed[] =
-    "Open of CBF File %s failed.\n File not found.\n";
-inline constexpr char kCbfMsgVersion[] =
-    "CBF file version mismatch. Expected '%s', got '%s'\n";
+inline constexpr char kCbfMsgOpenFailed[] = "Open of CBF File %s failed.\n File not found.\n";
+inline constexpr char kCbfMsgVersion[] = "CBF file version mismatch. Expected '%s', got '%s'\n";
 inline constexpr char kCbfMsgMagic[] = "CBF file magic number is bad.\n";
 inline constexpr char kCbfMsgRevision[] = "CBF file revision number mismatch.\n";
 inline constexpr char kCbfMsgReadError[] = "Error reading CBF file.\n";
 inline constexpr char kCbfMsgMapTooSmall[] = "CBF file proc map too small.\n";
 inline constexpr char kCbfMsgMapTooBig[] = "CBF file proc map too big.\n";
-inline constexpr char kCbfMsgPastEnd[] =
-    "Attempting to add proc past end of proc map.\n";
+inline constexpr char kCbfMsgPastEnd[] = "Attempting to add proc past end of proc map.\n";
 inline constexpr char kCbfMsgRebuild[] = "--> Rebuild CBF with bigger map size.\n";
 inline constexpr char kCbfMsgUpdating[] = "Updating CBF Proc map.\n";
 inline constexpr char kCbfMsgSeekMap[] = "Error seeking to proc map position.\n";
@@ -121,10 +117,9 @@ using CbfTraceHook = void (*)(int level, const char* format, ...);
 //   mapBuffer set:  *mapSize is its capacity in bytes; reads the whole map
 //                   and leaves the stream open just after it.
 // Returns a CbfOpenResult. After any failure the handle has no stream.
-int OpenCbf(const char* name, int update, ProcMapEntry* mapBuffer,
-            uint32_t* mapSize, CbfHandle* handle);
-int OpenCbfTraced(const char* name, int update, ProcMapEntry* mapBuffer,
-                  uint32_t* mapSize, CbfHandle* handle, CbfTraceHook trace);
+int OpenCbf(const char* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle);
+int OpenCbfTraced(const char* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle,
+                  CbfTraceHook trace);
 
 // Flushes and closes the handle's stream. Returns 1 when a stream was
 // closed; 0, changing nothing, for a null, unmarked or closed handle.
@@ -134,8 +129,7 @@ int CloseCbf(CbfHandle* handle);
 // leaves the stream open at the end of the map. Returns 1 on success, 0 for
 // an unusable handle, a failed seek or a short write.
 int WriteProcMap(const ProcMapEntry* mapBuffer, CbfHandle* handle);
-int WriteProcMapTraced(const ProcMapEntry* mapBuffer, CbfHandle* handle,
-                       CbfTraceHook trace);
+int WriteProcMapTraced(const ProcMapEntry* mapBuffer, CbfHandle* handle, CbfTraceHook trace);
 
 // ---- Helpers --------------------------------------------------------------
 
@@ -153,4 +147,4 @@ bool CbfSeek(FILE* stream, uint64_t offset);
 bool CbfSeekEnd(FILE* stream);
 bool CbfTell(FILE* stream, uint64_t* position);
 
-#endif  // CBF_FORMAT_H
+#endif // CBF_FORMAT_H

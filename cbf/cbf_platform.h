@@ -8,4 +8,4 @@
 
 CbfPlatform& DefaultCbfPlatform();
 
-#endif  // CBF_PLATFORM_H
+#endif // CBF_PLATFORM_H

@@ -13,12 +13,12 @@
 //    defined value, and is never written back.
 // Last access and last write are kept to the 100 ns of a FILETIME.
 class PosixCbfPlatform : public CbfPlatform {
- public:
-  int CaptureTimes(const char* path, CbfFileTimes* times) override;
-  int RestoreTimes(const char* path, const CbfFileTimes& times) override;
-  void* AllocZeroed(size_t bytes) override;
-  void Free(void* block) override;
-  bool SetStreamLength(FILE* stream, uint64_t length) override;
+public:
+    int CaptureTimes(const char* path, CbfFileTimes* times) override;
+    int RestoreTimes(const char* path, const CbfFileTimes& times) override;
+    void* AllocZeroed(size_t bytes) override;
+    void Free(void* block) override;
+    bool SetStreamLength(FILE* stream, uint64_t length) override;
 };
 
-#endif  // CBF_POSIX_PLATFORM_H
+#endif // CBF_POSIX_PLATFORM_H

@@ -14,42 +14,42 @@
 
 // The three times of a file in FILETIME units (100 ns since 1601-01-01 UTC).
 struct CbfFileTimes {
-  uint64_t creation;
-  uint64_t lastAccess;
-  uint64_t lastWrite;
+    uint64_t creation;
+    uint64_t lastAccess;
+    uint64_t lastWrite;
 };
 
 class CbfPlatform {
- public:
-  virtual ~CbfPlatform() = default;
-  // Opens `path` exclusively for reading and reads its three times.
-  // 0; -1 when it cannot be opened so (also for a null path); 3 when the
-  // times cannot be read.
-  virtual int CaptureTimes(const char* path, CbfFileTimes* times) = 0;
-  // Opens `path` exclusively for reading and writing and sets all three
-  // times exactly. 0, -1 or 3 as for CaptureTimes.
-  virtual int RestoreTimes(const char* path, const CbfFileTimes& times) = 0;
-  // A zero-filled block, or null.
-  virtual void* AllocZeroed(size_t bytes) = 0;
-  virtual void Free(void* block) = 0;
-  // Flushes the stream and cuts its file to `length` bytes.
-  virtual bool SetStreamLength(FILE* stream, uint64_t length) = 0;
+public:
+    virtual ~CbfPlatform() = default;
+    // Opens `path` exclusively for reading and reads its three times.
+    // 0; -1 when it cannot be opened so (also for a null path); 3 when the
+    // times cannot be read.
+    virtual int CaptureTimes(const char* path, CbfFileTimes* times) = 0;
+    // Opens `path` exclusively for reading and writing and sets all three
+    // times exactly. 0, -1 or 3 as for CaptureTimes.
+    virtual int RestoreTimes(const char* path, const CbfFileTimes& times) = 0;
+    // A zero-filled block, or null.
+    virtual void* AllocZeroed(size_t bytes) = 0;
+    virtual void Free(void* block) = 0;
+    // Flushes the stream and cuts its file to `length` bytes.
+    virtual bool SetStreamLength(FILE* stream, uint64_t length) = 0;
 };
 
 // Results of the walks; the DLL exports return them unchanged.
 enum CbfWalkResult : int {
-  kCbfWalkOk = 0,
-  kCbfWalkCannotOpen = -1,     // target not openable exclusively (capture/restore)
-  kCbfWalkNoMemory = 1,        // a map or the copy buffer
-  kCbfWalkBadFile = 3,         // times unreadable/unsettable, OpenCbf failed,
-                               // or a merge source with more entries than the target
-  kCbfWalkSeekFailed = 4,      // merge: target to the block's place, or source to its block
-  kCbfWalkTellFailed = 5,      // merge: target position unknown or past 4 GiB
-  kCbfWalkReadFailed = 6,      // merge: a chunk of a source block is short
-  kCbfWalkWriteFailed = 7,     // merge: a chunk was not written whole
-  kCbfWalkMapWriteFailed = 8,  // merge, prune: WriteProcMap failed
-  kCbfWalkTruncMapFailed = 9,  // truncate: WriteProcMap failed
-  kCbfWalkCutFailed = 10,      // truncate: the file could not be cut
+    kCbfWalkOk = 0,
+    kCbfWalkCannotOpen = -1,    // target not openable exclusively (capture/restore)
+    kCbfWalkNoMemory = 1,       // a map or the copy buffer
+    kCbfWalkBadFile = 3,        // times unreadable/unsettable, OpenCbf failed,
+                                // or a merge source with more entries than the target
+    kCbfWalkSeekFailed = 4,     // merge: target to the block's place, or source to its block
+    kCbfWalkTellFailed = 5,     // merge: target position unknown or past 4 GiB
+    kCbfWalkReadFailed = 6,     // merge: a chunk of a source block is short
+    kCbfWalkWriteFailed = 7,    // merge: a chunk was not written whole
+    kCbfWalkMapWriteFailed = 8, // merge, prune: WriteProcMap failed
+    kCbfWalkTruncMapFailed = 9, // truncate: WriteProcMap failed
+    kCbfWalkCutFailed = 10,     // truncate: the file could not be cut
 };
 
 // Size of the buffer a block is copied through.
@@ -67,4 +67,4 @@ int PruneCbfWalk(CbfPlatform& platform, const char* sourcePath, const char* targ
 // Marks every proc of the target absent and cuts the file after its map.
 int TruncateCbfWalk(CbfPlatform& platform, const char* targetPath);
 
-#endif  // CBF_WALKS_H
+#endif // CBF_WALKS_H

@@ -6,12 +6,12 @@
 #include "cbf_walks.h"
 
 class Win32CbfPlatform : public CbfPlatform {
- public:
-  int CaptureTimes(const char* path, CbfFileTimes* times) override;
-  int RestoreTimes(const char* path, const CbfFileTimes& times) override;
-  void* AllocZeroed(size_t bytes) override;
-  void Free(void* block) override;
-  bool SetStreamLength(FILE* stream, uint64_t length) override;
+public:
+    int CaptureTimes(const char* path, CbfFileTimes* times) override;
+    int RestoreTimes(const char* path, const CbfFileTimes& times) override;
+    void* AllocZeroed(size_t bytes) override;
+    void Free(void* block) override;
+    bool SetStreamLength(FILE* stream, uint64_t length) override;
 };
 
-#endif  // CBF_WIN32_PLATFORM_H
+#endif // CBF_WIN32_PLATFORM_H

@@ -23,18 +23,17 @@ constexpr LanguageName kUnavailable = "Unavailable";
 constexpr LanguageName kUnknown = "Unknown";
 
 struct LanguageEntry {
-    BYTE primary;  // low byte of the language identifier
+    BYTE primary; // low byte of the language identifier
     LanguageName name;
 };
 
 constexpr LanguageEntry kLanguages[] = {
-    {0x00, "NEUTRAL"},   {0x02, "BULGARIAN"}, {0x04, "CHINESE"},    {0x05, "CZECH"},
-    {0x06, "DANISH"},    {0x07, "GERMAN"},    {0x08, "GREEK"},      {0x09, "ENGLISH"},
-    {0x0A, "SPANISH"},   {0x0B, "FINNISH"},   {0x0C, "FRENCH"},     {0x0E, "HUNGARIAN"},
-    {0x0F, "ICELANDIC"}, {0x10, "ITALIAN"},   {0x11, "JAPANESE"},   {0x12, "KOREAN"},
-    {0x13, "DUTCH"},     {0x14, "NORWEGIAN"}, {0x15, "POLISH"},     {0x16, "PORTUGUESE"},
-    {0x18, "ROMANIAN"},  {0x19, "RUSSIAN"},   {0x1A, "CROATIAN"},   {0x1B, "SLOVAK"},
-    {0x1D, "SWEDISH"},   {0x1F, "TURKISH"},   {0x24, "SLOVENIAN"},
+    {0x00, "NEUTRAL"},  {0x02, "BULGARIAN"}, {0x04, "CHINESE"},   {0x05, "CZECH"},   {0x06, "DANISH"},
+    {0x07, "GERMAN"},   {0x08, "GREEK"},     {0x09, "ENGLISH"},   {0x0A, "SPANISH"}, {0x0B, "FINNISH"},
+    {0x0C, "FRENCH"},   {0x0E, "HUNGARIAN"}, {0x0F, "ICELANDIC"}, {0x10, "ITALIAN"}, {0x11, "JAPANESE"},
+    {0x12, "KOREAN"},   {0x13, "DUTCH"},     {0x14, "NORWEGIAN"}, {0x15, "POLISH"},  {0x16, "PORTUGUESE"},
+    {0x18, "ROMANIAN"}, {0x19, "RUSSIAN"},   {0x1A, "CROATIAN"},  {0x1B, "SLOVAK"},  {0x1D, "SWEDISH"},
+    {0x1F, "TURKISH"},  {0x24, "SLOVENIAN"},
 };
 
 const char* LanguageNameOf(BYTE primary)

@@ -102,8 +102,8 @@ int RegisterModule(const char* path)
     setupsup::unique_hmodule module(::LoadLibraryA(path));
     if (!module)
         return kModuleNotLoaded;
-    auto registerServer =
-        reinterpret_cast<RegisterServerFn>(reinterpret_cast<void*>(::GetProcAddress(module.get(), "DllRegisterServer")));
+    auto registerServer = reinterpret_cast<RegisterServerFn>(
+        reinterpret_cast<void*>(::GetProcAddress(module.get(), "DllRegisterServer")));
     if (!registerServer)
         return kNoRegisterEntry;
     // Passed back unchanged, so that failure codes arrive as negative numbers.

@@ -6,8 +6,8 @@
 // the exclusive opens are held only around the time stamps.
 #include <windows.h>
 
-#include <cstdio>
 #include <io.h>
+#include <cstdio>
 
 #include "files/unsplit.h"
 #include "frame/unique_handles.h"
@@ -32,13 +32,13 @@ namespace {
 
 // Result codes of UnsplitFile and MatchFileDate.
 constexpr int kOk = 0;
-constexpr int kCannotOpen = -1;         // UnsplitFile: any open or time failure; MatchFileDate: the source
-constexpr int kTargetNotWritable = -2;  // MatchFileDate: the target cannot be opened read-write
-constexpr int kTimesUnreadable = -3;    // MatchFileDate
-constexpr int kTimesNotSet = -4;        // MatchFileDate
-constexpr int kShortWrite = -5;         // UnsplitFile: the append was cut short by a failed write
-constexpr int kSeekFailed = -6;         // UnsplitFile: nothing was appended
-constexpr int kReadFailed = -7;         // UnsplitFile: the append was cut short by a failed read
+constexpr int kCannotOpen = -1;        // UnsplitFile: any open or time failure; MatchFileDate: the source
+constexpr int kTargetNotWritable = -2; // MatchFileDate: the target cannot be opened read-write
+constexpr int kTimesUnreadable = -3;   // MatchFileDate
+constexpr int kTimesNotSet = -4;       // MatchFileDate
+constexpr int kShortWrite = -5;        // UnsplitFile: the append was cut short by a failed write
+constexpr int kSeekFailed = -6;        // UnsplitFile: nothing was appended
+constexpr int kReadFailed = -7;        // UnsplitFile: the append was cut short by a failed read
 
 constexpr size_t kCopyBufferSize = 4096;
 
@@ -80,10 +80,7 @@ bool RestoreTimes(const char* path, const FileTimes& times)
 // The length of the stream's file now, or -1. The copy is bounded by it, so
 // that a piece that is also the target (or that another writer extends) is
 // copied as it was when it was opened, never the bytes being appended.
-long long StreamLength(FILE* stream)
-{
-    return _filelengthi64(_fileno(stream));
-}
+long long StreamLength(FILE* stream) { return _filelengthi64(_fileno(stream)); }
 
 // Appends the first length bytes of piece to target through one fixed buffer.
 int CopyPiece(FILE* piece, long long length, FILE* target)
@@ -91,8 +88,7 @@ int CopyPiece(FILE* piece, long long length, FILE* target)
     static_assert(kCopyBufferSize <= 65536, "the copy buffer lives on the stack");
     unsigned char buffer[kCopyBufferSize];
     while (length > 0) {
-        size_t want = length < static_cast<long long>(kCopyBufferSize) ? static_cast<size_t>(length)
-                                                                       : kCopyBufferSize;
+        size_t want = length < static_cast<long long>(kCopyBufferSize) ? static_cast<size_t>(length) : kCopyBufferSize;
         setupsup::PieceRead read = setupsup::g_readPiece(piece, buffer, want);
         size_t got = read.bytes;
         if (got > 0 && std::fwrite(buffer, 1, got, target) < got)
@@ -102,7 +98,7 @@ int CopyPiece(FILE* piece, long long length, FILE* target)
         if (read.failed)
             return kReadFailed;
         if (got == 0)
-            break;  // the piece became shorter than it was: its end
+            break; // the piece became shorter than it was: its end
         length -= static_cast<long long>(got);
     }
     return kOk;

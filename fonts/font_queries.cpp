@@ -59,10 +59,7 @@ bool FindFont(FONTENUMPROCA test, FontPick* pick)
     return pick->found;
 }
 
-void CopyFace(char* buffer, const char* face)
-{
-    ::lstrcpynA(buffer, face, kFaceBytes);
-}
+void CopyFace(char* buffer, const char* face) { ::lstrcpynA(buffer, face, kFaceBytes); }
 
 } // namespace
 

@@ -9,17 +9,11 @@
 // Sent, not posted: the call returns once every top-level window has handled
 // the message, so a program started right after sees the new fonts. The
 // result is the platform's and is passed through uninterpreted.
-static int BroadcastFontChange()
-{
-    return static_cast<int>(::SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0));
-}
+static int BroadcastFontChange() { return static_cast<int>(::SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0)); }
 
 // ShellExecuteA's pseudo-handle carries the shell's result value (above 32
 // on success, else the error value); it always fits 32 bits.
-static int ShellResult(HINSTANCE result)
-{
-    return static_cast<int>(reinterpret_cast<INT_PTR>(result));
-}
+static int ShellResult(HINSTANCE result) { return static_cast<int>(reinterpret_cast<INT_PTR>(result)); }
 
 // The broadcast goes out whenever the file added any font, so programs hear
 // of every font of a collection too; the result stays the count unless
@@ -47,8 +41,8 @@ extern "C" int WINAPI GooseFont(const char* fontPath)
 }
 
 // No verb: the file's default action, everything else as the caller gave it.
-extern "C" int WINAPI ShellExecuteSimple(const char* file, const char* parameters,
-                                         const char* directory, int showCommand)
+extern "C" int WINAPI ShellExecuteSimple(const char* file, const char* parameters, const char* directory,
+                                         int showCommand)
 {
     return ShellResult(::ShellExecuteA(nullptr, nullptr, file, parameters, directory, showCommand));
 }

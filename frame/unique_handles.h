@@ -65,7 +65,11 @@ struct handle_traits {
     static void close(T value) noexcept { Close(value); }
 };
 inline HANDLE invalid_handle_value() noexcept { return INVALID_HANDLE_VALUE; }
-template <typename T> T null_value() noexcept { return nullptr; }
+template <typename T>
+T null_value() noexcept
+{
+    return nullptr;
+}
 inline void close_handle(HANDLE h) noexcept { ::CloseHandle(h); }
 inline void close_hkey(HKEY k) noexcept { ::RegCloseKey(k); }
 inline void free_library(HMODULE m) noexcept { ::FreeLibrary(m); }

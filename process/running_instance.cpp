@@ -87,10 +87,7 @@ struct ProcessStatusScope {
     ~ProcessStatusScope() { ReleaseProcessStatusEntries(); }
 };
 
-unsigned FoldAscii(unsigned char c)
-{
-    return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c;
-}
+unsigned FoldAscii(unsigned char c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
 
 // The next character of a double-byte string, folded, and *p moved past it.
 // Double-byte characters are tagged so that they never equal a single byte.
@@ -140,7 +137,7 @@ int AnyProcessHasBaseName(const char* exeName)
     if (!g_enumProcesses(ids, sizeof ids, &bytesFilled))
         return 0;
     DWORD count = bytesFilled / sizeof ids[0];
-    if (count > kMaxProcessIds)   // never trust a count beyond the array
+    if (count > kMaxProcessIds) // never trust a count beyond the array
         count = kMaxProcessIds;
     for (DWORD i = 0; i < count; ++i)
         if (ProcessHasBaseName(ids[i], exeName))
@@ -234,8 +231,7 @@ int IsAppRunning9x(const char* exeName)
     entry.dwSize = kProcessEntrySize;
     // The walk runs to the end of the snapshot even after a match.
     int found = 0;
-    for (BOOL more = g_process32First(snapshot.get(), &entry); more;
-         more = g_process32Next(snapshot.get(), &entry)) {
+    for (BOOL more = g_process32First(snapshot.get(), &entry); more; more = g_process32Next(snapshot.get(), &entry)) {
         std::string_view exeFile(entry.szExeFile, ::strnlen(entry.szExeFile, sizeof entry.szExeFile));
         if (exeFile.find(wanted) != std::string_view::npos)
             found = 1;
@@ -266,11 +262,11 @@ extern "C" int WINAPI IsZORBAppRunning(const char* exeName)
     if (!::GetVersionExA(&version))
         return 0;
     switch (version.dwPlatformId) {
-    case VER_PLATFORM_WIN32_WINDOWS:
-        return setupsup::IsAppRunning9x(exeName);
-    case VER_PLATFORM_WIN32_NT:
-        return setupsup::IsAppRunningNt(exeName);
-    default:
-        return 0;
+        case VER_PLATFORM_WIN32_WINDOWS:
+            return setupsup::IsAppRunning9x(exeName);
+        case VER_PLATFORM_WIN32_NT:
+            return setupsup::IsAppRunningNt(exeName);
+        default:
+            return 0;
     }
 }

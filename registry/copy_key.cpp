@@ -35,7 +35,7 @@ void WriteAsString(HKEY target, const char* name, BYTE* data, DWORD length)
     while (text < length && data[text] != 0)
         ++text;
     data[text] = 0;
-    ::RegSetValueExA(target, name, 0, REG_SZ, data, text + 1);  // a failed write is not reported
+    ::RegSetValueExA(target, name, 0, REG_SZ, data, text + 1); // a failed write is not reported
 }
 
 // Enumerates value index again with room from RegQueryInfoKeyA and copies
@@ -44,8 +44,8 @@ void WriteAsString(HKEY target, const char* name, BYTE* data, DWORD length)
 bool CopyLargeValue(HKEY source, HKEY target, DWORD index)
 {
     DWORD maxName = 0, maxData = 0;
-    if (::RegQueryInfoKeyA(source, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                           &maxName, &maxData, nullptr, nullptr) != ERROR_SUCCESS)
+    if (::RegQueryInfoKeyA(source, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName, &maxData,
+                           nullptr, nullptr) != ERROR_SUCCESS)
         return false;
     DWORD nameRoom = (maxName + 1) * kAnsiBytesPerChar;
     DWORD dataRoom = maxData > kValueDataRoom ? maxData : kValueDataRoom;
@@ -76,7 +76,7 @@ bool CopyLargeValue(HKEY source, HKEY target, DWORD index)
 void CopyValues(HKEY source, HKEY target)
 {
     char name[kRegNameRoom];
-    BYTE data[kValueDataRoom + 1];  // + 1: room for an appended NUL
+    BYTE data[kValueDataRoom + 1]; // + 1: room for an appended NUL
     for (DWORD index = 0;; ++index) {
         DWORD nameLength = sizeof name, dataLength = kValueDataRoom;
         LONG rc = ::RegEnumValueA(source, index, name, &nameLength, nullptr, nullptr, data, &dataLength);
@@ -87,13 +87,12 @@ void CopyValues(HKEY source, HKEY target)
     }
 }
 
-LONG CopyTree(HKEY sourceRoot, const char* sourcePath, HKEY targetRoot, const char* targetPath,
-              const CopyGuard& guard);
+LONG CopyTree(HKEY sourceRoot, const char* sourcePath, HKEY targetRoot, const char* targetPath, const CopyGuard& guard);
 
 // Copies each subkey of source (open at sourcePath) to the same name under
 // targetPath. Returns the code that ended the enumeration, 0 at its end.
-LONG CopySubkeys(HKEY source, HKEY sourceRoot, const char* sourcePath, HKEY targetRoot,
-                 const char* targetPath, const CopyGuard& guard)
+LONG CopySubkeys(HKEY source, HKEY sourceRoot, const char* sourcePath, HKEY targetRoot, const char* targetPath,
+                 const CopyGuard& guard)
 {
     char name[kRegNameRoom], keyClass[kRegNameRoom];
     char childSource[kRegPathRoom], childTarget[kRegPathRoom];
@@ -107,22 +106,21 @@ LONG CopySubkeys(HKEY source, HKEY sourceRoot, const char* sourcePath, HKEY targ
         // A child whose path does not fit is skipped, never cut to a wrong key.
         if (!JoinRegPath(childSource, sourcePath, name) || !JoinRegPath(childTarget, targetPath, name))
             continue;
-        CopyTree(sourceRoot, childSource, targetRoot, childTarget, guard);  // a failed child is not reported
+        CopyTree(sourceRoot, childSource, targetRoot, childTarget, guard); // a failed child is not reported
     }
 }
 
-LONG CopyTree(HKEY sourceRoot, const char* sourcePath, HKEY targetRoot, const char* targetPath,
-              const CopyGuard& guard)
+LONG CopyTree(HKEY sourceRoot, const char* sourcePath, HKEY targetRoot, const char* targetPath, const CopyGuard& guard)
 {
     unique_hkey source;
     LONG rc = ::RegOpenKeyExA(sourceRoot, sourcePath, 0, KEY_READ, source.put());
     if (rc != ERROR_SUCCESS)
         return rc;
     if (sourceRoot == guard.root && IsSameRegPath(sourcePath, guard.targetPath))
-        return ERROR_SUCCESS;  // the target itself: copying it would copy the copy
+        return ERROR_SUCCESS; // the target itself: copying it would copy the copy
     unique_hkey target;
-    rc = ::RegCreateKeyExA(targetRoot, targetPath, 0, const_cast<char*>(""), REG_OPTION_NON_VOLATILE,
-                           KEY_ALL_ACCESS, nullptr, target.put(), nullptr);
+    rc = ::RegCreateKeyExA(targetRoot, targetPath, 0, const_cast<char*>(""), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                           nullptr, target.put(), nullptr);
     if (rc != ERROR_SUCCESS)
         return rc;
     CopyValues(source.get(), target.get());

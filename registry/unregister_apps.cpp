@@ -12,7 +12,7 @@ namespace {
 
 constexpr const char* kSetupKeyName = "Setup";
 constexpr const char* kMarkValueName = "CurrentlyRegistered";
-constexpr BYTE kResetMark[] = "0";  // written with its NUL: 2 bytes
+constexpr BYTE kResetMark[] = "0"; // written with its NUL: 2 bytes
 constexpr DWORD kMarkRoom = 256;
 
 // Reads the mark of an open "Setup" key. Returns 1 when it is a string
@@ -21,12 +21,12 @@ int ResetMark(HKEY setup)
 {
     BYTE mark[kMarkRoom];
     DWORD type = 0, length = sizeof mark;
-    if (::RegQueryValueExA(setup, kMarkValueName, nullptr, &type, mark, &length) != ERROR_SUCCESS
-        || type != REG_SZ)
+    if (::RegQueryValueExA(setup, kMarkValueName, nullptr, &type, mark, &length) != ERROR_SUCCESS || type != REG_SZ)
         return 0;
     bool isZero = length >= 1 && mark[0] == '0' && (length == 1 || mark[1] == 0);
     if (!isZero)
-        ::RegSetValueExA(setup, kMarkValueName, 0, REG_SZ, kResetMark, sizeof kResetMark);  // a failed write still counts
+        ::RegSetValueExA(setup, kMarkValueName, 0, REG_SZ, kResetMark,
+                         sizeof kResetMark); // a failed write still counts
     return 1;
 }
 
@@ -39,10 +39,9 @@ int CountAppsBelow(HKEY key, const char* path)
     int count = 0;
     for (DWORD index = 0;; ++index) {
         DWORD nameLength = sizeof name, classLength = sizeof keyClass;
-        if (::RegEnumKeyExA(key, index, name, &nameLength, nullptr, keyClass, &classLength, nullptr)
-            != ERROR_SUCCESS)
+        if (::RegEnumKeyExA(key, index, name, &nameLength, nullptr, keyClass, &classLength, nullptr) != ERROR_SUCCESS)
             return count;
-        if (JoinRegPath(child, path, name))  // a path that does not fit is skipped
+        if (JoinRegPath(child, path, name)) // a path that does not fit is skipped
             count += CountApps(child);
     }
 }
@@ -54,7 +53,7 @@ int CountApps(const char* path)
         return 0;
     unique_hkey setup;
     if (::RegOpenKeyExA(key.get(), kSetupKeyName, 0, KEY_ALL_ACCESS, setup.put()) == ERROR_SUCCESS)
-        return ResetMark(setup.get());  // an application key: its subkeys are not visited
+        return ResetMark(setup.get()); // an application key: its subkeys are not visited
     return CountAppsBelow(key.get(), path);
 }
 

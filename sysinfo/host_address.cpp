@@ -11,8 +11,7 @@ namespace {
 
 constexpr char kSocketsLibrary[] = "wsock32.dll";
 // The entry points a usable Windows Sockets must have, checked in this order.
-constexpr const char* kRequiredEntries[] = {"inet_addr", "gethostbyaddr", "gethostbyname", "gethostname",
-                                            "WSAStartup"};
+constexpr const char* kRequiredEntries[] = {"inet_addr", "gethostbyaddr", "gethostbyname", "gethostname", "WSAStartup"};
 
 using StartupFn = int(WINAPI*)(WORD, LPWSADATA);
 

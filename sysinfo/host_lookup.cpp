@@ -104,8 +104,8 @@ bool LookUpHost(SocketEntryLookup lookup, const char* name, bool* found, u_long*
                 auto gethostbyaddr = Entry<GetHostByAddrFn>(lookup, "gethostbyaddr");
                 if (!gethostbyaddr)
                     return false;
-                *found = TakeFirstAddress(
-                    gethostbyaddr(reinterpret_cast<const char*>(&converted), kIPv4Bytes, AF_INET), address);
+                *found = TakeFirstAddress(gethostbyaddr(reinterpret_cast<const char*>(&converted), kIPv4Bytes, AF_INET),
+                                          address);
                 return true;
             });
             if (!reversing)
@@ -162,8 +162,8 @@ int ReportHostAddress(char* address, SocketEntryLookup lookup)
     u_long host = ResolveHost(lookup, name);
     if (host == 0)
         return kHostAddressUnknown;
-    std::snprintf(address, kDottedAddressBytes, "%lu.%lu.%lu.%lu", (host >> 24) & 0xFF,
-                  (host >> 16) & 0xFF, (host >> 8) & 0xFF, host & 0xFF);
+    std::snprintf(address, kDottedAddressBytes, "%lu.%lu.%lu.%lu", (host >> 24) & 0xFF, (host >> 16) & 0xFF,
+                  (host >> 8) & 0xFF, host & 0xFF);
     return kHostAddressFound;
 }
 

@@ -42,15 +42,9 @@ bool SuiteListHasTerminalServer(const char* list, DWORD size)
 } // namespace
 
 // Both values are returned bit for bit as MEMORYSTATUS holds them.
-extern "C" int WINAPI GetPhysRAM()
-{
-    return static_cast<int>(MemoryStatus().dwTotalPhys);
-}
+extern "C" int WINAPI GetPhysRAM() { return static_cast<int>(MemoryStatus().dwTotalPhys); }
 
-extern "C" int WINAPI GetVirtRAM()
-{
-    return static_cast<int>(MemoryStatus().dwTotalVirtual);
-}
+extern "C" int WINAPI GetVirtRAM() { return static_cast<int>(MemoryStatus().dwTotalVirtual); }
 
 // Only the low 16 bits of each argument count, as SYSTEMTIME holds them.
 extern "C" int WINAPI FormatDate(int year, int month, int day, char* buffer)
@@ -70,16 +64,16 @@ extern "C" int WINAPI QueryTerminalServer()
     if (::RegOpenKeyA(HKEY_LOCAL_MACHINE, kProductOptionsKey, key.put()) != ERROR_SUCCESS)
         return 0;
     DWORD size = 0;
-    if (::RegQueryValueExA(key.get(), kProductSuiteValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS
-        || size == 0)
+    if (::RegQueryValueExA(key.get(), kProductSuiteValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
+        size == 0)
         return 0;
     setupsup::unique_hlocal block(::LocalAlloc(LMEM_ZEROINIT, size));
     if (!block)
         return 0;
     DWORD type = 0;
     auto* data = static_cast<BYTE*>(block.get());
-    if (::RegQueryValueExA(key.get(), kProductSuiteValue, nullptr, &type, data, &size) != ERROR_SUCCESS
-        || type != REG_MULTI_SZ)
+    if (::RegQueryValueExA(key.get(), kProductSuiteValue, nullptr, &type, data, &size) != ERROR_SUCCESS ||
+        type != REG_MULTI_SZ)
         return 0;
     return SuiteListHasTerminalServer(reinterpret_cast<const char*>(data), size) ? 1 : 0;
 }

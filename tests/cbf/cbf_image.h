@@ -16,25 +16,33 @@ using Bytes = std::vector<unsigned char>;
 
 // A CBF image: header, map, then blocks in the order they were added.
 class CbfImage {
- public:
-  explicit CbfImage(int32_t count = 250);
-  // Appends a block of length+4 bytes of a pattern seeded by `seed` and
-  // points entry `index` at it (present 1).
-  CbfImage& Block(int32_t index, uint32_t length, unsigned char seed);
-  ProcMapEntry& Entry(int32_t index) { return map_.at(index); }
-  CbfImage& Version(const char (&nineBytes)[10]);
-  CbfImage& Magic(uint32_t magic) { magic_ = magic; return *this; }
-  CbfImage& Revision(uint32_t revision) { revision_ = revision; return *this; }
-  Bytes Build() const;
-  uint64_t Size() const { return Build().size(); }
+public:
+    explicit CbfImage(int32_t count = 250);
+    // Appends a block of length+4 bytes of a pattern seeded by `seed` and
+    // points entry `index` at it (present 1).
+    CbfImage& Block(int32_t index, uint32_t length, unsigned char seed);
+    ProcMapEntry& Entry(int32_t index) { return map_.at(index); }
+    CbfImage& Version(const char (&nineBytes)[10]);
+    CbfImage& Magic(uint32_t magic)
+    {
+        magic_ = magic;
+        return *this;
+    }
+    CbfImage& Revision(uint32_t revision)
+    {
+        revision_ = revision;
+        return *this;
+    }
+    Bytes Build() const;
+    uint64_t Size() const { return Build().size(); }
 
- private:
-  int32_t count_;
-  char version_[9];
-  uint32_t magic_ = 103191;
-  uint32_t revision_ = 4;
-  std::vector<ProcMapEntry> map_;
-  Bytes data_;
+private:
+    int32_t count_;
+    char version_[9];
+    uint32_t magic_ = 103191;
+    uint32_t revision_ = 4;
+    std::vector<ProcMapEntry> map_;
+    Bytes data_;
 };
 
 // The pattern CbfImage::Block fills a block with.
@@ -45,4 +53,4 @@ Bytes ReadBytes(const std::string& path);
 // Entries of a map stored at byte 21 of `file`.
 std::vector<ProcMapEntry> MapOf(const Bytes& file, int32_t count);
 Bytes Slice(const Bytes& file, uint64_t start, uint64_t length);
-#endif  // CBF_IMAGE_H
+#endif // CBF_IMAGE_H

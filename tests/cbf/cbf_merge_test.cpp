@@ -9,212 +9,231 @@
 namespace {
 
 class MergeTest : public CbfFilesTest {
- protected:
-  int Merge(const std::string& source, const std::string& target) {
-    return Run([&](CbfPlatform& p) { return MergeCbfWalk(p, source.c_str(), target.c_str()); });
-  }
-  // Merges and returns the target's bytes, expecting success.
-  Bytes Merged(const CbfImage& source, const CbfImage& target) {
-    const std::string s = Write("src.cbf", source), t = Write("dst.cbf", target);
-    EXPECT_EQ(Merge(s, t), 0);
-    return ReadBytes(t);
-  }
-  static Bytes BlockBytes(const Bytes& file, const ProcMapEntry& e) {
-    return Slice(file, e.blockOffset, uint64_t{e.blockLength} + 4);
-  }
+protected:
+    int Merge(const std::string& source, const std::string& target)
+    {
+        return Run([&](CbfPlatform& p) { return MergeCbfWalk(p, source.c_str(), target.c_str()); });
+    }
+    // Merges and returns the target's bytes, expecting success.
+    Bytes Merged(const CbfImage& source, const CbfImage& target)
+    {
+        const std::string s = Write("src.cbf", source), t = Write("dst.cbf", target);
+        EXPECT_EQ(Merge(s, t), 0);
+        return ReadBytes(t);
+    }
+    static Bytes BlockBytes(const Bytes& file, const ProcMapEntry& e)
+    {
+        return Slice(file, e.blockOffset, uint64_t{e.blockLength} + 4);
+    }
 };
 
-TEST_F(MergeTest, BlocksThatFitAreWrittenOverTheOldOnes) {
-  CbfImage target;
-  target.Block(0, 100, 10).Block(1, 200, 11).Block(2, 30, 12);
-  CbfImage source;
-  source.Block(0, 60, 20).Block(1, 200, 21);  // shorter, and equal
-  source.Entry(1).info1 = 0xBEEF;
-  const Bytes before = target.Build();
-  const Bytes after = Merged(source, target);
-  ASSERT_EQ(after.size(), before.size()) << "nothing appended";
-  const auto map = MapOf(after, 250), old = MapOf(before, 250);
-  const auto src = MapOf(source.Build(), 250);
-  for (int i : {0, 1}) {
-    EXPECT_EQ(map[i].blockOffset, old[i].blockOffset) << i;
-    EXPECT_EQ(map[i].blockLength, src[i].blockLength) << i;
-    EXPECT_EQ(BlockBytes(after, map[i]), BlockBytes(source.Build(), src[i])) << i;
-  }
-  EXPECT_EQ(map[1].info1, 0xBEEFu);
-  EXPECT_TRUE(SameEntry(map[2], old[2]));
-  // The old block's tail stays behind as dead space.
-  EXPECT_EQ(Slice(after, old[0].blockOffset + 64, 40), Slice(before, old[0].blockOffset + 64, 40));
+TEST_F(MergeTest, BlocksThatFitAreWrittenOverTheOldOnes)
+{
+    CbfImage target;
+    target.Block(0, 100, 10).Block(1, 200, 11).Block(2, 30, 12);
+    CbfImage source;
+    source.Block(0, 60, 20).Block(1, 200, 21); // shorter, and equal
+    source.Entry(1).info1 = 0xBEEF;
+    const Bytes before = target.Build();
+    const Bytes after = Merged(source, target);
+    ASSERT_EQ(after.size(), before.size()) << "nothing appended";
+    const auto map = MapOf(after, 250), old = MapOf(before, 250);
+    const auto src = MapOf(source.Build(), 250);
+    for (int i : {0, 1}) {
+        EXPECT_EQ(map[i].blockOffset, old[i].blockOffset) << i;
+        EXPECT_EQ(map[i].blockLength, src[i].blockLength) << i;
+        EXPECT_EQ(BlockBytes(after, map[i]), BlockBytes(source.Build(), src[i])) << i;
+    }
+    EXPECT_EQ(map[1].info1, 0xBEEFu);
+    EXPECT_TRUE(SameEntry(map[2], old[2]));
+    // The old block's tail stays behind as dead space.
+    EXPECT_EQ(Slice(after, old[0].blockOffset + 64, 40), Slice(before, old[0].blockOffset + 64, 40));
 }
 
-TEST_F(MergeTest, LongerBlocksAreAppendedInChunks) {
-  CbfImage target;
-  target.Block(0, 10, 1).Block(1, 10, 2);
-  CbfImage source;
-  source.Block(0, 8188, 3).Block(1, 8189, 4);  // one chunk of 8192; 8192 + 1
-  const Bytes before = target.Build();
-  const Bytes after = Merged(source, target);
-  ASSERT_EQ(after.size(), before.size() + 8192 + 8193);
-  const auto map = MapOf(after, 250), src = MapOf(source.Build(), 250);
-  EXPECT_EQ(map[0].blockOffset, before.size());
-  EXPECT_EQ(map[1].blockOffset, before.size() + 8192);
-  for (int i : {0, 1}) EXPECT_EQ(BlockBytes(after, map[i]), BlockBytes(source.Build(), src[i]));
-  EXPECT_EQ(Slice(after, 6021, 28), Slice(before, 6021, 28)) << "old blocks left as dead space";
-  // Maps, then one copy buffer per block.
-  EXPECT_EQ(platform.allocations, (std::vector<size_t>{6000, 6000, 8192, 8192}));
+TEST_F(MergeTest, LongerBlocksAreAppendedInChunks)
+{
+    CbfImage target;
+    target.Block(0, 10, 1).Block(1, 10, 2);
+    CbfImage source;
+    source.Block(0, 8188, 3).Block(1, 8189, 4); // one chunk of 8192; 8192 + 1
+    const Bytes before = target.Build();
+    const Bytes after = Merged(source, target);
+    ASSERT_EQ(after.size(), before.size() + 8192 + 8193);
+    const auto map = MapOf(after, 250), src = MapOf(source.Build(), 250);
+    EXPECT_EQ(map[0].blockOffset, before.size());
+    EXPECT_EQ(map[1].blockOffset, before.size() + 8192);
+    for (int i : {0, 1})
+        EXPECT_EQ(BlockBytes(after, map[i]), BlockBytes(source.Build(), src[i]));
+    EXPECT_EQ(Slice(after, 6021, 28), Slice(before, 6021, 28)) << "old blocks left as dead space";
+    // Maps, then one copy buffer per block.
+    EXPECT_EQ(platform.allocations, (std::vector<size_t>{6000, 6000, 8192, 8192}));
 }
 
-TEST_F(MergeTest, EntriesWithoutDataOrNotPresent) {
-  CbfImage target;
-  target.Block(0, 10, 1).Block(1, 10, 2).Block(2, 10, 3);
-  CbfImage source;
-  source.Block(0, 5, 4).Block(2, 5, 6);
-  source.Entry(0).present = 0;                  // skipped, block and all
-  source.Entry(1) = {7, 8, 1, 9, 0, 0x12345};   // entry only
-  source.Entry(2).present = 7;                  // any non-zero counts
-  const Bytes before = target.Build();
-  const Bytes after = Merged(source, target);
-  const auto map = MapOf(after, 250), old = MapOf(before, 250);
-  EXPECT_TRUE(SameEntry(map[0], old[0]));
-  EXPECT_TRUE(SameEntry(map[1], (ProcMapEntry{7, 8, 1, 9, 0, 0x12345})));
-  EXPECT_EQ(map[2].present, 1u);
-  EXPECT_EQ(map[2].blockOffset, old[2].blockOffset);
-  EXPECT_EQ(after.size(), before.size());
+TEST_F(MergeTest, EntriesWithoutDataOrNotPresent)
+{
+    CbfImage target;
+    target.Block(0, 10, 1).Block(1, 10, 2).Block(2, 10, 3);
+    CbfImage source;
+    source.Block(0, 5, 4).Block(2, 5, 6);
+    source.Entry(0).present = 0;                // skipped, block and all
+    source.Entry(1) = {7, 8, 1, 9, 0, 0x12345}; // entry only
+    source.Entry(2).present = 7;                // any non-zero counts
+    const Bytes before = target.Build();
+    const Bytes after = Merged(source, target);
+    const auto map = MapOf(after, 250), old = MapOf(before, 250);
+    EXPECT_TRUE(SameEntry(map[0], old[0]));
+    EXPECT_TRUE(SameEntry(map[1], (ProcMapEntry{7, 8, 1, 9, 0, 0x12345})));
+    EXPECT_EQ(map[2].present, 1u);
+    EXPECT_EQ(map[2].blockOffset, old[2].blockOffset);
+    EXPECT_EQ(after.size(), before.size());
 }
 
-TEST_F(MergeTest, ShorterSourceLeavesTheRestAlone) {
-  CbfImage target(300);
-  target.Block(260, 10, 1).Block(299, 10, 2);
-  CbfImage source(250);
-  source.Block(0, 10, 3);
-  const Bytes before = target.Build();
-  const auto map = MapOf(Merged(source, target), 300), old = MapOf(before, 300);
-  for (int i = 250; i < 300; ++i) EXPECT_TRUE(SameEntry(map[i], old[i])) << i;
-  EXPECT_EQ(map[0].present, 1u);
+TEST_F(MergeTest, ShorterSourceLeavesTheRestAlone)
+{
+    CbfImage target(300);
+    target.Block(260, 10, 1).Block(299, 10, 2);
+    CbfImage source(250);
+    source.Block(0, 10, 3);
+    const Bytes before = target.Build();
+    const auto map = MapOf(Merged(source, target), 300), old = MapOf(before, 300);
+    for (int i = 250; i < 300; ++i)
+        EXPECT_TRUE(SameEntry(map[i], old[i])) << i;
+    EXPECT_EQ(map[0].present, 1u);
 }
 
-TEST_F(MergeTest, RefusalsLeaveTheTargetUntouched) {
-  CbfImage target(250);
-  target.Block(0, 10, 1);
-  const std::string t = Write("dst.cbf", target);
-  CbfImage longer(251);
-  longer.Block(0, 5, 2).Block(250, 5, 3);
-  EXPECT_EQ(Merge(Write("longer.cbf", longer), t), 3) << "more procs than the target holds";
-  EXPECT_EQ(Merge(Write("bad.cbf", CbfImage().Revision(5)), t), 3);
-  EXPECT_EQ(Merge(Path("missing.cbf"), t), 3);
-  EXPECT_EQ(ReadBytes(t), target.Build());
-  EXPECT_EQ(platform.restores, 0);
-  EXPECT_EQ(Merge(t, Path("missing.cbf")), -1);
-  EXPECT_EQ(Merge(t, Write("badtarget.cbf", CbfImage(100))), 3);
-  EXPECT_EQ(Run([&](CbfPlatform& p) { return MergeCbfWalk(p, t.c_str(), nullptr); }), -1);
+TEST_F(MergeTest, RefusalsLeaveTheTargetUntouched)
+{
+    CbfImage target(250);
+    target.Block(0, 10, 1);
+    const std::string t = Write("dst.cbf", target);
+    CbfImage longer(251);
+    longer.Block(0, 5, 2).Block(250, 5, 3);
+    EXPECT_EQ(Merge(Write("longer.cbf", longer), t), 3) << "more procs than the target holds";
+    EXPECT_EQ(Merge(Write("bad.cbf", CbfImage().Revision(5)), t), 3);
+    EXPECT_EQ(Merge(Path("missing.cbf"), t), 3);
+    EXPECT_EQ(ReadBytes(t), target.Build());
+    EXPECT_EQ(platform.restores, 0);
+    EXPECT_EQ(Merge(t, Path("missing.cbf")), -1);
+    EXPECT_EQ(Merge(t, Write("badtarget.cbf", CbfImage(100))), 3);
+    EXPECT_EQ(Run([&](CbfPlatform& p) { return MergeCbfWalk(p, t.c_str(), nullptr); }), -1);
 }
 
 // A truncated target keeps offsets at or past its end. None of them may be
 // written in place: each block goes to the end, and no two overlap.
-TEST_F(MergeTest, TruncatedTargetGetsEveryBlockAppended) {
-  CbfImage target;
-  target.Block(0, 100, 1).Block(1, 100, 2).Block(2, 100, 3);
-  const std::string t = Write("dst.cbf", target);
-  ASSERT_EQ(Run([&](CbfPlatform& p) { return TruncateCbfWalk(p, t.c_str()); }), 0);
-  CbfImage source;
-  source.Block(0, 300, 4).Block(1, 50, 5).Block(2, 60, 6);
-  const std::string s = Write("src.cbf", source);
-  ASSERT_EQ(Merge(s, t), 0);
-  const Bytes after = ReadBytes(t), src = source.Build();
-  const auto map = MapOf(after, 250), srcMap = MapOf(src, 250);
-  ASSERT_EQ(after.size(), 6021u + 304 + 54 + 64);
-  EXPECT_EQ(map[0].blockOffset, 6021u);
-  EXPECT_EQ(map[1].blockOffset, 6021u + 304);
-  EXPECT_EQ(map[2].blockOffset, 6021u + 304 + 54);
-  for (int i : {0, 1, 2}) EXPECT_EQ(BlockBytes(after, map[i]), BlockBytes(src, srcMap[i])) << i;
+TEST_F(MergeTest, TruncatedTargetGetsEveryBlockAppended)
+{
+    CbfImage target;
+    target.Block(0, 100, 1).Block(1, 100, 2).Block(2, 100, 3);
+    const std::string t = Write("dst.cbf", target);
+    ASSERT_EQ(Run([&](CbfPlatform& p) { return TruncateCbfWalk(p, t.c_str()); }), 0);
+    CbfImage source;
+    source.Block(0, 300, 4).Block(1, 50, 5).Block(2, 60, 6);
+    const std::string s = Write("src.cbf", source);
+    ASSERT_EQ(Merge(s, t), 0);
+    const Bytes after = ReadBytes(t), src = source.Build();
+    const auto map = MapOf(after, 250), srcMap = MapOf(src, 250);
+    ASSERT_EQ(after.size(), 6021u + 304 + 54 + 64);
+    EXPECT_EQ(map[0].blockOffset, 6021u);
+    EXPECT_EQ(map[1].blockOffset, 6021u + 304);
+    EXPECT_EQ(map[2].blockOffset, 6021u + 304 + 54);
+    for (int i : {0, 1, 2})
+        EXPECT_EQ(BlockBytes(after, map[i]), BlockBytes(src, srcMap[i])) << i;
 }
 
-TEST_F(MergeTest, OldRegionsOutsideTheDataOrSharedAreNotReused) {
-  CbfImage target;
-  target.Block(0, 100, 1).Block(1, 20, 2);
-  target.Entry(2) = {0, 0, 1, 0, 0, 0xFFFF};         // no block, huge length: header
-  target.Entry(3) = {0, 0, 1, 0, 6021, 10};          // shares entry 0's bytes
-  target.Entry(4) = {0, 0, 1, 0, 6000, 100};         // starts inside the map
-  target.Entry(5) = {0, 0, 0, 0, 6021 + 104, 200};   // runs past the end
-  CbfImage source;
-  for (int i : {2, 3, 4, 5}) source.Block(i, 8, static_cast<unsigned char>(i));
-  const Bytes before = target.Build();
-  const Bytes after = Merged(source, target);
-  ASSERT_EQ(after.size(), before.size() + 4 * 12);
-  EXPECT_EQ(Slice(after, 0, 21), Slice(before, 0, 21));
-  EXPECT_EQ(Slice(after, 6021, before.size() - 6021), Slice(before, 6021, before.size() - 6021))
-      << "no byte of the old data region was overwritten";
+TEST_F(MergeTest, OldRegionsOutsideTheDataOrSharedAreNotReused)
+{
+    CbfImage target;
+    target.Block(0, 100, 1).Block(1, 20, 2);
+    target.Entry(2) = {0, 0, 1, 0, 0, 0xFFFF};       // no block, huge length: header
+    target.Entry(3) = {0, 0, 1, 0, 6021, 10};        // shares entry 0's bytes
+    target.Entry(4) = {0, 0, 1, 0, 6000, 100};       // starts inside the map
+    target.Entry(5) = {0, 0, 0, 0, 6021 + 104, 200}; // runs past the end
+    CbfImage source;
+    for (int i : {2, 3, 4, 5})
+        source.Block(i, 8, static_cast<unsigned char>(i));
+    const Bytes before = target.Build();
+    const Bytes after = Merged(source, target);
+    ASSERT_EQ(after.size(), before.size() + 4 * 12);
+    EXPECT_EQ(Slice(after, 0, 21), Slice(before, 0, 21));
+    EXPECT_EQ(Slice(after, 6021, before.size() - 6021), Slice(before, 6021, before.size() - 6021))
+        << "no byte of the old data region was overwritten";
 }
 
 // Each of these alone would aim an in-place write at the header, or past
 // the end of the file leaving a hole.
-TEST_F(MergeTest, StaleRegionsWithNoNeighbourAreNotReused) {
-  for (ProcMapEntry stale : {ProcMapEntry{0, 0, 1, 0, 0, 100}, ProcMapEntry{0, 0, 0, 0, 7000, 100}}) {
+TEST_F(MergeTest, StaleRegionsWithNoNeighbourAreNotReused)
+{
+    for (ProcMapEntry stale : {ProcMapEntry{0, 0, 1, 0, 0, 100}, ProcMapEntry{0, 0, 0, 0, 7000, 100}}) {
+        CbfImage target;
+        target.Entry(9) = stale;
+        CbfImage source;
+        source.Block(9, 8, 1);
+        const Bytes before = target.Build();
+        const Bytes after = Merged(source, target);
+        EXPECT_EQ(after.size(), before.size() + 12) << stale.blockOffset;
+        EXPECT_EQ(Slice(after, 0, 21), Slice(before, 0, 21));
+        EXPECT_EQ(MapOf(after, 250)[9].blockOffset, 6021u) << stale.blockOffset;
+    }
+}
+
+TEST_F(MergeTest, HugeLengthFailsInsteadOfWrapping)
+{
     CbfImage target;
-    target.Entry(9) = stale;
+    target.Block(0, 10, 1);
     CbfImage source;
-    source.Block(9, 8, 1);
-    const Bytes before = target.Build();
-    const Bytes after = Merged(source, target);
-    EXPECT_EQ(after.size(), before.size() + 12) << stale.blockOffset;
-    EXPECT_EQ(Slice(after, 0, 21), Slice(before, 0, 21));
-    EXPECT_EQ(MapOf(after, 250)[9].blockOffset, 6021u) << stale.blockOffset;
-  }
+    source.Block(0, 10, 2);
+    source.Entry(0).blockLength = 0xFFFFFFFF; // +4 wraps to 3 in 32 bits
+    const std::string s = Write("src.cbf", source), t = Write("dst.cbf", target);
+    EXPECT_EQ(Merge(s, t), 6);
+    const Bytes after = ReadBytes(t);
+    EXPECT_EQ(Slice(after, 0, 6021), Slice(target.Build(), 0, 6021)) << "map not rewritten";
+    EXPECT_EQ(platform.restores, 0);
 }
 
-TEST_F(MergeTest, HugeLengthFailsInsteadOfWrapping) {
-  CbfImage target;
-  target.Block(0, 10, 1);
-  CbfImage source;
-  source.Block(0, 10, 2);
-  source.Entry(0).blockLength = 0xFFFFFFFF;  // +4 wraps to 3 in 32 bits
-  const std::string s = Write("src.cbf", source), t = Write("dst.cbf", target);
-  EXPECT_EQ(Merge(s, t), 6);
-  const Bytes after = ReadBytes(t);
-  EXPECT_EQ(Slice(after, 0, 6021), Slice(target.Build(), 0, 6021)) << "map not rewritten";
-  EXPECT_EQ(platform.restores, 0);
+TEST_F(MergeTest, NullSourceReadsTheDefaultFile)
+{
+    CbfImage source;
+    source.Block(7, 10, 9);
+    Write("ZORBDLG.CBF", source);
+    const std::string t = Write("dst.cbf", CbfImage());
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+    const int result = Run([&](CbfPlatform& p) { return MergeCbfWalk(p, nullptr, t.c_str()); });
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(MapOf(ReadBytes(t), 250)[7].present, 1u);
 }
 
-TEST_F(MergeTest, NullSourceReadsTheDefaultFile) {
-  CbfImage source;
-  source.Block(7, 10, 9);
-  Write("ZORBDLG.CBF", source);
-  const std::string t = Write("dst.cbf", CbfImage());
-  const auto cwd = std::filesystem::current_path();
-  std::filesystem::current_path(dir_);
-  const int result = Run([&](CbfPlatform& p) { return MergeCbfWalk(p, nullptr, t.c_str()); });
-  std::filesystem::current_path(cwd);
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(MapOf(ReadBytes(t), 250)[7].present, 1u);
+TEST_F(MergeTest, TimesAreKeptTo100Nanoseconds)
+{
+    CbfImage source;
+    source.Block(0, 10, 1);
+    const std::string s = Write("src.cbf", source), t = Write("dst.cbf", CbfImage());
+    const timespec times[2] = {{981173106, 123456789}, {981173107, 987654321}};
+    ASSERT_EQ(utimensat(AT_FDCWD, t.c_str(), times, 0), 0);
+    ASSERT_EQ(Merge(s, t), 0);
+    struct stat info;
+    ASSERT_EQ(stat(t.c_str(), &info), 0);
+    EXPECT_EQ(info.st_atim.tv_sec, 981173106);
+    EXPECT_EQ(info.st_atim.tv_nsec, 123456700);
+    EXPECT_EQ(info.st_mtim.tv_sec, 981173107);
+    EXPECT_EQ(info.st_mtim.tv_nsec, 987654300);
+    EXPECT_GT(ReadBytes(t).size(), 6021u) << "the merge did write";
 }
 
-TEST_F(MergeTest, TimesAreKeptTo100Nanoseconds) {
-  CbfImage source;
-  source.Block(0, 10, 1);
-  const std::string s = Write("src.cbf", source), t = Write("dst.cbf", CbfImage());
-  const timespec times[2] = {{981173106, 123456789}, {981173107, 987654321}};
-  ASSERT_EQ(utimensat(AT_FDCWD, t.c_str(), times, 0), 0);
-  ASSERT_EQ(Merge(s, t), 0);
-  struct stat info;
-  ASSERT_EQ(stat(t.c_str(), &info), 0);
-  EXPECT_EQ(info.st_atim.tv_sec, 981173106);
-  EXPECT_EQ(info.st_atim.tv_nsec, 123456700);
-  EXPECT_EQ(info.st_mtim.tv_sec, 981173107);
-  EXPECT_EQ(info.st_mtim.tv_nsec, 987654300);
-  EXPECT_GT(ReadBytes(t).size(), 6021u) << "the merge did write";
+TEST_F(MergeTest, LockedTargetIsRefused)
+{
+    CbfImage source;
+    source.Block(0, 10, 1);
+    const std::string s = Write("src.cbf", source), t = Write("dst.cbf", CbfImage());
+    // Another open description holding a lock, as another process would.
+    int fd = open(t.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    const int result = Merge(s, t);
+    close(fd);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(ReadBytes(t), CbfImage().Build());
 }
 
-TEST_F(MergeTest, LockedTargetIsRefused) {
-  CbfImage source;
-  source.Block(0, 10, 1);
-  const std::string s = Write("src.cbf", source), t = Write("dst.cbf", CbfImage());
-  // Another open description holding a lock, as another process would.
-  int fd = open(t.c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(flock(fd, LOCK_EX), 0);
-  const int result = Merge(s, t);
-  close(fd);
-  EXPECT_EQ(result, -1);
-  EXPECT_EQ(ReadBytes(t), CbfImage().Build());
-}
-
-}  // namespace
+} // namespace

@@ -3,61 +3,75 @@
 #include <cstdlib>
 #include <cstring>
 
-
 bool SameEntry(const ProcMapEntry& a, const ProcMapEntry& b) { return memcmp(&a, &b, sizeof a) == 0; }
 
-int OpenDescriptorCount() {
-  int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    (void)entry;
-    ++count;
-  }
-  return count;
+int OpenDescriptorCount()
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)entry;
+        ++count;
+    }
+    return count;
 }
 
-int TestPlatform::CaptureTimes(const char* path, CbfFileTimes* times) {
-  if (captureResult != 0) return captureResult;
-  return real_.CaptureTimes(path, times);
+int TestPlatform::CaptureTimes(const char* path, CbfFileTimes* times)
+{
+    if (captureResult != 0)
+        return captureResult;
+    return real_.CaptureTimes(path, times);
 }
 
-int TestPlatform::RestoreTimes(const char* path, const CbfFileTimes& times) {
-  ++restores;
-  if (restoreResult != 0) return restoreResult;
-  return real_.RestoreTimes(path, times);
+int TestPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
+{
+    ++restores;
+    if (restoreResult != 0)
+        return restoreResult;
+    return real_.RestoreTimes(path, times);
 }
 
-void* TestPlatform::AllocZeroed(size_t bytes) {
-  allocations.push_back(bytes);
-  if (static_cast<int>(allocations.size()) == failAllocation) return nullptr;
-  void* block = real_.AllocZeroed(bytes);
-  if (block != nullptr) live.insert(block);
-  return block;
+void* TestPlatform::AllocZeroed(size_t bytes)
+{
+    allocations.push_back(bytes);
+    if (static_cast<int>(allocations.size()) == failAllocation)
+        return nullptr;
+    void* block = real_.AllocZeroed(bytes);
+    if (block != nullptr)
+        live.insert(block);
+    return block;
 }
 
-void TestPlatform::Free(void* block) {
-  if (live.erase(block) == 0) ++freedUnknown;
-  real_.Free(block);
+void TestPlatform::Free(void* block)
+{
+    if (live.erase(block) == 0)
+        ++freedUnknown;
+    real_.Free(block);
 }
 
-bool TestPlatform::SetStreamLength(FILE* stream, uint64_t length) {
-  if (failCut) return false;
-  return real_.SetStreamLength(stream, length);
+bool TestPlatform::SetStreamLength(FILE* stream, uint64_t length)
+{
+    if (failCut)
+        return false;
+    return real_.SetStreamLength(stream, length);
 }
 
-void CbfFilesTest::SetUp() {
-  const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base ? base : "/tmp") + "/cbf-test-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  dir_ = pattern;
+void CbfFilesTest::SetUp()
+{
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base ? base : "/tmp") + "/cbf-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
 }
 
-void CbfFilesTest::TearDown() {
-  std::error_code ignored;
-  std::filesystem::remove_all(dir_, ignored);
+void CbfFilesTest::TearDown()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
 }
 
-std::string CbfFilesTest::Write(const std::string& name, const CbfImage& image) {
-  const std::string path = Path(name);
-  WriteBytes(path, image.Build());
-  return path;
+std::string CbfFilesTest::Write(const std::string& name, const CbfImage& image)
+{
+    const std::string path = Path(name);
+    WriteBytes(path, image.Build());
+    return path;
 }

@@ -22,54 +22,56 @@ int OpenDescriptorCount();
 
 // Wraps the POSIX platform; records blocks and fails on request.
 class TestPlatform : public CbfPlatform {
- public:
-  int CaptureTimes(const char* path, CbfFileTimes* times) override;
-  int RestoreTimes(const char* path, const CbfFileTimes& times) override;
-  void* AllocZeroed(size_t bytes) override;
-  void Free(void* block) override;
-  bool SetStreamLength(FILE* stream, uint64_t length) override;
-  // Back to no faults and no records.
-  void Reset() {
-    failAllocation = captureResult = restoreResult = restores = freedUnknown = 0;
-    failCut = false;
-    allocations.clear();
-    live.clear();
-  }
+public:
+    int CaptureTimes(const char* path, CbfFileTimes* times) override;
+    int RestoreTimes(const char* path, const CbfFileTimes& times) override;
+    void* AllocZeroed(size_t bytes) override;
+    void Free(void* block) override;
+    bool SetStreamLength(FILE* stream, uint64_t length) override;
+    // Back to no faults and no records.
+    void Reset()
+    {
+        failAllocation = captureResult = restoreResult = restores = freedUnknown = 0;
+        failCut = false;
+        allocations.clear();
+        live.clear();
+    }
 
-  int failAllocation = 0;   // fail the n-th allocation (1-based); 0: never
-  int captureResult = 0;    // returned instead of capturing, when non-zero
-  int restoreResult = 0;    // returned instead of restoring, when non-zero
-  bool failCut = false;
+    int failAllocation = 0; // fail the n-th allocation (1-based); 0: never
+    int captureResult = 0;  // returned instead of capturing, when non-zero
+    int restoreResult = 0;  // returned instead of restoring, when non-zero
+    bool failCut = false;
 
-  std::vector<size_t> allocations;  // sizes asked for, in order
-  std::set<void*> live;             // blocks not yet freed
-  int restores = 0;
-  int freedUnknown = 0;             // Free of a block we never gave out
+    std::vector<size_t> allocations; // sizes asked for, in order
+    std::set<void*> live;            // blocks not yet freed
+    int restores = 0;
+    int freedUnknown = 0; // Free of a block we never gave out
 
- private:
-  PosixCbfPlatform real_;
+private:
+    PosixCbfPlatform real_;
 };
 
 // Each test gets an empty directory and checks that nothing leaked.
 class CbfFilesTest : public testing::Test {
- protected:
-  void SetUp() override;
-  void TearDown() override;
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  std::string Write(const std::string& name, const CbfImage& image);
-  // Runs a walk and checks that it released every block and descriptor.
-  template <typename Walk>
-  int Run(Walk walk) {
-    const int before = OpenDescriptorCount();
-    const int result = walk(platform);
-    EXPECT_TRUE(platform.live.empty()) << "blocks leaked";
-    EXPECT_EQ(platform.freedUnknown, 0);
-    EXPECT_EQ(OpenDescriptorCount(), before) << "descriptors leaked";
-    return result;
-  }
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string Write(const std::string& name, const CbfImage& image);
+    // Runs a walk and checks that it released every block and descriptor.
+    template <typename Walk>
+    int Run(Walk walk)
+    {
+        const int before = OpenDescriptorCount();
+        const int result = walk(platform);
+        EXPECT_TRUE(platform.live.empty()) << "blocks leaked";
+        EXPECT_EQ(platform.freedUnknown, 0);
+        EXPECT_EQ(OpenDescriptorCount(), before) << "descriptors leaked";
+        return result;
+    }
 
-  TestPlatform platform;
-  std::filesystem::path dir_;
+    TestPlatform platform;
+    std::filesystem::path dir_;
 };
 
-#endif  // CBF_TEST_FILES_H
+#endif // CBF_TEST_FILES_H

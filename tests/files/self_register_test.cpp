@@ -14,10 +14,7 @@ namespace {
 
 using SelfRegisterFileFn = int(WINAPI*)(const char*);
 
-int SelfRegister(const std::string& path)
-{
-    return Export<SelfRegisterFileFn>("SelfRegisterFile")(path.c_str());
-}
+int SelfRegister(const std::string& path) { return Export<SelfRegisterFileFn>("SelfRegisterFile")(path.c_str()); }
 
 // The identities of the two test type libraries (fixtures/*.idl).
 constexpr char kTypesKey[] = "TypeLib\\{6F1C3E52-2A4B-4C1D-9E11-5A0B1C2D3E01}";

@@ -114,10 +114,10 @@ TEST_F(SharedDllCountTest, KeyMissingGives10002And2AndIsNotCreated)
     EXPECT_EQ(SetCount(kFile, 6), ERROR_FILE_NOT_FOUND) << "SetFileRefCount without the key";
     EXPECT_FALSE(KeyExists(kSharedDllsKey)) << "SetFileRefCount must not create the key";
 
-    ASSERT_EQ(::RegRenameKey(HKEY_LOCAL_MACHINE,
-                             L"Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs.setupsup-test-away",
-                             L"SharedDLLs"),
-              ERROR_SUCCESS)
+    ASSERT_EQ(
+        ::RegRenameKey(HKEY_LOCAL_MACHINE,
+                       L"Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs.setupsup-test-away", L"SharedDLLs"),
+        ERROR_SUCCESS)
         << "moving the key back";
     EXPECT_EQ(GetCount(kFile), 5) << "the count written before the key was moved";
 }

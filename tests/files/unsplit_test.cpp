@@ -69,8 +69,7 @@ TEST(UnsplitFile, MissingOrHeldFilesChangeNothing)
         EXPECT_EQ(unsplit(target.c_str(), piece.c_str()), -1) << "target held open by another handle";
     }
     {
-        setupsup::unique_hfile holder(
-            CreateFileA(piece.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        setupsup::unique_hfile holder(CreateFileA(piece.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(holder);
         EXPECT_EQ(unsplit(target.c_str(), piece.c_str()), -1) << "piece held open without sharing";
     }
@@ -167,13 +166,11 @@ TEST(GetFileLanguage, FirstTranslationEntryOfBuiltModules)
         const char* name;
     };
     const Case cases[] = {
-        {"language_0407.dll", 0, 0x07, 0x04, "GERMAN"},
-        {"language_0c07.dll", 0, 0x07, 0x0C, "GERMAN"},
-        {"language_0809.dll", 0, 0x09, 0x08, "ENGLISH"},
-        {"language_0000.dll", 0, 0x00, 0x00, "NEUTRAL"},
-        {"language_040d.dll", 0, 0x0D, 0x04, "Unknown"},     // Hebrew is not in the table
-        {"language_several.dll", 0, 0x0C, 0x04, "FRENCH"},   // 040C, then 0409 and 0407
-        {"language_none.dll", -1, 0, 0, "Unavailable"},      // resources, but no version resource
+        {"language_0407.dll", 0, 0x07, 0x04, "GERMAN"},    {"language_0c07.dll", 0, 0x07, 0x0C, "GERMAN"},
+        {"language_0809.dll", 0, 0x09, 0x08, "ENGLISH"},   {"language_0000.dll", 0, 0x00, 0x00, "NEUTRAL"},
+        {"language_040d.dll", 0, 0x0D, 0x04, "Unknown"},   // Hebrew is not in the table
+        {"language_several.dll", 0, 0x0C, 0x04, "FRENCH"}, // 040C, then 0409 and 0407
+        {"language_none.dll", -1, 0, 0, "Unavailable"},    // resources, but no version resource
     };
     for (const Case& c : cases) {
         const std::string path = BinFile(c.module);

@@ -202,7 +202,8 @@ TEST(ShellExecuteSimple, StartsAProgramWithParametersFolderAndShowCommand)
 TEST(ShellExecuteSimple, MissingFileGivesTheShellsError)
 {
     auto shellExecuteSimple = Export<ShellExecuteSimpleFn>("ShellExecuteSimple");
-    EXPECT_EQ(shellExecuteSimple("C:\\no\\such\\program.exe", nullptr, nullptr, SW_SHOWNORMAL), ERROR_FILE_NOT_FOUND) << "the shell's file-not-found value";
+    EXPECT_EQ(shellExecuteSimple("C:\\no\\such\\program.exe", nullptr, nullptr, SW_SHOWNORMAL), ERROR_FILE_NOT_FOUND)
+        << "the shell's file-not-found value";
 }
 
 // ".ssgoose" files open with the recorder: the default verb "record" and the
@@ -221,15 +222,18 @@ protected:
     }
     void TearDown() override
     {
-        for (const char* key : {"SetupsupGoose.Document\\shell\\record\\command", "SetupsupGoose.Document\\shell\\record",
-                                "SetupsupGoose.Document\\shell\\open\\command", "SetupsupGoose.Document\\shell\\open",
-                                "SetupsupGoose.Document\\shell", "SetupsupGoose.Document", ".ssgoose"})
+        for (const char* key :
+             {"SetupsupGoose.Document\\shell\\record\\command", "SetupsupGoose.Document\\shell\\record",
+              "SetupsupGoose.Document\\shell\\open\\command", "SetupsupGoose.Document\\shell\\open",
+              "SetupsupGoose.Document\\shell", "SetupsupGoose.Document", ".ssgoose"})
             ::RegDeleteKeyA(HKEY_CLASSES_ROOT, key);
     }
     static void Set(const std::string& key, const std::string& value)
     {
-        ASSERT_EQ(::RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, value.c_str(),
-                                 static_cast<DWORD>(value.size())), ERROR_SUCCESS) << key;
+        ASSERT_EQ(
+            ::RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, value.c_str(), static_cast<DWORD>(value.size())),
+            ERROR_SUCCESS)
+            << key;
     }
 };
 

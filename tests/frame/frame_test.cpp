@@ -36,8 +36,8 @@ TEST(Frame, VersionResourceNamesTheLibrary)
     EXPECT_GE(fixed->dwFileVersionMS, 0x00010000u) << "file version at least 1.0";
 
     WORD* translation = nullptr;
-    ASSERT_TRUE(::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
-                                 reinterpret_cast<void**>(&translation), &length));
+    ASSERT_TRUE(
+        ::VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
     ASSERT_GE(length, 4u);
     EXPECT_EQ(translation[0], 0x0409) << "English (US)";
     EXPECT_EQ(translation[1], 1252) << "code page 1252";

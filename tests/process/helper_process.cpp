@@ -5,7 +5,7 @@
 namespace process_test {
 
 namespace {
-constexpr DWORD kStartTimeout = 60000;   // a Wine process start is slow under emulation
+constexpr DWORD kStartTimeout = 60000; // a Wine process start is slow under emulation
 constexpr DWORD kStopTimeout = 60000;
 
 std::string UniqueEventName(const char* role)
@@ -45,8 +45,8 @@ HelperProcess::HelperProcess(const std::string& mode, const std::string& exePath
     std::string commandLine = "\"" + program + "\" " + mode + " " + readyName + " " + quitName;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    if (!::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &child_))
+    if (!::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &child_))
         return;
     HANDLE waits[2] = {readyEvent_, child_.hProcess};
     ready_ = ::WaitForMultipleObjects(2, waits, FALSE, kStartTimeout) == WAIT_OBJECT_0;

@@ -11,7 +11,7 @@
 namespace {
 
 constexpr char kShellSyncName[] = "ZorbShellSync";
-constexpr DWORD kLongestLife = 120000;   // never outlive a stuck test for long
+constexpr DWORD kLongestLife = 120000; // never outlive a stuck test for long
 
 HANDLE CreateHeldObject(const char* mode)
 {

@@ -29,18 +29,18 @@ struct Records {
     // NT family: the ids EnumProcesses reports, and per id index the base
     // name GetModuleBaseNameA yields (nullptr: the read fails).
     std::vector<DWORD> ids;
-    DWORD reportedBytes = 0;          // 0: ids.size() * 4
+    DWORD reportedBytes = 0; // 0: ids.size() * 4
     bool enumFails = false;
     std::vector<const char*> baseNames;
-    DWORD enumBufferBytes = 0;        // the size EnumProcesses was given
-    int moduleListings = 0;           // EnumProcessModules calls
+    DWORD enumBufferBytes = 0; // the size EnumProcesses was given
+    int moduleListings = 0;    // EnumProcessModules calls
     DWORD moduleBufferBytes = 0;
 
     // Windows 95 family: the szExeFile of each snapshot entry.
     std::vector<std::string> exeFiles;
     bool snapshotFails = false;
     DWORD snapshotFlags = 0, snapshotProcessId = 1;
-    DWORD entrySize = 0;              // dwSize as the walk set it
+    DWORD entrySize = 0; // dwSize as the walk set it
     size_t nextEntry = 0;
     int walkCalls = 0;
     HANDLE snapshot = nullptr;
@@ -77,7 +77,7 @@ DWORD WINAPI StandInGetModuleBaseNameA(HANDLE, HMODULE module, LPSTR name, DWORD
     size_t index = reinterpret_cast<UINT_PTR>(module);
     const char* baseName = index < g_records.baseNames.size() ? g_records.baseNames[index] : "other.exe";
     if (!baseName)
-        return 0;   // as when the process's memory cannot be read
+        return 0; // as when the process's memory cannot be read
     lstrcpynA(name, baseName, static_cast<int>(size));
     return static_cast<DWORD>(std::strlen(name));
 }

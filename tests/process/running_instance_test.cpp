@@ -96,10 +96,7 @@ TEST(IsZORBRunning, LeavesNoHandleBehind)
     }
 }
 
-TEST(IsZORBAppRunning, TestSystemIsNtFamily)
-{
-    ASSERT_EQ(PlatformId(), static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
-}
+TEST(IsZORBAppRunning, TestSystemIsNtFamily) { ASSERT_EQ(PlatformId(), static_cast<DWORD>(VER_PLATFORM_WIN32_NT)); }
 
 TEST(IsZORBAppRunning, WholeBaseNameIgnoringCase)
 {
@@ -107,8 +104,8 @@ TEST(IsZORBAppRunning, WholeBaseNameIgnoringCase)
     ASSERT_TRUE(sleeper.ready());
     for (const char* name : {"ZorbProcHelper.exe", "ZORBPROCHELPER.EXE", "zorbprochelper.exe", "zORBpROChELPER.eXE"})
         EXPECT_EQ(IsAppRunning()(name), 1) << name << " must match the running " << kHelperName;
-    for (const char* name : {"ZorbProcHelper", "ProcHelper.exe", "ZorbProcHelper.ex", "ZorbProcHelper.exe ",
-                             "ZorbProcHelper.exe.exe", ""})
+    for (const char* name :
+         {"ZorbProcHelper", "ProcHelper.exe", "ZorbProcHelper.ex", "ZorbProcHelper.exe ", "ZorbProcHelper.exe.exe", ""})
         EXPECT_EQ(IsAppRunning()(name), 0) << "\"" << name << "\" is not the whole base name";
     std::string withFolder = ProgramFolder() + kHelperName;
     EXPECT_EQ(IsAppRunning()(withFolder.c_str()), 0) << "a name with a folder matches no base name: " << withFolder;
@@ -134,10 +131,7 @@ TEST(IsZORBAppRunning, OnlyAsciiLettersFoldOnSingleByteCodePage)
     }
 }
 
-TEST(IsZORBAppRunning, NullNameGivesZero)
-{
-    EXPECT_EQ(IsAppRunning()(nullptr), 0);
-}
+TEST(IsZORBAppRunning, NullNameGivesZero) { EXPECT_EQ(IsAppRunning()(nullptr), 0); }
 
 TEST(IsZORBAppRunning, LeavesNoHandleAndUnloadsProcessStatusLibrary)
 {

@@ -48,7 +48,8 @@ TEST(IsZORBAppRunning9x, UpperCasedNameSearchedInsideEntries)
     {
         HelperProcess sleeper("sleep", copy);
         ASSERT_TRUE(sleeper.ready());
-        for (const char* name : {"ZORBUPPER.EXE", "zorbupper.exe", "ZorbUpper.Exe", "upper.exe", "UPPER", "zorbu", ".EXE"})
+        for (const char* name :
+             {"ZORBUPPER.EXE", "zorbupper.exe", "ZorbUpper.Exe", "upper.exe", "UPPER", "zorbu", ".EXE"})
             EXPECT_EQ(IsAppRunning()(name), 1) << name << " occurs in " << kUpperCaseCopy << " once upper-cased";
         for (const char* name : {"ZORBUPPER.EXE ", "ZORBUPPER.EXE.EXE", "C:\\ZORBUPPER.EXE", "ZORB_UPPER"})
             EXPECT_EQ(IsAppRunning()(name), 0) << name << " is not inside any entry";
@@ -73,10 +74,7 @@ TEST(IsZORBAppRunning9x, EmptyNameMatchesEveryEntry)
     EXPECT_EQ(IsAppRunning()(""), 1) << "the snapshot holds at least this process";
 }
 
-TEST(IsZORBAppRunning9x, NullNameGivesZero)
-{
-    EXPECT_EQ(IsAppRunning()(nullptr), 0);
-}
+TEST(IsZORBAppRunning9x, NullNameGivesZero) { EXPECT_EQ(IsAppRunning()(nullptr), 0); }
 
 TEST(IsZORBAppRunning9x, LeavesNoHandleAndLoadsNoProcessStatusLibrary)
 {

@@ -2,7 +2,7 @@
 // UnregisterZORBApps. Every test works in its own key under
 // Software\SetupsupTest and deletes it afterwards. Wine enumerates in
 // alphabetical order; no check depends on the order of enumeration.
-#define _WIN32_WINNT 0x0600  // RegDeleteTreeA
+#define _WIN32_WINNT 0x0600 // RegDeleteTreeA
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +29,8 @@ public:
     {
         static int serial = 0;
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = "Software\\SetupsupTest\\" + std::string(info->name()) + tag + "-"
-              + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++serial);
+        path_ = "Software\\SetupsupTest\\" + std::string(info->name()) + tag + "-" +
+                std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++serial);
         ::RegDeleteTreeA(root_, path_.c_str());
     }
     ~TestKey() { ::RegDeleteTreeA(root_, path_.c_str()); }
@@ -112,8 +112,8 @@ std::vector<std::string> Names(HKEY key, bool values)
 {
     DWORD subkeys = 0, maxSubkey = 0, count = 0, maxName = 0;
     std::vector<std::string> names;
-    if (::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, &maxSubkey, nullptr, &count, &maxName,
-                           nullptr, nullptr, nullptr) != 0)
+    if (::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, &maxSubkey, nullptr, &count, &maxName, nullptr,
+                           nullptr, nullptr) != 0)
         return names;
     std::vector<char> name((values ? maxName : maxSubkey) * 2 + 2);
     for (DWORD i = 0; i < (values ? count : subkeys); ++i) {
@@ -167,7 +167,8 @@ TEST(CopyKey, DeepTreeIsReproducedKeyForKeyAndValueForValue)
         for (int k = 0; k < 3; ++k) {
             std::string sub = path + "\\K" + std::to_string(level) + char('a' + k);
             for (int v = 0; v < 5; ++v)
-                SetSz(HKEY_CURRENT_USER, sub, "V" + std::to_string(v), "text " + sub.substr(path.size()) + std::to_string(v));
+                SetSz(HKEY_CURRENT_USER, sub, "V" + std::to_string(v),
+                      "text " + sub.substr(path.size()) + std::to_string(v));
         }
         SetSz(HKEY_CURRENT_USER, path, "", "default of level " + std::to_string(level));
         path += "\\K" + std::to_string(level) + "b";
@@ -235,7 +236,7 @@ TEST(CopyKey, LongNamesAndLargeDataAreCopiedWholeWithTheValuesAfterThem)
 {
     TestKey src(HKEY_CURRENT_USER, "Src"), dst(HKEY_CURRENT_USER, "Dst");
     HKEY U = HKEY_CURRENT_USER;
-    std::string large(9999, 'L');  // 10 000 bytes with its NUL
+    std::string large(9999, 'L'); // 10 000 bytes with its NUL
     std::string longName(300, 'N');
     SetSz(U, src.path(), "A before", "a");
     SetSz(U, src.path(), "Large", large);
@@ -275,7 +276,7 @@ TEST(CopyKey, TargetInsideTheSourceIsNotCopiedIntoItself)
     HKEY U = HKEY_CURRENT_USER;
     SetSz(U, src.path(), "Top", "top");
     SetSz(U, src / "A\\B", "V", "v");
-    std::string target = src / "A\\COPY";  // inside the tree, and spelt in another case below
+    std::string target = src / "A\\COPY"; // inside the tree, and spelt in another case below
     ASSERT_EQ(CopyKey()(U, src.path().c_str(), U, target.c_str()), 0);
     EXPECT_EQ(GetValue(U, target, "Top").data, Sz("top"));
     EXPECT_EQ(GetValue(U, target + "\\A\\B", "V").data, Sz("v"));
@@ -379,20 +380,22 @@ TEST(UnregisterZORBApps, SetupWithoutFullAccessIsWalkedLikeAnyKey)
 {
     TestKey root(HKEY_CURRENT_USER);
     std::string app = root / "App";
-    AddApp(app + "\\Setup", REG_SZ, Sz("1"));  // App\Setup\Setup: reached only by walking App\Setup
+    AddApp(app + "\\Setup", REG_SZ, Sz("1")); // App\Setup\Setup: reached only by walking App\Setup
     AddApp(app + "\\Sibling", REG_SZ, Sz("1"));
     SetSz(HKEY_CURRENT_USER, app + "\\Setup", "CurrentlyRegistered", "1");
 
     // Read-only for everyone, enforced by the Wine server while it runs.
     PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KR;;;WD)", SDDL_REVISION_1, &sd, nullptr));
+    ASSERT_TRUE(
+        ::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KR;;;WD)", SDDL_REVISION_1, &sd, nullptr));
     HKEY setup;
     ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, (app + "\\Setup").c_str(), 0, WRITE_DAC, &setup), 0);
     EXPECT_EQ(::RegSetKeySecurity(setup, DACL_SECURITY_INFORMATION, sd), 0);
     ::RegCloseKey(setup);
     ::LocalFree(sd);
     ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, (app + "\\Setup").c_str(), 0, KEY_ALL_ACCESS, &setup),
-              ERROR_ACCESS_DENIED) << "the read-only Setup key must refuse full access";
+              ERROR_ACCESS_DENIED)
+        << "the read-only Setup key must refuse full access";
 
     EXPECT_EQ(UnregisterZORBApps()(root.path().c_str()), 2) << "App\\Setup\\Setup and App\\Sibling\\Setup";
     EXPECT_EQ(Mark(app + "\\Setup").data, Sz("0"));

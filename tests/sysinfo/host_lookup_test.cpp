@@ -5,8 +5,8 @@
 // seam at the entry-point lookup is the only fake in these tests.
 #include "host_lookup.h"
 
-#include <winsock2.h>
 #include <gtest/gtest.h>
+#include <winsock2.h>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -97,7 +97,10 @@ FARPROC FakeLookup(const char* name)
 {
     if (g_fake->missing.count(name))
         return nullptr;
-    struct { const char* name; void* entry; } table[] = {
+    struct {
+        const char* name;
+        void* entry;
+    } table[] = {
         {"WSAStartup", reinterpret_cast<void*>(FakeStartup)},
         {"WSACleanup", reinterpret_cast<void*>(FakeCleanup)},
         {"gethostname", reinterpret_cast<void*>(FakeGetHostName)},

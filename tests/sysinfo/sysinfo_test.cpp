@@ -4,8 +4,8 @@
 // the test's own resolution.
 #include "test_support.h"
 
-#include <winsock2.h>
 #include <gtest/gtest.h>
+#include <winsock2.h>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -97,8 +97,8 @@ protected:
             saved_.push_back({name, type, std::vector<BYTE>(data, data + dataSize)});
         }
         DWORD subkeys = 0;
-        ::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                           nullptr, nullptr, nullptr);
+        ::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, nullptr);
         hasSubkeys_ = subkeys != 0;
         ::RegCloseKey(key);
     }
@@ -120,8 +120,7 @@ protected:
     {
         HKEY key;
         ASSERT_EQ(::RegCreateKeyA(HKEY_LOCAL_MACHINE, kKey, &key), ERROR_SUCCESS);
-        ASSERT_EQ(::RegSetValueExA(key, "ProductSuite", 0, type, static_cast<const BYTE*>(data), size),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(::RegSetValueExA(key, "ProductSuite", 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
         ::RegCloseKey(key);
     }
 
