@@ -1,5 +1,5 @@
 // CBF access routines: open and validate, read the map, write it back, close.
-#include "cbf_format.h"
+#include "cbf/cbf_format.h"
 
 #include <cstdarg>
 #include <cstring>
@@ -7,6 +7,8 @@
 #if !defined(_WIN32)
 #include <sys/types.h>
 #endif
+
+namespace setupsup {
 
 void CbfTrace(int level, const char* format, ...)
 {
@@ -247,3 +249,5 @@ int WriteProcMap(const ProcMapEntry* mapBuffer, CbfHandle* handle)
 {
     return WriteProcMapTraced(mapBuffer, handle, CbfTrace);
 }
+
+} // namespace setupsup

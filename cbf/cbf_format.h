@@ -14,14 +14,15 @@
 //
 // Every integer is 32-bit little-endian. These routines use only the C
 // stream library, so they build and run on any host.
-#ifndef CBF_FORMAT_H
-#define CBF_FORMAT_H
+#pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <type_traits>
+
+namespace setupsup {
 
 // ---- File layout constants ------------------------------------------------
 
@@ -147,4 +148,4 @@ bool CbfSeek(FILE* stream, uint64_t offset);
 bool CbfSeekEnd(FILE* stream);
 bool CbfTell(FILE* stream, uint64_t* position);
 
-#endif // CBF_FORMAT_H
+} // namespace setupsup

@@ -1,11 +1,12 @@
 // The platform the cbf tool runs the walks on. Each build defines it once:
 // the POSIX build in cbf_posix_platform.cpp, the Windows build next to its
 // Win32 implementation of CbfPlatform.
-#ifndef CBF_PLATFORM_H
-#define CBF_PLATFORM_H
+#pragma once
 
-#include "cbf_walks.h"
+#include "cbf/cbf_walks.h"
+
+namespace setupsup {
 
 CbfPlatform& DefaultCbfPlatform();
 
-#endif // CBF_PLATFORM_H
+} // namespace setupsup

@@ -1,8 +1,8 @@
 // CbfPlatform on POSIX: file times through fstat/futimens, memory through
 // calloc, cutting through ftruncate.
-#include "cbf_posix_platform.h"
+#include "cbf/cbf_posix_platform.h"
 
-#include "cbf_platform.h"
+#include "cbf/cbf_platform.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,6 +11,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace setupsup {
 
 namespace {
 
@@ -105,3 +107,5 @@ CbfPlatform& DefaultCbfPlatform()
     static PosixCbfPlatform platform;
     return platform;
 }
+
+} // namespace setupsup

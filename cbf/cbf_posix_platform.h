@@ -1,8 +1,9 @@
 // CbfPlatform on POSIX systems, for native builds of the tool and tests.
-#ifndef CBF_POSIX_PLATFORM_H
-#define CBF_POSIX_PLATFORM_H
+#pragma once
 
-#include "cbf_walks.h"
+#include "cbf/cbf_walks.h"
+
+namespace setupsup {
 
 // What POSIX cannot do that the walks ask for:
 //  - There are no share modes. An "exclusive" open here is an open plus a
@@ -21,4 +22,4 @@ public:
     bool SetStreamLength(FILE* stream, uint64_t length) override;
 };
 
-#endif // CBF_POSIX_PLATFORM_H
+} // namespace setupsup

@@ -5,11 +5,13 @@
 // after the work's scope has closed all streams. A failure inside the work
 // returns at once; the guards release what was opened and the times are
 // then left as the work left them.
-#include "cbf_walks.h"
+#include "cbf/cbf_walks.h"
 
-#include "cbf_format.h"
+#include "cbf/cbf_format.h"
 
 #include <algorithm>
+
+namespace setupsup {
 
 namespace {
 
@@ -338,3 +340,5 @@ int TruncateCbfWalk(CbfPlatform& platform, const char* targetPath)
 {
     return WithTimesKept(platform, nullptr, targetPath, TruncateWork);
 }
+
+} // namespace setupsup

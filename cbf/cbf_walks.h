@@ -5,12 +5,13 @@
 // What the walks need from the operating system (exclusive opens and file
 // times, zero-filled memory, cutting a file) comes through CbfPlatform, so
 // the same walk code runs in the DLL and natively.
-#ifndef CBF_WALKS_H
-#define CBF_WALKS_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+namespace setupsup {
 
 // The three times of a file in FILETIME units (100 ns since 1601-01-01 UTC).
 struct CbfFileTimes {
@@ -67,4 +68,4 @@ int PruneCbfWalk(CbfPlatform& platform, const char* sourcePath, const char* targ
 // Marks every proc of the target absent and cuts the file after its map.
 int TruncateCbfWalk(CbfPlatform& platform, const char* targetPath);
 
-#endif // CBF_WALKS_H
+} // namespace setupsup

@@ -1,10 +1,12 @@
-#include "cbf_win32_platform.h"
+#include "cbf/cbf_win32_platform.h"
 
-#include "cbf_platform.h"
+#include "cbf/cbf_platform.h"
 #include "frame/unique_handles.h"
 
 #include <windows.h>
 #include <io.h>
+
+namespace setupsup {
 
 using setupsup::unique_hfile;
 
@@ -84,3 +86,5 @@ CbfPlatform& DefaultCbfPlatform()
     static Win32CbfPlatform platform;
     return platform;
 }
+
+} // namespace setupsup

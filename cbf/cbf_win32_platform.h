@@ -1,9 +1,10 @@
 // CbfPlatform on Win32: the exclusive CreateFileA opens that guard the time
 // stamps, GlobalAlloc'd zero-filled blocks, and cutting a stream's file.
-#ifndef CBF_WIN32_PLATFORM_H
-#define CBF_WIN32_PLATFORM_H
+#pragma once
 
-#include "cbf_walks.h"
+#include "cbf/cbf_walks.h"
+
+namespace setupsup {
 
 class Win32CbfPlatform : public CbfPlatform {
 public:
@@ -14,4 +15,4 @@ public:
     bool SetStreamLength(FILE* stream, uint64_t length) override;
 };
 
-#endif // CBF_WIN32_PLATFORM_H
+} // namespace setupsup

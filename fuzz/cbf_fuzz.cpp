@@ -5,9 +5,9 @@
 // files. A flag bit turns a file's bytes into a CBF with a valid header and
 // a few entries described compactly, so that merges get past the header
 // checks and reach the block placement.
-#include "cbf_format.h"
-#include "cbf_posix_platform.h"
-#include "cbf_walks.h"
+#include "cbf/cbf_format.h"
+#include "cbf/cbf_posix_platform.h"
+#include "cbf/cbf_walks.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -17,6 +17,8 @@
 #include <vector>
 
 #include <unistd.h>
+
+using namespace setupsup;
 
 namespace {
 

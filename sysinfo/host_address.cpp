@@ -4,8 +4,8 @@
 #include <windows.h>
 #include <winsock.h>
 
-#include "host_lookup.h"
 #include "setupsup.h"
+#include "sysinfo/host_lookup.h"
 
 namespace {
 

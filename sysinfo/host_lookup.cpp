@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host_lookup.h"
+#include "sysinfo/host_lookup.h"
 
 namespace setupsup {
 

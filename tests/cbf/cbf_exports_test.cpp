@@ -7,9 +7,9 @@
 // write time in its place, so the checks compare all three times with what
 // the system reported before the call: on Windows that checks the creation
 // time too, under Wine it checks last access and last write.
-#include "cbf_image.h"
 #include "frame/unique_handles.h"
-#include "test_support.h"
+#include "tests/cbf/cbf_image.h"
+#include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
 

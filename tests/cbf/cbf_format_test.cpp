@@ -1,8 +1,11 @@
 // OpenCbf, CloseCbf and WriteProcMap on real files.
-#include "cbf_test_files.h"
+#include "tests/cbf/cbf_test_files.h"
 
 #include <unistd.h>
 #include <cstdarg>
+
+using namespace setupsup;
+using namespace setupsup_test;
 
 namespace {
 

@@ -1,8 +1,10 @@
-#include "cbf_image.h"
+#include "tests/cbf/cbf_image.h"
 
 #include <cstring>
 #include <fstream>
 #include <iterator>
+
+namespace setupsup_test {
 
 CbfImage::CbfImage(int32_t count) : count_(count), map_(count > 0 ? count : 0) { memcpy(version_, "07.00.00", 9); }
 
@@ -87,3 +89,5 @@ Bytes Slice(const Bytes& file, uint64_t start, uint64_t length)
         return {};
     return Bytes(file.begin() + static_cast<ptrdiff_t>(start), file.begin() + static_cast<ptrdiff_t>(start + length));
 }
+
+} // namespace setupsup_test

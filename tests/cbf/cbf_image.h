@@ -1,16 +1,20 @@
 // CBF images built byte by byte, independently of the code under test, and
 // small file helpers; shared by the native tests and the Windows tests of the
 // exports.
-#ifndef CBF_IMAGE_H
-#define CBF_IMAGE_H
+#pragma once
 
-#include "cbf_format.h"
+#include "cbf/cbf_format.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace setupsup_test {
+
+// The test helpers name the library's CBF types unqualified.
+using namespace setupsup;
 
 using Bytes = std::vector<unsigned char>;
 
@@ -53,4 +57,5 @@ Bytes ReadBytes(const std::string& path);
 // Entries of a map stored at byte 21 of `file`.
 std::vector<ProcMapEntry> MapOf(const Bytes& file, int32_t count);
 Bytes Slice(const Bytes& file, uint64_t start, uint64_t length);
-#endif // CBF_IMAGE_H
+
+} // namespace setupsup_test

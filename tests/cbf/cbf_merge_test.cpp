@@ -1,10 +1,13 @@
 // MergeCbfWalk on real files through the POSIX platform.
-#include "cbf_test_files.h"
+#include "tests/cbf/cbf_test_files.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace setupsup;
+using namespace setupsup_test;
 
 namespace {
 

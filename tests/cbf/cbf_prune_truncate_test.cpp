@@ -1,5 +1,8 @@
 // PruneCbfWalk and TruncateCbfWalk, and every walk under injected faults.
-#include "cbf_test_files.h"
+#include "tests/cbf/cbf_test_files.h"
+
+using namespace setupsup;
+using namespace setupsup_test;
 
 namespace {
 

@@ -1,7 +1,9 @@
-#include "cbf_test_files.h"
+#include "tests/cbf/cbf_test_files.h"
 
 #include <cstdlib>
 #include <cstring>
+
+namespace setupsup_test {
 
 bool SameEntry(const ProcMapEntry& a, const ProcMapEntry& b) { return memcmp(&a, &b, sizeof a) == 0; }
 
@@ -75,3 +77,5 @@ std::string CbfFilesTest::Write(const std::string& name, const CbfImage& image)
     WriteBytes(path, image.Build());
     return path;
 }
+
+} // namespace setupsup_test

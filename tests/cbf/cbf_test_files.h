@@ -1,13 +1,12 @@
 // Test support: CBF images built byte by byte (independently of the code
 // under test), a scratch directory per test, and a platform that counts
 // blocks and injects failures.
-#ifndef CBF_TEST_FILES_H
-#define CBF_TEST_FILES_H
+#pragma once
 
-#include "cbf_format.h"
-#include "cbf_image.h"
-#include "cbf_posix_platform.h"
-#include "cbf_walks.h"
+#include "cbf/cbf_format.h"
+#include "cbf/cbf_posix_platform.h"
+#include "cbf/cbf_walks.h"
+#include "tests/cbf/cbf_image.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +15,11 @@
 #include <set>
 #include <string>
 #include <vector>
+
+namespace setupsup_test {
+
+// The test helpers name the library's CBF types unqualified.
+using namespace setupsup;
 
 bool SameEntry(const ProcMapEntry& a, const ProcMapEntry& b);
 int OpenDescriptorCount();
@@ -74,4 +78,4 @@ protected:
     std::filesystem::path dir_;
 };
 
-#endif // CBF_TEST_FILES_H
+} // namespace setupsup_test

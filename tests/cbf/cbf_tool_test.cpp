@@ -1,7 +1,10 @@
 // The cbf tool, run as a program on real files.
-#include "cbf_test_files.h"
+#include "tests/cbf/cbf_test_files.h"
 
 #include <sys/wait.h>
+
+using namespace setupsup;
+using namespace setupsup_test;
 
 namespace {
 

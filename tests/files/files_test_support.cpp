@@ -1,4 +1,4 @@
-#include "files_test_support.h"
+#include "tests/files/files_test_support.h"
 
 #include <sddl.h>
 

@@ -3,8 +3,8 @@
 // their own program and in this order). A thread that has joined the
 // multithreaded apartment makes OleInitialize fail, which is how a failed
 // initialisation is produced for real.
-#include "files_test_support.h"
-#include "test_support.h"
+#include "tests/common/test_support.h"
+#include "tests/files/files_test_support.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>

@@ -2,8 +2,8 @@
 // registered under HKCR\TypeLib, and COM server modules built by this
 // project. The OLE-initialised flag's first-call behaviour is tested in
 // self_register_ole_test, which starts with the flag clear.
-#include "files_test_support.h"
-#include "test_support.h"
+#include "tests/common/test_support.h"
+#include "tests/files/files_test_support.h"
 
 #include <gtest/gtest.h>
 

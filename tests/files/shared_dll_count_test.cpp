@@ -1,8 +1,8 @@
 // GetFileRefCount and SetFileRefCount on the prefix's real
 // HKLM\...\CurrentVersion\SharedDLLs key. A fresh prefix has no such key:
 // the fixture creates it, and moves it away for the key-missing cases.
-#include "files_test_support.h"
-#include "test_support.h"
+#include "tests/common/test_support.h"
+#include "tests/files/files_test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 
 #include "files/unsplit.h"
 #include "setupsup.h"
-#include "test_support.h"
+#include "tests/common/test_support.h"
 
 using namespace setupsup_test;
 

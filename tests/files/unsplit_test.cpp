@@ -2,7 +2,7 @@
 // files. As elsewhere, Wine reports the last-write time as the creation time,
 // so times are compared with what the system reported before the call.
 #include "frame/unique_handles.h"
-#include "test_support.h"
+#include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
 

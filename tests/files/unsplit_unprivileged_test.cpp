@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "tests/common/test_support.h"
 
 using namespace setupsup_test;
 

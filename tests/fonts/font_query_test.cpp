@@ -3,7 +3,7 @@
 // (SETUPSUP_FONT_CASE names it): ANSI; Cyrillic; Hebrew, whose TrueType faces
 // include no fixed-pitch one; Japanese, with no TrueType face at all, so
 // that the "System" and DEFAULT_CHARSET fallbacks run for real.
-#include "test_support.h"
+#include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
 #include <cstring>

@@ -2,7 +2,7 @@
 // files, the WM_FONTCHANGE broadcast counted by a hidden top-level window of
 // another thread, and ShellExecuteSimple and GooseFont starting a recorder
 // program directly and through an extension mapped under HKCR.
-#include "test_support.h"
+#include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
 #include <atomic>

@@ -1,7 +1,7 @@
 // The library frame: the DLL loads and unloads cleanly, carries a version
 // resource with an English (US) / 1252 translation, and exports every name of
 // its export table undecorated.
-#include "test_support.h"
+#include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "helper_process.h"
+#include "tests/process/helper_process.h"
 
 #include <cstdio>
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "process/running_instance.h"
-#include "test_support.h"
+#include "tests/common/test_support.h"
 
 using setupsup::IsAppRunning9x;
 using setupsup::IsAppRunningNt;

@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "helper_process.h"
 #include "setupsup.h"
-#include "test_support.h"
+#include "tests/common/test_support.h"
+#include "tests/process/helper_process.h"
 
 using process_test::HelperProcess;
 using process_test::ProgramBaseName;

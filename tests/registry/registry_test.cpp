@@ -3,7 +3,7 @@
 // Software\SetupsupTest and deletes it afterwards. Wine enumerates in
 // alphabetical order; no check depends on the order of enumeration.
 #define _WIN32_WINNT 0x0600 // RegDeleteTreeA
-#include "test_support.h"
+#include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>

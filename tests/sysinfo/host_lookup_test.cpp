@@ -3,7 +3,7 @@
 // or 127.0.0.1), so the unresolved name, the zero address and the reverse
 // lookup of a dotted name cannot be produced through the real host; this
 // seam at the entry-point lookup is the only fake in these tests.
-#include "host_lookup.h"
+#include "sysinfo/host_lookup.h"
 
 #include <gtest/gtest.h>
 #include <winsock2.h>

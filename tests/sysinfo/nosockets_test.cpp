@@ -1,7 +1,7 @@
 // GetHostIPAddr where "wsock32.dll" cannot be loaded (run with
 // WINEDLLOVERRIDES=wsock32=d): 22 with the empty string, and the decision
 // stands for every later call.
-#include "test_support.h"
+#include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // date against GetDateFormatA, the Terminal Server test against product
 // suite lists written into the prefix's HKLM, and the host address against
 // the test's own resolution.
-#include "test_support.h"
+#include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
 #include <winsock2.h>

@@ -9,9 +9,9 @@
 //              [--absent INDEX]... [--info INDEX:I0,I1,I3]...
 //
 // Exit status: 0 success, 1 failure or faults found, 2 bad usage.
-#include "cbf_format.h"
-#include "cbf_platform.h"
-#include "cbf_walks.h"
+#include "cbf/cbf_format.h"
+#include "cbf/cbf_platform.h"
+#include "cbf/cbf_walks.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +22,8 @@
 #include <cstring>
 #include <utility>
 #include <vector>
+
+using namespace setupsup;
 
 namespace {
 
