@@ -149,6 +149,12 @@ FileTimes DistinctTimes(int n)
     return times;
 }
 
+bool RunsUnderWow64()
+{
+    BOOL wow64 = FALSE;
+    return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
 long CountProcessHandles()
 {
     // SystemHandleInformation (16): a count followed by one 16-byte record per

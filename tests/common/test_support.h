@@ -55,6 +55,11 @@ void ExpectSameTimes(const std::string& path, const FileTimes& expected, const s
 FileTimes DistinctTimes(int n);
 uint64_t Ticks(const FILETIME& t);
 
+// True when this 32-bit process runs under WoW64: in the 64-bit prefix, as
+// on every 64-bit Windows. A test whose expectation differs between the two
+// prefixes states why in the check.
+bool RunsUnderWow64();
+
 // The number of handles this process has open, counted by the system
 // (GetProcessHandleCount always reports 0 under Wine).
 long CountProcessHandles();
