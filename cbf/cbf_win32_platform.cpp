@@ -76,15 +76,27 @@ bool Win32CbfPlatform::SetStreamLength(FILE* stream, uint64_t length)
     HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(length);
-    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    // SetFilePointer, which every system has (SetFilePointerEx came with
+    // Windows 2000). It takes the high word by pointer and reports failure
+    // as a low word of 0xFFFFFFFF together with a last error: that low word
+    // alone is a valid position.
+    LONG high = static_cast<LONG>(static_cast<DWORD>(length >> 32));
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(file, static_cast<LONG>(static_cast<DWORD>(length)), &high, FILE_BEGIN);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+        return false;
+    return SetEndOfFile(file) != FALSE;
 }
 
-CbfPlatform& DefaultCbfPlatform()
-{
-    static Win32CbfPlatform platform;
-    return platform;
-}
+namespace {
+
+// The platform is stateless. An object at namespace scope is constant-
+// initialised: unlike a function-local static, its first use takes no guard
+// lock.
+constinit Win32CbfPlatform g_win32Platform;
+
+} // namespace
+
+CbfPlatform& DefaultCbfPlatform() { return g_win32Platform; }
 
 } // namespace setupsup

@@ -1,12 +1,15 @@
 # Cross-compiling the 32-bit DLL and its Windows tools and tests with MinGW-w64.
-# The -posix thread-model compilers are needed: GoogleTest does not build with
-# the win32 thread model's standard library.
+# The DLL, its library code and the tools are built with the win32
+# thread-model compilers: their runtime needs no thread library, so the DLL
+# imports nothing a thread library brings in. GoogleTest needs the standard
+# library's threads, which only the -posix compilers have; the test programs
+# and GoogleTest switch to those through setupsup_posix_thread_model().
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
 set(SETUPSUP_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${SETUPSUP_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${SETUPSUP_MINGW_PREFIX}-g++-posix)
+set(CMAKE_C_COMPILER   ${SETUPSUP_MINGW_PREFIX}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${SETUPSUP_MINGW_PREFIX}-g++-win32)
 set(CMAKE_RC_COMPILER  ${SETUPSUP_MINGW_PREFIX}-windres)
 set(CMAKE_DLLTOOL      ${SETUPSUP_MINGW_PREFIX}-dlltool)
 
