@@ -3,7 +3,11 @@
 // runs a given executable. Process enumeration differs by system family: the
 // NT family offers the process-status library, the Windows 95 family the
 // kernel's tool-help snapshots. Neither is imported; both are resolved by
-// name at the start of every call into the process-wide slots below.
+// name at the start of every call into the process-wide slots below. On the
+// NT family a process whose memory cannot be read (a 64-bit process seen
+// from WoW64, a process of another user, an elevated one) is named by its
+// image path, through a kernel entry point of Vista and later resolved the
+// same way.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -33,6 +37,11 @@ constexpr DWORD kBaseNameSize = 260;
 // What a process whose name cannot be read is compared as.
 constexpr char kUnreadableName[] = "unknown";
 constexpr DWORD kProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+// PROCESS_QUERY_LIMITED_INFORMATION (Vista and later): granted for processes
+// whose memory this process may not read; enough for the image path.
+constexpr DWORD kImagePathAccess = 0x1000;
+// Room for an image path; a longer path counts as unreadable.
+constexpr DWORD kImagePathSize = 1024;
 
 constexpr DWORD kProcessEntrySize = 296;
 static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "ANSI process record");
@@ -41,17 +50,22 @@ using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD bytes, DWORD* bytesFille
 using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* bytesNeeded);
 using GetModuleBaseNameAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPSTR name, DWORD size);
 using GetModuleInformationFn = BOOL(WINAPI*)(HANDLE process, HMODULE module, void* info, DWORD size);
+using QueryFullProcessImageNameAFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPSTR path, DWORD* size);
 using CreateToolhelp32SnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId);
 using Process32WalkFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
 using Module32WalkFn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32* entry);
 
 // Entry-point slots, process-wide and empty at load. Each path refills its
 // slots at the start of every call and reads them only within that call.
+// PSAPI.DLL itself is loaded by the first NT-family call and kept for the
+// life of the process (one reference): loading and freeing it at every call
+// made the enumeration half as dear again as the same walk written inline.
 HMODULE g_processStatusModule;
 EnumProcessesFn g_enumProcesses;
 EnumProcessModulesFn g_enumProcessModules;
 GetModuleBaseNameAFn g_getModuleBaseNameA;
 GetModuleInformationFn g_getModuleInformation;
+QueryFullProcessImageNameAFn g_queryFullProcessImageNameA; // may stay empty
 CreateToolhelp32SnapshotFn g_createToolhelp32Snapshot;
 Process32WalkFn g_process32First;
 Process32WalkFn g_process32Next;
@@ -66,25 +80,22 @@ bool ResolveEntry(HMODULE module, const char* name, Fn* slot)
     return *slot != nullptr;
 }
 
-// PSAPI.DLL is released at the end of every NT-family call: its entries are
-// resolved afresh at the next call anyway, and an installer that asks once
-// should not carry the library for the rest of its life.
-void ReleaseProcessStatusEntries()
+// Empties the NT-family entry slots at the end of a call: the next call
+// resolves them afresh.
+void ClearProcessStatusEntries()
 {
     g_enumProcesses = nullptr;
     g_enumProcessModules = nullptr;
     g_getModuleBaseNameA = nullptr;
     g_getModuleInformation = nullptr;
-    if (g_processStatusModule)
-        ::FreeLibrary(g_processStatusModule);
-    g_processStatusModule = nullptr;
+    g_queryFullProcessImageNameA = nullptr;
 }
 
 struct ProcessStatusScope {
     ProcessStatusScope() = default;
     ProcessStatusScope(const ProcessStatusScope&) = delete;
     ProcessStatusScope& operator=(const ProcessStatusScope&) = delete;
-    ~ProcessStatusScope() { ReleaseProcessStatusEntries(); }
+    ~ProcessStatusScope() { ClearProcessStatusEntries(); }
 };
 
 unsigned FoldAscii(unsigned char c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
@@ -128,6 +139,22 @@ int SameDoubleByteIgnoringCase(const unsigned char* a, const unsigned char* b)
     }
 }
 
+// The part of a path after its last backslash. A double-byte path is walked
+// character by character: a trail byte may be 0x5C and is no separator.
+const char* AfterLastBackslash(const char* path)
+{
+    const char* base = path;
+    for (const char* p = path; *p;) {
+        if (::IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*p)) && p[1]) {
+            p += 2;
+            continue;
+        }
+        if (*p++ == '\\')
+            base = p;
+    }
+    return base;
+}
+
 // Every process id the system reports, up to the first kMaxProcessIds, is
 // checked in order until one runs exeName.
 int AnyProcessHasBaseName(const char* exeName)
@@ -159,7 +186,8 @@ int SameNameIgnoringCase(const char* a, const char* b)
 
 int LoadProcessStatusEntries()
 {
-    g_processStatusModule = ::LoadLibraryA(kProcessStatusLibrary);
+    if (!g_processStatusModule)
+        g_processStatusModule = ::LoadLibraryA(kProcessStatusLibrary);
     if (!g_processStatusModule)
         return 0;
     bool all = ResolveEntry(g_processStatusModule, "EnumProcesses", &g_enumProcesses);
@@ -169,18 +197,41 @@ int LoadProcessStatusEntries()
     return all ? 1 : 0;
 }
 
+void LoadImagePathEntry()
+{
+    g_queryFullProcessImageNameA = nullptr;
+    HMODULE kernel = ::GetModuleHandleA(kKernelModule);
+    if (kernel)
+        ResolveEntry(kernel, "QueryFullProcessImageNameA", &g_queryFullProcessImageNameA);
+}
+
+int ImagePathHasBaseName(DWORD processId, const char* exeName)
+{
+    if (!g_queryFullProcessImageNameA)
+        return 0;
+    unique_handle process(::OpenProcess(kImagePathAccess, FALSE, processId));
+    if (!process)
+        return 0;
+    char path[kImagePathSize];
+    DWORD size = kImagePathSize;
+    if (!g_queryFullProcessImageNameA(process.get(), 0, path, &size) || size >= kImagePathSize)
+        return 0;
+    path[size] = '\0';
+    return SameNameIgnoringCase(AfterLastBackslash(path), exeName);
+}
+
 int ProcessHasBaseName(DWORD processId, const char* exeName)
 {
     char baseName[kBaseNameSize] = {};
     std::memcpy(baseName, kUnreadableName, sizeof kUnreadableName);
 
     unique_handle process(::OpenProcess(kProcessAccess, FALSE, processId));
-    if (!process)
-        return 0;
     HMODULE executable = nullptr;
     DWORD bytesNeeded = 0;
-    if (!g_enumProcessModules(process.get(), &executable, sizeof executable, &bytesNeeded))
-        return 0;
+    if (!process || !g_enumProcessModules(process.get(), &executable, sizeof executable, &bytesNeeded)) {
+        process.reset();
+        return ImagePathHasBaseName(processId, exeName);
+    }
     // When the name cannot be read, "unknown" stays and is what is compared.
     g_getModuleBaseNameA(process.get(), executable, baseName, kBaseNameSize);
     baseName[kBaseNameSize - 1] = '\0';
@@ -192,6 +243,7 @@ int IsAppRunningNt(const char* exeName)
     ProcessStatusScope scope;
     if (!LoadProcessStatusEntries())
         return 0;
+    LoadImagePathEntry();
     return AnyProcessHasBaseName(exeName);
 }
 

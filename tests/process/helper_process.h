@@ -19,6 +19,8 @@ public:
 
     // True once the child reported it holds its object.
     bool ready() const { return ready_; }
+    // The child's process handle (null once stopped).
+    HANDLE process() const { return child_.hProcess; }
     // Tells the child to end and waits for it; returns its exit code.
     DWORD Stop();
 

@@ -1,10 +1,11 @@
 // The enumeration walks of IsZORBAppRunning fed with process records Wine
 // cannot produce. Wine reports base names in szExeFile even in win98 mode and
-// can read every process's name, so full-path records, unreadable names and
-// more than 4096 processes come from stand-in entry points handed out by the
-// library's entry resolver. Everything the stand-ins do not replace (opening
-// the processes, closing handles, loading PSAPI.DLL) is the real system. The
-// library's source is compiled into this program to reach the resolver.
+// can read every process's name, so full-path records, unreadable names,
+// module lists that fail and more than 4096 processes come from stand-in
+// entry points handed out by the library's entry resolver. Everything the
+// stand-ins do not replace (opening the processes, closing handles, loading
+// PSAPI.DLL) is the real system. The library's source is compiled into this
+// program to reach the resolver.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -24,6 +25,9 @@ using setupsup_test::CountProcessHandles;
 
 namespace {
 
+// An image path QueryFullProcessImageNameA cannot read.
+const char kNoImagePath[] = "(no image path)";
+
 // What the stand-in entry points report, and what they were asked.
 struct Records {
     // NT family: the ids EnumProcesses reports, and per id index the base
@@ -35,6 +39,14 @@ struct Records {
     DWORD enumBufferBytes = 0; // the size EnumProcesses was given
     int moduleListings = 0;    // EnumProcessModules calls
     DWORD moduleBufferBytes = 0;
+    // Per id index: null, the module list succeeds; else the list fails (as
+    // for a 64-bit process under WoW64) and QueryFullProcessImageNameA
+    // reports this path, or fails for kNoImagePath.
+    std::vector<const char*> imagePaths;
+    size_t listedIndex = 0;
+    int imagePathQueries = 0;
+    DWORD imagePathFlags = 99;
+    int imagePathResolutions = 0; // looked up in KERNEL32.DLL
 
     // Windows 95 family: the szExeFile of each snapshot entry.
     std::vector<std::string> exeFiles;
@@ -66,9 +78,32 @@ BOOL WINAPI StandInEnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesFilled)
 BOOL WINAPI StandInEnumProcessModules(HANDLE, HMODULE* modules, DWORD bytes, DWORD* bytesNeeded)
 {
     g_records.moduleBufferBytes = bytes;
+    size_t index = static_cast<size_t>(g_records.moduleListings++);
+    g_records.listedIndex = index;
+    if (index < g_records.imagePaths.size() && g_records.imagePaths[index]) {
+        ::SetLastError(ERROR_PARTIAL_COPY);
+        return FALSE;
+    }
     // The module handle carries the index of the record being examined.
-    *modules = reinterpret_cast<HMODULE>(static_cast<UINT_PTR>(g_records.moduleListings++));
+    *modules = reinterpret_cast<HMODULE>(static_cast<UINT_PTR>(index));
     *bytesNeeded = sizeof(HMODULE);
+    return TRUE;
+}
+
+BOOL WINAPI StandInQueryFullProcessImageNameA(HANDLE, DWORD flags, LPSTR path, DWORD* size)
+{
+    ++g_records.imagePathQueries;
+    g_records.imagePathFlags = flags;
+    const char* image = g_records.imagePaths.at(g_records.listedIndex);
+    if (image == kNoImagePath)
+        return FALSE;
+    DWORD length = static_cast<DWORD>(std::strlen(image));
+    if (length >= *size) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::memcpy(path, image, length + 1);
+    *size = length;
     return TRUE;
 }
 
@@ -125,6 +160,11 @@ FARPROC WINAPI ResolveStandIns(HMODULE module, LPCSTR name)
         return StandIn(&StandInEnumProcessModules);
     if (std::strcmp(name, "GetModuleBaseNameA") == 0)
         return StandIn(&StandInGetModuleBaseNameA);
+    if (std::strcmp(name, "QueryFullProcessImageNameA") == 0) {
+        if (module == ::GetModuleHandleA("KERNEL32.DLL"))
+            ++g_records.imagePathResolutions;
+        return StandIn(&StandInQueryFullProcessImageNameA);
+    }
     if (std::strcmp(name, "CreateToolhelp32Snapshot") == 0)
         return StandIn(&StandInCreateToolhelp32Snapshot);
     if (std::strcmp(name, "Process32First") == 0 || std::strcmp(name, "Process32Next") == 0)
@@ -203,6 +243,46 @@ TEST_F(NtRecords, UnreadableNameIsComparedAsUnknown)
     EXPECT_EQ(IsAppRunningNt("UNKNOWN"), 0) << "no unreadable process, no \"unknown\"";
 }
 
+TEST_F(NtRecords, UnlistableProcessIsNamedByItsImagePath)
+{
+    ProcessesNamed({"setup.exe", "other.exe"});
+    g_records.imagePaths = {nullptr, "C:\\Program Files\\Zorb\\MyApp64.exe"};
+    EXPECT_EQ(IsAppRunningNt("MYAPP64.EXE"), 1) << "the path after its last backslash, case ignored";
+    EXPECT_EQ(g_records.imagePathQueries, 1) << "asked only for the process whose modules did not list";
+    EXPECT_EQ(g_records.imagePathFlags, 0u) << "the Win32 form of the path";
+    for (const char* name : {"Zorb\\MyApp64.exe", "MyApp64.ex", "other.exe", "unknown"}) {
+        g_records.moduleListings = 0;
+        EXPECT_EQ(IsAppRunningNt(name), 0) << name << " is not the base name of the image path";
+    }
+
+    g_records.imagePaths = {nullptr, "MyApp64.exe"};
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt("myapp64.exe"), 1) << "a path without a backslash is compared whole";
+
+    // An unreadable path, or one longer than the room for it, is no match:
+    // never "unknown", never a cut name.
+    std::string longPath = "C:\\" + std::string(1100, 'd') + "\\MyApp64.exe";
+    for (const char* image : {kNoImagePath, longPath.c_str()}) {
+        g_records.imagePaths = {nullptr, image};
+        g_records.moduleListings = 0;
+        EXPECT_EQ(IsAppRunningNt("MyApp64.exe"), 0);
+        g_records.moduleListings = 0;
+        EXPECT_EQ(IsAppRunningNt("unknown"), 0) << "the \"unknown\" rule is for names unread from a listed module";
+    }
+    EXPECT_EQ(g_records.imagePathResolutions, 10) << "resolved from KERNEL32.DLL afresh at every call";
+}
+
+TEST_F(NtRecords, DoubleByteImagePathSplitsOnlyAtBackslashCharacters)
+{
+    ASSERT_EQ(::GetACP(), 932u) << "this case runs in a Japanese locale (ANSI code page 932)";
+    // 95 5C is one character whose trail byte is the backslash byte.
+    ProcessesNamed({"other.exe"});
+    g_records.imagePaths = {"C:\\Tools\\\x95\x5C.exe"};
+    EXPECT_EQ(IsAppRunningNt("\x95\x5C.exe"), 1) << "the base name is the whole last character run";
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt(".exe"), 0) << "a trail byte 5C separates nothing";
+}
+
 TEST_F(NtRecords, ProcessesThatCannotBeOpenedDoNotMatch)
 {
     // Id 0 (the idle process) and an id no process has cannot be opened
@@ -242,7 +322,6 @@ TEST_F(NtRecords, FailedOrEmptyEnumerationGivesZero)
     g_records.ids.clear();
     EXPECT_EQ(IsAppRunningNt("MyApp.exe"), 0) << "no processes reported";
     EXPECT_EQ(g_records.moduleListings, 0);
-    EXPECT_EQ(::GetModuleHandleA("PSAPI.DLL"), nullptr) << "PSAPI.DLL released after the call";
 }
 
 TEST_F(Win9xRecords, UpperCasedNameSearchedInFullPaths)
@@ -312,10 +391,19 @@ TEST_F(MissingEntries, AnyMissingEntryGivesZero)
     for (const char* entry : {"EnumProcesses", "EnumProcessModules", "GetModuleBaseNameA", "GetModuleInformation"}) {
         g_records.missing = entry;
         EXPECT_EQ(IsAppRunningNt(baseName), 0) << "PSAPI.DLL without " << entry;
-        EXPECT_EQ(::GetModuleHandleA("PSAPI.DLL"), nullptr) << "PSAPI.DLL released after a failed lookup of " << entry;
     }
 
+    // QueryFullProcessImageNameA came with Vista: without it the process
+    // whose modules do not list simply does not match, as before.
     setupsup::g_resolveEntry = ResolveStandIns;
+    ProcessesNamed({"MyApp.exe", "other.exe"});
+    g_records.imagePaths = {nullptr, "C:\\Zorb\\MyApp64.exe"};
+    g_records.missing = "QueryFullProcessImageNameA";
+    EXPECT_EQ(IsAppRunningNt("MyApp64.exe"), 0) << "no image path before Vista";
+    g_records.moduleListings = 0;
+    EXPECT_EQ(IsAppRunningNt("MyApp.exe"), 1) << "its absence is no failure of the enumeration";
+    EXPECT_EQ(g_records.imagePathQueries, 0);
+
     g_records.exeFiles = {"D:\\TOOLS\\MYAPP.EXE"};
     g_records.missing = "none";
     ASSERT_EQ(IsAppRunning9x("app.exe"), 1);
