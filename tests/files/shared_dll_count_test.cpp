@@ -134,6 +134,47 @@ TEST_F(SharedDllCountTest, SetReturnsTheAccessErrorOfAReadOnlyKey)
     EXPECT_EQ(GetCount(kFile), 8) << "the refused write changed nothing";
 }
 
+namespace {
+
+// The count stored for kFile under HKLM\keyPath in one registry view, or -1
+// without such a value.
+long long CountInView(const char* keyPath, REGSAM view)
+{
+    HKEY key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return -1;
+    DWORD data = 0, size = sizeof data;
+    LONG status = ::RegQueryValueExA(key, kFile, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size);
+    ::RegCloseKey(key);
+    return status == ERROR_SUCCESS ? static_cast<long long>(data) : -1;
+}
+
+} // namespace
+
+// A 32-bit installer's counts are those of its 32-bit components: under
+// WoW64 they live in the 32-bit view (WOW6432Node), never in the 64-bit one.
+TEST_F(SharedDllCountTest, CountLandsInThe32BitView)
+{
+    // The 64-bit view gets the key too: the count must not land in the
+    // 32-bit view merely because the other key is missing.
+    HKEY key;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ::RegDeleteValueA(key, kFile);
+    ASSERT_EQ(SetCount(kFile, 5), 0);
+    bool wow64 = RunsUnderWow64();
+    EXPECT_EQ(CountInView(kSharedDllsKey, KEY_WOW64_32KEY), 5);
+    EXPECT_EQ(CountInView(kSharedDllsKey, KEY_WOW64_64KEY), wow64 ? -1 : 5)
+        << (wow64 ? "the 64-bit view's SharedDLLs counts 64-bit components, not this installer's"
+                  : "a 32-bit system has one view and ignores the view flags");
+    EXPECT_EQ(CountInView("Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", KEY_WOW64_64KEY),
+              wow64 ? 5 : -1)
+        << (wow64 ? "the 64-bit view shows the count under WOW6432Node" : "a 32-bit system has no WOW6432Node");
+    ::RegDeleteValueA(key, kFile);
+    ::RegCloseKey(key);
+}
+
 TEST_F(SharedDllCountTest, CallsLeaveNoKeyOpen)
 {
     long before = CountProcessHandles();

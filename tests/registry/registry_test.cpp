@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <sddl.h>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -63,14 +64,17 @@ void SetDword(HKEY root, const std::string& path, const std::string& name, DWORD
     SetValue(root, path, name, REG_DWORD, Bytes(reinterpret_cast<BYTE*>(&v), reinterpret_cast<BYTE*>(&v) + 4));
 }
 
-bool KeyExists(HKEY root, const std::string& path)
+bool KeyExists(HKEY root, const std::string& path, REGSAM view = 0)
 {
     HKEY key;
-    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != 0)
+    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != 0)
         return false;
     ::RegCloseKey(key);
     return true;
 }
+
+// Whether HKLM\path exists in one registry view (KEY_WOW64_32KEY or _64KEY).
+bool KeyExistsInView(const std::string& path, REGSAM view) { return KeyExists(HKEY_LOCAL_MACHINE, path, view); }
 
 struct Value {
     LONG rc = -1;
@@ -197,7 +201,9 @@ TEST(CopyKey, OntoExistingTargetOverwritesSameNamesAndKeepsOthers)
     EXPECT_EQ(GetValue(HKEY_CURRENT_USER, dst / "Other", "Own").data, Sz("kept other"));
 }
 
-TEST(CopyKey, CopiesFromTheUserHiveToTheMachineHive)
+// HKLM\Software of a 32-bit installer is the 32-bit registry view: under
+// WoW64 the WOW6432Node branch, where the installer's other entries go too.
+TEST(CopyKey, CopiesFromTheUserHiveToTheMachineHiveIn32BitView)
 {
     TestKey src(HKEY_CURRENT_USER, "Src"), dst(HKEY_LOCAL_MACHINE, "Dst");
     SetSz(HKEY_CURRENT_USER, src.path(), "Top", "top");
@@ -205,6 +211,15 @@ TEST(CopyKey, CopiesFromTheUserHiveToTheMachineHive)
     ASSERT_EQ(CopyKey()(HKEY_CURRENT_USER, src.path().c_str(), HKEY_LOCAL_MACHINE, dst.path().c_str()), 0);
     EXPECT_EQ(ExpectCopied(HKEY_CURRENT_USER, src.path(), HKEY_LOCAL_MACHINE, dst.path()), 3);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, dst.path())) << "nothing written to the source's root";
+
+    bool wow64 = RunsUnderWow64();
+    std::string node = "Software\\WOW6432Node" + dst.path().substr(std::strlen("Software"));
+    EXPECT_TRUE(KeyExistsInView(dst.path(), KEY_WOW64_32KEY) && KeyExistsInView(dst / "A\\B", KEY_WOW64_32KEY));
+    EXPECT_EQ(KeyExistsInView(dst.path(), KEY_WOW64_64KEY), !wow64)
+        << (wow64 ? "under WoW64 the 64-bit view's Software is another key, which the copy must not reach"
+                  : "a 32-bit system has one view and ignores the view flags");
+    EXPECT_EQ(KeyExistsInView(node, KEY_WOW64_64KEY), wow64)
+        << (wow64 ? "the 64-bit view shows the 32-bit copy under " + node : "a 32-bit system has no WOW6432Node");
 }
 
 TEST(CopyKey, EveryValueArrivesAsTheStringBeforeItsFirstNul)
