@@ -22,7 +22,6 @@ struct CbfFileTimes {
 
 class CbfPlatform {
 public:
-    virtual ~CbfPlatform() = default;
     // Opens `path` exclusively for reading and reads its three times.
     // 0; -1 when it cannot be opened so (also for a null path); 3 when the
     // times cannot be read.
@@ -35,6 +34,12 @@ public:
     virtual void Free(void* block) = 0;
     // Flushes the stream and cuts its file to `length` bytes.
     virtual bool SetStreamLength(FILE* stream, uint64_t length) = 0;
+
+protected:
+    // Not virtual: no platform is deleted through this interface, and a
+    // trivial destructor lets a platform live in static storage with nothing
+    // registered to run at exit.
+    ~CbfPlatform() = default;
 };
 
 // Results of the walks; the DLL exports return them unchanged.

@@ -91,8 +91,8 @@ bool Win32CbfPlatform::SetStreamLength(FILE* stream, uint64_t length)
 namespace {
 
 // The platform is stateless. An object at namespace scope is constant-
-// initialised: unlike a function-local static, its first use takes no guard
-// lock.
+// initialised and trivially destructible: unlike a function-local static, its
+// first use takes no guard lock, and nothing is registered to run at exit.
 constinit Win32CbfPlatform g_win32Platform;
 
 } // namespace
