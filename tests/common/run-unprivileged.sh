@@ -11,7 +11,8 @@
 # own (so it cannot set their times): SETUPSUP_FOREIGN_DIR names their
 # folder, which holds foreign-1.bin to foreign-3.bin.
 set -u
-wine_run=$1 prefix=$2
+wine_run=$1 prefix=${SETUPSUP_WINEPREFIX:-$2}
+wineserver=${SETUPSUP_WINESERVER:-wineserver}
 shift 2
 for program; do :; done   # the last argument
 [ "$(id -u)" -ne 0 ] && exec "$wine_run" "$program"
@@ -25,8 +26,8 @@ as_user() {
   setpriv --reuid=$uid --regid=$uid --clear-groups env HOME="$work/home" TMPDIR="$work/tmp" USER=nobody "$@"
 }
 cleanup() {
-  as_user env WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null
-  as_user env WINEPREFIX="$work/prefix" timeout 60 wineserver -w 2>/dev/null
+  as_user env WINEPREFIX="$work/prefix" "$wineserver" -k 2>/dev/null
+  as_user env WINEPREFIX="$work/prefix" timeout 60 "$wineserver" -w 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -34,6 +35,9 @@ trap cleanup EXIT
 "$wine_run" --init || exit 1
 mkdir "$work/bin" "$work/home" "$work/tmp" &&
   cp -a "$prefix" "$work/prefix" &&
+  # Debian 13's Wine names its server's folder (root's, here) in the prefix's
+  # file "wineserver" and refuses a folder of another user: the copy makes its own.
+  rm -f "$work/prefix/wineserver" &&
   cp "$wine_run" "$@" "$work/bin/" &&
   chmod 755 "$work" &&
   chown -R $uid:$uid "$work" || exit 1
