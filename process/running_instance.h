@@ -7,19 +7,19 @@
 
 namespace setupsup {
 
-// The enumeration entry points of both system families are resolved by name
-// at the start of every call through this resolver, GetProcAddress in the
-// library. Tests replace it to feed process records the test system cannot
-// produce (full executable paths, unreadable base names); it is not reachable
-// through any export.
+#ifdef SETUPSUP_TEST_SEAMS
+// Test builds only: the enumeration entry points of both system families are
+// resolved through this resolver, GetProcAddress unless a test replaces it to
+// feed process records Wine cannot produce (full executable paths, unreadable
+// base names). The shipped library calls GetProcAddress directly.
 using EntryResolver = FARPROC(WINAPI*)(HMODULE module, LPCSTR name);
 extern EntryResolver g_resolveEntry;
+#endif
 
+// The two enumeration paths behind IsZORBAppRunning: 1 when a process runs
+// exeName, else 0 (also when the path's entry points are missing).
 int IsAppRunningNt(const char* exeName);
-int LoadProcessStatusEntries();
-int ProcessHasBaseName(DWORD processId, const char* exeName);
 int IsAppRunning9x(const char* exeName);
-int LoadToolHelpEntries();
 
 // Whole-string comparison ignoring case by the multibyte rule of the ANSI
 // code page: 1 when equal.

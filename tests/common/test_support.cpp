@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <cstdio>
 
+#include "frame/file_times.h"
+
 namespace setupsup_test {
 
 HMODULE Dll()
@@ -127,15 +129,7 @@ bool SetTimes(const std::string& path, const FileTimes& times)
     return ok != FALSE;
 }
 
-static FILETIME FromTicks(uint64_t ticks)
-{
-    FILETIME t;
-    t.dwLowDateTime = static_cast<DWORD>(ticks);
-    t.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    return t;
-}
-
-uint64_t Ticks(const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+uint64_t Ticks(const FILETIME& t) { return setupsup::FileTimeTicks(t); }
 
 FileTimes DistinctTimes(int n)
 {
@@ -143,9 +137,9 @@ FileTimes DistinctTimes(int n)
     // that a time rounded to seconds or microseconds would not compare equal.
     const uint64_t base = 126253152000000000ULL + static_cast<uint64_t>(n) * 864000000000ULL;
     FileTimes times;
-    times.creation = FromTicks(base + 1234567);
-    times.lastAccess = FromTicks(base + 2 * 36000000000ULL + 7654321);
-    times.lastWrite = FromTicks(base + 36000000000ULL + 1111111);
+    times.creation = setupsup::TicksToFileTime(base + 1234567);
+    times.lastAccess = setupsup::TicksToFileTime(base + 2 * 36000000000ULL + 7654321);
+    times.lastWrite = setupsup::TicksToFileTime(base + 36000000000ULL + 1111111);
     return times;
 }
 
@@ -155,8 +149,7 @@ long CountProcessHandles()
     // open handle in the system; the first 32-bit word of a record is the
     // owning process id.
     using QueryFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-    auto query = reinterpret_cast<QueryFn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    auto query = setupsup::FindEntry<QueryFn>(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
     if (!query)
         return -1;
     std::vector<uint8_t> buffer(1 << 16);

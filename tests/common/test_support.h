@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "frame/entry_points.h"
+
 namespace setupsup_test {
 
 // setupsup.dll, loaded with LoadLibraryA from the test program's folder.
@@ -17,7 +19,7 @@ HMODULE Dll();
 template <typename Fn>
 Fn Export(const char* name)
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(Dll(), name)));
+    return setupsup::FindEntry<Fn>(Dll(), name);
 }
 
 // A fresh, empty folder under the temporary folder, removed with its
