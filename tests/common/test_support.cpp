@@ -15,6 +15,35 @@ HMODULE Dll()
     return dll;
 }
 
+static std::string ProgramPath()
+{
+    char path[MAX_PATH];
+    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::string(path, length < MAX_PATH ? length : 0);
+}
+
+std::string ProgramFolder()
+{
+    std::string path = ProgramPath();
+    return path.substr(0, path.find_last_of('\\') + 1);
+}
+
+std::string ProgramFile(const std::string& name) { return ProgramFolder() + name; }
+
+std::string ProgramBaseName()
+{
+    std::string path = ProgramPath();
+    return path.substr(path.find_last_of('\\') + 1);
+}
+
+std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed)
+{
+    std::vector<uint8_t> out(bytes);
+    for (size_t i = 0; i < bytes; ++i)
+        out[i] = static_cast<uint8_t>(seed + i * 13 + i / 4099);
+    return out;
+}
+
 static void RemoveTree(const std::string& dir)
 {
     WIN32_FIND_DATAA found;
