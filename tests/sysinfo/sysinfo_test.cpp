@@ -21,7 +21,9 @@ using GetHostIPAddrFn = int(WINAPI*)(char*);
 
 // Checked through GlobalMemoryStatusEx, not the call the library makes: the
 // older call reports the physical size clamped to 2 GiB - 1 for a program
-// that is not large-address-aware (this one), the virtual size as it is.
+// that is not large-address-aware (this one), the virtual size as it is. On
+// a host with more than 2 GiB free, total and free physical memory both read
+// as the clamp, so only the virtual size tells total from free there.
 TEST(GetPhysRAM, MatchesTheExtendedMemoryStatus)
 {
     auto getPhysRAM = Export<IntFn>("GetPhysRAM");
