@@ -98,11 +98,11 @@ static bool CopyName(const char* name, char (&buffer)[kCbfNameBufferSize])
     const void* end = memchr(source, '\0', sizeof buffer);
     if (end == nullptr)
         return false;
-    memcpy(buffer, source, static_cast<const char*>(end) - source + 1);
+    memcpy(buffer, source, static_cast<size_t>(static_cast<const char*>(end) - source) + 1);
     return true;
 }
 
-// Steps 5 to 10: version, magic, revision, count and map size, in that order
+// The header checks: version, magic, revision, count and map size, in that order
 // so that a file with several faults reports the first one met.
 static int ValidateHeader(CbfHandle* handle, uint64_t* mapBytes, CbfTraceHook trace)
 {
@@ -147,7 +147,7 @@ static int ValidateHeader(CbfHandle* handle, uint64_t* mapBytes, CbfTraceHook tr
     return kCbfOpenOk;
 }
 
-// Steps 12 and 13: capacity check, then the entries one by one.
+// The map: capacity check, then the entries one by one.
 static int ReadMap(CbfHandle* handle, ProcMapEntry* mapBuffer, uint32_t capacity, uint64_t mapBytes, CbfTraceHook trace)
 {
     if (mapBytes > capacity) {

@@ -1,65 +1,50 @@
 #include "cbf/cbf_win32_platform.h"
 
 #include "cbf/cbf_platform.h"
-#include "frame/unique_handles.h"
+#include "frame/file_times.h"
 
 #include <windows.h>
 #include <io.h>
 
 namespace setupsup {
 
-using setupsup::unique_hfile;
-
 namespace {
 
-// Share mode 0: the open fails while any other handle (this process or
-// another) has the file open, so times are never captured or restored
-// under another writer.
-unique_hfile OpenExclusive(const char* path, DWORD access)
+// The walk's result code for how a capture or restore ended.
+int WalkResult(FileTimesResult result)
 {
-    return unique_hfile(CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-uint64_t FromFileTime(const FILETIME& time)
-{
-    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
-FILETIME ToFileTime(uint64_t ticks)
-{
-    FILETIME time;
-    time.dwLowDateTime = static_cast<DWORD>(ticks);
-    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    return time;
+    switch (result) {
+        case FileTimesResult::kOk:
+            return kCbfWalkOk;
+        case FileTimesResult::kCannotOpen:
+            return kCbfWalkCannotOpen;
+        case FileTimesResult::kFailed:
+            break;
+    }
+    return kCbfWalkBadFile;
 }
 
 } // namespace
 
 int Win32CbfPlatform::CaptureTimes(const char* path, CbfFileTimes* times)
 {
-    unique_hfile file = OpenExclusive(path, GENERIC_READ);
-    if (!file)
-        return kCbfWalkCannotOpen;
-    FILETIME creation, lastAccess, lastWrite;
-    if (!GetFileTime(file.get(), &creation, &lastAccess, &lastWrite))
-        return kCbfWalkBadFile;
-    times->creation = FromFileTime(creation);
-    times->lastAccess = FromFileTime(lastAccess);
-    times->lastWrite = FromFileTime(lastWrite);
-    return kCbfWalkOk;
+    FileTimeSet captured;
+    FileTimesResult result = CaptureFileTimes(path, &captured);
+    if (result == FileTimesResult::kOk) {
+        times->creation = FileTimeTicks(captured.creation);
+        times->lastAccess = FileTimeTicks(captured.lastAccess);
+        times->lastWrite = FileTimeTicks(captured.lastWrite);
+    }
+    return WalkResult(result);
 }
 
 int Win32CbfPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
 {
-    unique_hfile file = OpenExclusive(path, GENERIC_READ | GENERIC_WRITE);
-    if (!file)
-        return kCbfWalkCannotOpen;
-    const FILETIME creation = ToFileTime(times.creation);
-    const FILETIME lastAccess = ToFileTime(times.lastAccess);
-    const FILETIME lastWrite = ToFileTime(times.lastWrite);
-    if (!SetFileTime(file.get(), &creation, &lastAccess, &lastWrite))
-        return kCbfWalkBadFile;
-    return kCbfWalkOk;
+    FileTimeSet restored;
+    restored.creation = TicksToFileTime(times.creation);
+    restored.lastAccess = TicksToFileTime(times.lastAccess);
+    restored.lastWrite = TicksToFileTime(times.lastWrite);
+    return WalkResult(RestoreFileTimes(path, restored));
 }
 
 void* Win32CbfPlatform::AllocZeroed(size_t bytes)

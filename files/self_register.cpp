@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "frame/entry_points.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
@@ -102,8 +103,7 @@ int RegisterModule(const char* path)
     setupsup::unique_hmodule module(::LoadLibraryA(path));
     if (!module)
         return kModuleNotLoaded;
-    auto registerServer = reinterpret_cast<RegisterServerFn>(
-        reinterpret_cast<void*>(::GetProcAddress(module.get(), "DllRegisterServer")));
+    auto registerServer = setupsup::FindEntry<RegisterServerFn>(module.get(), "DllRegisterServer");
     if (!registerServer)
         return kNoRegisterEntry;
     // Passed back unchanged, so that failure codes arrive as negative numbers.

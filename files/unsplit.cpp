@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "files/unsplit.h"
+#include "frame/file_times.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
@@ -24,7 +25,9 @@ PieceRead ReadFromStream(std::FILE* piece, void* buffer, size_t size)
     return {got, std::ferror(piece) != 0};
 }
 
+#ifdef SETUPSUP_TEST_SEAMS
 PieceReader g_readPiece = ReadFromStream;
+#endif
 
 } // namespace setupsup
 
@@ -41,41 +44,6 @@ constexpr int kSeekFailed = -6;        // UnsplitFile: nothing was appended
 constexpr int kReadFailed = -7;        // UnsplitFile: the append was cut short by a failed read
 
 constexpr size_t kCopyBufferSize = 4096;
-
-struct FileTimes {
-    FILETIME creation, lastAccess, lastWrite;
-};
-
-// Opens path with no sharing, so that nobody else has the file open while its
-// time stamps are read or written.
-HANDLE OpenExclusive(const char* path, DWORD access)
-{
-    return ::CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-bool ReadTimes(HANDLE file, FileTimes* times)
-{
-    return ::GetFileTime(file, &times->creation, &times->lastAccess, &times->lastWrite) != FALSE;
-}
-
-bool WriteTimes(HANDLE file, const FileTimes& times)
-{
-    return ::SetFileTime(file, &times.creation, &times.lastAccess, &times.lastWrite) != FALSE;
-}
-
-// The three times of path, read through an exclusive read-only open.
-bool CaptureTimes(const char* path, FileTimes* times)
-{
-    unique_hfile file(OpenExclusive(path, GENERIC_READ));
-    return file && ReadTimes(file.get(), times);
-}
-
-// Gives path the three times, through an exclusive read-write open.
-bool RestoreTimes(const char* path, const FileTimes& times)
-{
-    unique_hfile file(OpenExclusive(path, GENERIC_READ | GENERIC_WRITE));
-    return file && WriteTimes(file.get(), times);
-}
 
 // The length of the stream's file now, or -1. The copy is bounded by it, so
 // that a piece that is also the target (or that another writer extends) is
@@ -140,31 +108,31 @@ extern "C" int WINAPI UnsplitFile(const char* targetPath, const char* piecePath)
 {
     if (!targetPath || !piecePath)
         return kCannotOpen;
-    FileTimes times;
-    if (!CaptureTimes(targetPath, &times))
+    setupsup::FileTimeSet times;
+    if (setupsup::CaptureFileTimes(targetPath, &times) != setupsup::FileTimesResult::kOk)
         return kCannotOpen;
     int rc = AppendPiece(targetPath, piecePath);
     if (rc != kOk)
         return rc;
-    return RestoreTimes(targetPath, times) ? kOk : kCannotOpen;
+    return setupsup::RestoreFileTimes(targetPath, times) == setupsup::FileTimesResult::kOk ? kOk : kCannotOpen;
 }
 
 extern "C" int WINAPI MatchFileDate(const char* sourcePath, const char* targetPath)
 {
     if (!sourcePath)
         return kCannotOpen;
-    unique_hfile source(OpenExclusive(sourcePath, GENERIC_READ));
+    unique_hfile source = setupsup::OpenExclusive(sourcePath, GENERIC_READ);
     if (!source)
         return kCannotOpen;
     if (!targetPath)
         return kTargetNotWritable;
-    unique_hfile target(OpenExclusive(targetPath, GENERIC_READ | GENERIC_WRITE));
+    unique_hfile target = setupsup::OpenExclusive(targetPath, GENERIC_READ | GENERIC_WRITE);
     if (!target)
         return kTargetNotWritable;
-    FileTimes times;
-    if (!ReadTimes(source.get(), &times))
+    setupsup::FileTimeSet times;
+    if (!setupsup::ReadFileTimes(source.get(), &times))
         return kTimesUnreadable;
-    if (!WriteTimes(target.get(), times))
+    if (!setupsup::WriteFileTimes(target.get(), times))
         return kTimesNotSet;
     return kOk;
 }

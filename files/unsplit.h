@@ -14,12 +14,18 @@ struct PieceRead {
     bool failed;
 };
 
-// Reads the piece, fread in the library. A test replaces it to make a read
-// fail part-way, which the system under test cannot produce for a plain
-// file; it is not reachable through any export.
-using PieceReader = PieceRead (*)(std::FILE* piece, void* buffer, size_t size);
-extern PieceReader g_readPiece;
-
+// Reads from the piece's stream with fread.
 PieceRead ReadFromStream(std::FILE* piece, void* buffer, size_t size);
+
+// The join reads every piece through g_readPiece.
+using PieceReader = PieceRead (*)(std::FILE* piece, void* buffer, size_t size);
+#ifdef SETUPSUP_TEST_SEAMS
+// Test builds only: a test replaces it to make a read fail part-way, which
+// Wine cannot produce for a plain file.
+extern PieceReader g_readPiece;
+#else
+// The shipped library: fixed to ReadFromStream, nothing to replace.
+inline constexpr PieceReader g_readPiece = ReadFromStream;
+#endif
 
 } // namespace setupsup

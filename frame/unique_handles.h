@@ -73,7 +73,6 @@ T null_value() noexcept
 inline void close_handle(HANDLE h) noexcept { ::CloseHandle(h); }
 inline void close_hkey(HKEY k) noexcept { ::RegCloseKey(k); }
 inline void free_library(HMODULE m) noexcept { ::FreeLibrary(m); }
-inline void global_free(HGLOBAL g) noexcept { ::GlobalFree(g); }
 inline void local_free(HLOCAL l) noexcept { ::LocalFree(l); }
 inline void delete_dc(HDC dc) noexcept { ::DeleteDC(dc); }
 inline void close_file(FILE* f) noexcept { std::fclose(f); }
@@ -87,7 +86,6 @@ using unique_hfile = unique_any<detail::handle_traits<HANDLE, detail::invalid_ha
 using unique_handle = unique_any<detail::null_traits<HANDLE, detail::close_handle>>;
 using unique_hkey = unique_any<detail::null_traits<HKEY, detail::close_hkey>>;
 using unique_hmodule = unique_any<detail::null_traits<HMODULE, detail::free_library>>;
-using unique_hglobal = unique_any<detail::null_traits<HGLOBAL, detail::global_free>>;
 using unique_hlocal = unique_any<detail::null_traits<HLOCAL, detail::local_free>>;
 using unique_hdc = unique_any<detail::null_traits<HDC, detail::delete_dc>>;
 using unique_file = unique_any<detail::null_traits<FILE*, detail::close_file>>;

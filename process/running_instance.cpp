@@ -14,13 +14,19 @@
 #include <cstring>
 #include <string_view>
 
+#include "frame/entry_points.h"
 #include "frame/unique_handles.h"
 #include "process/running_instance.h"
 #include "setupsup.h"
 
 namespace setupsup {
 
+#ifdef SETUPSUP_TEST_SEAMS
 EntryResolver g_resolveEntry = ::GetProcAddress;
+#endif
+
+// 1 when the process runs exeName (compared by base name), else 0.
+int ProcessHasBaseName(DWORD processId, const char* exeName);
 
 namespace {
 
@@ -76,7 +82,11 @@ Module32WalkFn g_module32Next;
 template <typename Fn>
 bool ResolveEntry(HMODULE module, const char* name, Fn* slot)
 {
-    *slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(g_resolveEntry(module, name)));
+#ifdef SETUPSUP_TEST_SEAMS
+    *slot = EntryAs<Fn>(g_resolveEntry(module, name));
+#else
+    *slot = FindEntry<Fn>(module, name);
+#endif
     return *slot != nullptr;
 }
 

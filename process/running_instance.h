@@ -7,30 +7,19 @@
 
 namespace setupsup {
 
-// The enumeration entry points of both system families are resolved by name
-// at the start of every call through this resolver, GetProcAddress in the
-// library. Tests replace it to feed process records the test system cannot
-// produce (full executable paths, unreadable base names, module lists that
-// fail); it is not reachable
-// through any export.
+#ifdef SETUPSUP_TEST_SEAMS
+// Test builds only: the enumeration entry points of both system families are
+// resolved through this resolver, GetProcAddress unless a test replaces it to
+// feed process records Wine cannot produce (full executable paths, unreadable
+// base names). The shipped library calls GetProcAddress directly.
 using EntryResolver = FARPROC(WINAPI*)(HMODULE module, LPCSTR name);
 extern EntryResolver g_resolveEntry;
+#endif
 
+// The two enumeration paths behind IsZORBAppRunning: 1 when a process runs
+// exeName, else 0 (also when the path's entry points are missing).
 int IsAppRunningNt(const char* exeName);
-int LoadProcessStatusEntries();
-// The base name of the process's first module; where the process cannot
-// be opened for reading its memory, or its modules cannot be listed, the
-// part of its image path after the last backslash (ImagePathHasBaseName).
-int ProcessHasBaseName(DWORD processId, const char* exeName);
-// Fills the optional QueryFullProcessImageNameA slot from the kernel; the
-// slot stays empty on systems before Vista.
-void LoadImagePathEntry();
-// 1 when the image path of the process, opened with the limited query
-// right, ends in exeName after its last backslash; 0 when the entry point
-// is absent, the process cannot be opened so or its path cannot be read.
-int ImagePathHasBaseName(DWORD processId, const char* exeName);
 int IsAppRunning9x(const char* exeName);
-int LoadToolHelpEntries();
 
 // Whole-string comparison ignoring case by the multibyte rule of the ANSI
 // code page: 1 when equal.

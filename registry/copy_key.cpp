@@ -94,20 +94,12 @@ LONG CopyTree(HKEY sourceRoot, const char* sourcePath, HKEY targetRoot, const ch
 LONG CopySubkeys(HKEY source, HKEY sourceRoot, const char* sourcePath, HKEY targetRoot, const char* targetPath,
                  const CopyGuard& guard)
 {
-    char name[kRegNameRoom], keyClass[kRegNameRoom];
-    char childSource[kRegPathRoom], childTarget[kRegPathRoom];
-    for (DWORD index = 0;; ++index) {
-        DWORD nameLength = sizeof name, classLength = sizeof keyClass;
-        LONG rc = ::RegEnumKeyExA(source, index, name, &nameLength, nullptr, keyClass, &classLength, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS)
-            return ERROR_SUCCESS;
-        if (rc != ERROR_SUCCESS)
-            return rc;
+    char childTarget[kRegPathRoom];
+    return ForEachSubkey(source, sourcePath, [&](const char* childSource, const char* name) {
         // A child whose path does not fit is skipped, never cut to a wrong key.
-        if (!JoinRegPath(childSource, sourcePath, name) || !JoinRegPath(childTarget, targetPath, name))
-            continue;
-        CopyTree(sourceRoot, childSource, targetRoot, childTarget, guard); // a failed child is not reported
-    }
+        if (JoinRegPath(childTarget, targetPath, name))
+            CopyTree(sourceRoot, childSource, targetRoot, childTarget, guard); // a failed child is not reported
+    });
 }
 
 LONG CopyTree(HKEY sourceRoot, const char* sourcePath, HKEY targetRoot, const char* targetPath, const CopyGuard& guard)

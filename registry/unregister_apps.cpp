@@ -32,18 +32,13 @@ int ResetMark(HKEY setup)
 
 int CountApps(const char* path);
 
-// Walks the subkeys of key (open at path); returns the applications found.
+// Walks the subkeys of key (open at path); returns the applications found
+// before the enumeration ended.
 int CountAppsBelow(HKEY key, const char* path)
 {
-    char name[kRegNameRoom], keyClass[kRegNameRoom], child[kRegPathRoom];
     int count = 0;
-    for (DWORD index = 0;; ++index) {
-        DWORD nameLength = sizeof name, classLength = sizeof keyClass;
-        if (::RegEnumKeyExA(key, index, name, &nameLength, nullptr, keyClass, &classLength, nullptr) != ERROR_SUCCESS)
-            return count;
-        if (JoinRegPath(child, path, name)) // a path that does not fit is skipped
-            count += CountApps(child);
-    }
+    ForEachSubkey(key, path, [&count](const char* child, const char*) { count += CountApps(child); });
+    return count;
 }
 
 int CountApps(const char* path)

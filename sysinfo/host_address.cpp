@@ -4,16 +4,14 @@
 #include <windows.h>
 #include <winsock.h>
 
+#include "frame/entry_points.h"
 #include "setupsup.h"
 #include "sysinfo/host_lookup.h"
 
 namespace {
 
-constexpr char kSocketsLibrary[] = "wsock32.dll";
 // The entry points a usable Windows Sockets must have, checked in this order.
 constexpr const char* kRequiredEntries[] = {"inet_addr", "gethostbyaddr", "gethostbyname", "gethostname", "WSAStartup"};
-
-using StartupFn = int(WINAPI*)(WORD, LPWSADATA);
 
 enum class Sockets { Undecided, Available, Unavailable };
 
@@ -34,13 +32,13 @@ Sockets CheckSockets()
 {
     if (IsOldestSystem())
         return Sockets::Unavailable;
-    HMODULE library = ::LoadLibraryA(kSocketsLibrary);
+    HMODULE library = ::LoadLibraryA(setupsup::kSocketsLibrary);
     if (!library)
         return Sockets::Unavailable;
     for (const char* name : kRequiredEntries)
         if (!::GetProcAddress(library, name))
             return Sockets::Unavailable;
-    auto startup = reinterpret_cast<StartupFn>(reinterpret_cast<void*>(::GetProcAddress(library, "WSAStartup")));
+    auto startup = setupsup::FindEntry<setupsup::StartupFn>(library, "WSAStartup");
     WSADATA data = {};
     if (startup(setupsup::kSocketsVersion11, &data) != 0)
         return Sockets::Unavailable;

@@ -5,17 +5,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frame/entry_points.h"
 #include "sysinfo/host_lookup.h"
 
 namespace setupsup {
 
 namespace {
 
-constexpr char kSocketsModule[] = "WSOCK32.DLL";
 constexpr int kHostNameBytes = 64;
 constexpr int kIPv4Bytes = 4;
 
-using StartupFn = int(WINAPI*)(WORD, LPWSADATA);
 using CleanupFn = int(WINAPI*)();
 using GetHostNameFn = int(WINAPI*)(char*, int);
 using InetAddrFn = unsigned long(WINAPI*)(const char*);
@@ -26,7 +25,7 @@ using NtohlFn = u_long(WINAPI*)(u_long);
 template <typename Fn>
 Fn Entry(SocketEntryLookup lookup, const char* name)
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(lookup(name)));
+    return EntryAs<Fn>(lookup(name));
 }
 
 // Runs call (which returns false when its entry point is missing) with
@@ -147,9 +146,9 @@ u_long ResolveHost(SocketEntryLookup lookup, const char* name)
 
 FARPROC LookUpSocketEntry(const char* name)
 {
-    HMODULE sockets = ::GetModuleHandleA(kSocketsModule);
+    HMODULE sockets = ::GetModuleHandleA(kSocketsLibrary);
     if (!sockets)
-        sockets = ::LoadLibraryA(kSocketsModule); // kept loaded, never freed
+        sockets = ::LoadLibraryA(kSocketsLibrary); // kept loaded, never freed
     return sockets ? ::GetProcAddress(sockets, name) : nullptr;
 }
 

@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+// WSADATA of winsock.h and winsock2.h alike; includers pick the header.
+struct WSAData;
+
 namespace setupsup {
 
 // Result codes of GetHostIPAddr.
@@ -13,13 +16,16 @@ constexpr int kHostAddressFound = 0;
 constexpr int kHostAddressUnknown = 8;
 constexpr int kSocketsUnavailable = 22;
 
+// Windows Sockets 1.1, loaded by name and never imported.
+inline constexpr char kSocketsLibrary[] = "wsock32.dll";
 constexpr WORD kSocketsVersion11 = 0x0101;
+using StartupFn = int(WINAPI*)(WORD version, WSAData* data);
 constexpr int kDottedAddressBytes = 16; // "255.255.255.255" and its NUL
 
 // Finds a Windows Sockets entry point by name; null when it is missing.
 using SocketEntryLookup = FARPROC (*)(const char* name);
 
-// The entry point name of "WSOCK32.DLL", taken from the loaded module or
+// The entry point name of kSocketsLibrary, taken from the loaded module or
 // loading it; the module stays loaded for the life of the process.
 FARPROC LookUpSocketEntry(const char* name);
 

@@ -69,7 +69,8 @@ TEST_F(CbfExports, MergeWritesInPlaceAppendsAndKeepsTimes)
     EXPECT_EQ(now.size(), old.size() + 304 + 8192) << "the file grows by the appended blocks only";
     EXPECT_EQ(Slice(now, map[1].blockOffset, 64), BlockPattern(64, 0xA1));
     EXPECT_EQ(Slice(now, map[2].blockOffset, 304), BlockPattern(304, 0xA2));
-    EXPECT_EQ(Slice(now, map[3].blockOffset, 8192), BlockPattern(8192, 0xA3)) << "8188+4 bytes: one whole chunk";
+    EXPECT_EQ(Slice(now, map[3].blockOffset, 8192), BlockPattern(8192, 0xA3))
+        << "8188 + 4 bytes: the copy buffer's size";
     for (int i : {1, 2, 3}) {
         EXPECT_EQ(map[i].present, 1u);
         EXPECT_EQ(map[i].blockLength, MapOf(update.Build(), 250)[i].blockLength);
@@ -77,10 +78,10 @@ TEST_F(CbfExports, MergeWritesInPlaceAppendsAndKeepsTimes)
     EXPECT_EQ(Slice(now, 0, 21), Slice(old, 0, 21)) << "the header is never written";
 }
 
-TEST_F(CbfExports, MergeCopiesABlockOfTwoChunks)
+TEST_F(CbfExports, MergeCopiesABlockLongerThanTheCopyBuffer)
 {
     CbfImage update;
-    update.Block(7, 8189, 0x5C); // 8193 bytes: chunks of 8192 and 1
+    update.Block(7, 8189, 0x5C); // 8193 bytes: one more than the copy buffer holds
     const std::string target = Install("installed.cbf", CbfImage(), 3);
     const std::string source = Install("update.cbf", update, 4);
     ASSERT_EQ(Merge()(source.c_str(), target.c_str()), 0);

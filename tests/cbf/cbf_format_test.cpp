@@ -53,6 +53,7 @@ protected:
     std::vector<std::string> Messages() const
     {
         std::vector<std::string> texts;
+        texts.reserve(g_traces.size());
         for (const Traced& t : g_traces)
             texts.push_back(t.text);
         return texts;

@@ -53,12 +53,12 @@ TEST_F(MergeTest, BlocksThatFitAreWrittenOverTheOldOnes)
     EXPECT_EQ(Slice(after, old[0].blockOffset + 64, 40), Slice(before, old[0].blockOffset + 64, 40));
 }
 
-TEST_F(MergeTest, LongerBlocksAreAppendedInChunks)
+TEST_F(MergeTest, BlocksAroundTheCopyBufferSizeAreAppendedWhole)
 {
     CbfImage target;
     target.Block(0, 10, 1).Block(1, 10, 2);
     CbfImage source;
-    source.Block(0, 8188, 3).Block(1, 8189, 4); // one chunk of 8192; 8192 + 1
+    source.Block(0, 8188, 3).Block(1, 8189, 4); // 8192 and 8193 bytes with their length words
     const Bytes before = target.Build();
     const Bytes after = Merged(source, target);
     ASSERT_EQ(after.size(), before.size() + 8192 + 8193);
@@ -68,7 +68,7 @@ TEST_F(MergeTest, LongerBlocksAreAppendedInChunks)
     for (int i : {0, 1})
         EXPECT_EQ(BlockBytes(after, map[i]), BlockBytes(source.Build(), src[i]));
     EXPECT_EQ(Slice(after, 6021, 28), Slice(before, 6021, 28)) << "old blocks left as dead space";
-    // Maps, then one copy buffer per block.
+    // Maps, then one copy buffer of kCbfCopyBufferSize per block.
     EXPECT_EQ(platform.allocations, (std::vector<size_t>{6000, 6000, 8192, 8192}));
 }
 

@@ -149,6 +149,23 @@ TEST_F(WalkTest, CaptureFailuresStopBeforeAnything)
     EXPECT_EQ(ReadBytes(t), Installed().Build());
 }
 
+// Each time goes back in the role it was captured from; the creation time
+// is checked here because Wine neither sets nor reports it.
+TEST_F(WalkTest, EveryWalkRestoresEachTimeInItsOwnRole)
+{
+    const CbfFileTimes given{126253152001111111ULL, 126253152002222222ULL, 126253152003333333ULL};
+    const std::string s = Write("src.cbf", Installed()), t = Write("dst.cbf", Installed());
+    for (int walk = 0; walk < 3; ++walk) {
+        platform.Reset();
+        platform.givenTimes = given;
+        EXPECT_EQ(walk == 0 ? Merge(s, t) : walk == 1 ? Prune(s, t) : Truncate(t), 0) << "walk " << walk;
+        EXPECT_EQ(platform.restores, 1) << "walk " << walk;
+        EXPECT_EQ(platform.restored.creation, given.creation) << "walk " << walk;
+        EXPECT_EQ(platform.restored.lastAccess, given.lastAccess) << "walk " << walk;
+        EXPECT_EQ(platform.restored.lastWrite, given.lastWrite) << "walk " << walk;
+    }
+}
+
 TEST_F(WalkTest, RestoreFailuresComeAfterTheWork)
 {
     const std::string s = Write("src.cbf", Installed());

@@ -21,12 +21,16 @@ int TestPlatform::CaptureTimes(const char* path, CbfFileTimes* times)
 {
     if (captureResult != 0)
         return captureResult;
-    return real_.CaptureTimes(path, times);
+    int rc = real_.CaptureTimes(path, times);
+    if (rc == 0 && givenTimes)
+        *times = *givenTimes;
+    return rc;
 }
 
 int TestPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
 {
     ++restores;
+    restored = times;
     if (restoreResult != 0)
         return restoreResult;
     return real_.RestoreTimes(path, times);
@@ -73,7 +77,7 @@ void CbfFilesTest::TearDown()
 
 std::string CbfFilesTest::Write(const std::string& name, const CbfImage& image)
 {
-    const std::string path = Path(name);
+    std::string path = Path(name);
     WriteBytes(path, image.Build());
     return path;
 }

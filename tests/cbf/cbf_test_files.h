@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,6 +38,7 @@ public:
     {
         failAllocation = captureResult = restoreResult = restores = freedUnknown = 0;
         failCut = false;
+        givenTimes.reset();
         allocations.clear();
         live.clear();
     }
@@ -45,6 +47,10 @@ public:
     int captureResult = 0;  // returned instead of capturing, when non-zero
     int restoreResult = 0;  // returned instead of restoring, when non-zero
     bool failCut = false;
+    // Captured instead of the file's own times, when set: the file system
+    // here has no creation time to capture or restore.
+    std::optional<CbfFileTimes> givenTimes;
+    CbfFileTimes restored{}; // the times of the last restore
 
     std::vector<size_t> allocations; // sizes asked for, in order
     std::set<void*> live;            // blocks not yet freed

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <cstdio>
 
+#include "frame/file_times.h"
+
 namespace setupsup_test {
 
 HMODULE Dll()
@@ -11,6 +13,35 @@ HMODULE Dll()
     if (!dll)
         ADD_FAILURE() << "LoadLibraryA(\"setupsup.dll\") failed with error " << ::GetLastError();
     return dll;
+}
+
+static std::string ProgramPath()
+{
+    char path[MAX_PATH];
+    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::string(path, length < MAX_PATH ? length : 0);
+}
+
+std::string ProgramFolder()
+{
+    std::string path = ProgramPath();
+    return path.substr(0, path.find_last_of('\\') + 1);
+}
+
+std::string ProgramFile(const std::string& name) { return ProgramFolder() + name; }
+
+std::string ProgramBaseName()
+{
+    std::string path = ProgramPath();
+    return path.substr(path.find_last_of('\\') + 1);
+}
+
+std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed)
+{
+    std::vector<uint8_t> out(bytes);
+    for (size_t i = 0; i < bytes; ++i)
+        out[i] = static_cast<uint8_t>(seed + i * 13 + i / 4099);
+    return out;
 }
 
 static void RemoveTree(const std::string& dir)
@@ -127,15 +158,7 @@ bool SetTimes(const std::string& path, const FileTimes& times)
     return ok != FALSE;
 }
 
-static FILETIME FromTicks(uint64_t ticks)
-{
-    FILETIME t;
-    t.dwLowDateTime = static_cast<DWORD>(ticks);
-    t.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    return t;
-}
-
-uint64_t Ticks(const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+uint64_t Ticks(const FILETIME& t) { return setupsup::FileTimeTicks(t); }
 
 FileTimes DistinctTimes(int n)
 {
@@ -143,9 +166,9 @@ FileTimes DistinctTimes(int n)
     // that a time rounded to seconds or microseconds would not compare equal.
     const uint64_t base = 126253152000000000ULL + static_cast<uint64_t>(n) * 864000000000ULL;
     FileTimes times;
-    times.creation = FromTicks(base + 1234567);
-    times.lastAccess = FromTicks(base + 2 * 36000000000ULL + 7654321);
-    times.lastWrite = FromTicks(base + 36000000000ULL + 1111111);
+    times.creation = setupsup::TicksToFileTime(base + 1234567);
+    times.lastAccess = setupsup::TicksToFileTime(base + 2 * 36000000000ULL + 7654321);
+    times.lastWrite = setupsup::TicksToFileTime(base + 36000000000ULL + 1111111);
     return times;
 }
 
@@ -161,8 +184,7 @@ long CountProcessHandles()
     // open handle in the system; the first 32-bit word of a record is the
     // owning process id.
     using QueryFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-    auto query = reinterpret_cast<QueryFn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    auto query = setupsup::FindEntry<QueryFn>(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
     if (!query)
         return -1;
     std::vector<uint8_t> buffer(1 << 16);

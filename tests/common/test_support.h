@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "frame/entry_points.h"
+
 namespace setupsup_test {
 
 // setupsup.dll, loaded with LoadLibraryA from the test program's folder.
@@ -17,8 +19,20 @@ HMODULE Dll();
 template <typename Fn>
 Fn Export(const char* name)
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(Dll(), name)));
+    return setupsup::FindEntry<Fn>(Dll(), name);
 }
+
+// The folder of the running test program, with a trailing backslash: the
+// build puts setupsup.dll, the helper programs and the fixtures there.
+std::string ProgramFolder();
+// ProgramFolder() followed by name.
+std::string ProgramFile(const std::string& name);
+// The base name of the running test program, as it was started.
+std::string ProgramBaseName();
+
+// bytes bytes of a fixed pattern; each seed gives another sequence, and no
+// period divides the usual buffer sizes.
+std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed);
 
 // A fresh, empty folder under the temporary folder, removed with its
 // contents when the object goes out of scope.

@@ -4,16 +4,6 @@
 
 namespace files_test {
 
-std::string BinDir()
-{
-    char path[MAX_PATH];
-    DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string dir(path, n);
-    return dir.substr(0, dir.find_last_of('\\'));
-}
-
-std::string BinFile(const std::string& name) { return BinDir() + "\\" + name; }
-
 bool CopyTo(const std::string& from, const std::string& to)
 {
     return ::CopyFileA(from.c_str(), to.c_str(), FALSE) != FALSE;

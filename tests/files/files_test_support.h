@@ -6,12 +6,6 @@
 
 namespace files_test {
 
-// The folder of the test program, where the build puts setupsup.dll, the
-// test COM server modules and the test type libraries.
-std::string BinDir();
-// BinDir()\name.
-std::string BinFile(const std::string& name);
-
 bool CopyTo(const std::string& from, const std::string& to);
 
 // Replaces the DACL of an existing key with the one in sddl for as long as

@@ -79,8 +79,8 @@ TEST(SelfRegisterFileOle, FailedInitialisationIsRetriedAndSuccessIsKept)
 {
     ScratchDir scratch;
     std::string tlb = scratch.File("types.tlb");
-    ASSERT_TRUE(CopyTo(BinFile("selfreg_types.tlb"), tlb));
-    std::string module = BinFile("selfreg_ok.dll");
+    ASSERT_TRUE(CopyTo(ProgramFile("selfreg_types.tlb"), tlb));
+    std::string module = ProgramFile("selfreg_ok.dll");
     Forget();
 
     // First calls, from the multithreaded apartment: OleInitialize fails and

@@ -51,7 +51,7 @@ TEST_F(SelfRegisterFileTest, TakesTheTypeLibraryPathForNamesEndingInTlb)
 {
     for (const char* name : {"types.TLB", "Types.Tlb", "typestlb"}) {
         std::string path = scratch.File(name);
-        ASSERT_TRUE(CopyTo(BinFile("selfreg_types.tlb"), path));
+        ASSERT_TRUE(CopyTo(ProgramFile("selfreg_types.tlb"), path));
         ForgetRegistrations();
         EXPECT_EQ(SelfRegister(path), 0) << name << " must be registered as a type library";
         EXPECT_EQ(RegisteredTypesPath(), Widen(path)) << name << " must be registered under its own path";
@@ -62,13 +62,13 @@ TEST_F(SelfRegisterFileTest, TakesTheModulePathForOtherNames)
 {
     // A type library under these names is loaded as a module, which it is not.
     std::string tlbx = scratch.File("types.tlbx");
-    ASSERT_TRUE(CopyTo(BinFile("selfreg_types.tlb"), tlbx));
+    ASSERT_TRUE(CopyTo(ProgramFile("selfreg_types.tlb"), tlbx));
     EXPECT_EQ(SelfRegister(tlbx), 99) << "types.tlbx goes the module path";
 
     // Exactly three bytes: the module path, where LoadLibraryA looks for "tlb.dll".
     char previous[MAX_PATH];
     ASSERT_GT(::GetCurrentDirectoryA(sizeof previous, previous), 0u);
-    ASSERT_TRUE(CopyTo(BinFile("selfreg_types.tlb"), scratch.File("tlb")));
+    ASSERT_TRUE(CopyTo(ProgramFile("selfreg_types.tlb"), scratch.File("tlb")));
     ASSERT_TRUE(::SetCurrentDirectoryA(scratch.path().c_str()));
     EXPECT_EQ(SelfRegister("tlb"), 99) << "\"tlb\" goes the module path";
     ::SetCurrentDirectoryA(previous);
@@ -80,7 +80,7 @@ TEST_F(SelfRegisterFileTest, WidensTypeLibraryPathsByteForByte)
 {
     // Byte 0x80 must arrive as U+0080; through code page 1252 it would be U+20AC.
     std::wstring widePath = Widen(scratch.path()) + L"\\types\u0080\u00ff.tlb";
-    ASSERT_TRUE(::CopyFileW(Widen(BinFile("selfreg_types.tlb")).c_str(), widePath.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW(Widen(ProgramFile("selfreg_types.tlb")).c_str(), widePath.c_str(), FALSE));
     std::string bytePath = scratch.path() + "\\types\x80\xff.tlb";
     EXPECT_EQ(SelfRegister(bytePath), 0) << "the file named with U+0080 U+00FF must be loaded";
     EXPECT_EQ(RegisteredTypesPath(), widePath) << "registered under the byte-for-byte widened path";
@@ -95,8 +95,8 @@ TEST_F(SelfRegisterFileTest, RefusesTypeLibraryPathsOf256BytesOrMore)
     std::string tooLong = prefix + std::string(256 - prefix.size() - 4, 'g') + ".tlb";
     ASSERT_EQ(fits.size(), 255u);
     ASSERT_EQ(tooLong.size(), 256u);
-    ASSERT_TRUE(CopyTo(BinFile("selfreg_types.tlb"), fits));
-    ASSERT_TRUE(CopyTo(BinFile("selfreg_types.tlb"), tooLong));
+    ASSERT_TRUE(CopyTo(ProgramFile("selfreg_types.tlb"), fits));
+    ASSERT_TRUE(CopyTo(ProgramFile("selfreg_types.tlb"), tooLong));
 
     EXPECT_EQ(SelfRegister(tooLong), 97) << "a 256-byte path must be refused";
     EXPECT_EQ(RegisteredTypesPath(), L"");
@@ -115,7 +115,7 @@ TEST_F(SelfRegisterFileTest, Returns97WhenTheTypeLibraryCannotBeLoaded)
 TEST_F(SelfRegisterFileTest, Returns96WhenTheRegistryRefusesTheRegistration)
 {
     std::string path = scratch.File("locked.tlb");
-    ASSERT_TRUE(CopyTo(BinFile("selfreg_locked.tlb"), path));
+    ASSERT_TRUE(CopyTo(ProgramFile("selfreg_locked.tlb"), path));
     {
         // Everyone may read HKCR\TypeLib, nobody may create keys under it.
         KeyDaclOverride readOnly(HKEY_CLASSES_ROOT, "TypeLib", "D:(A;;KR;;;WD)");
@@ -139,13 +139,13 @@ TEST_F(SelfRegisterFileTest, CallsTheModulesDllRegisterServerAndUnloadsIt)
     };
     for (const Case& c : cases) {
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kMarkKey);
-        std::string path = BinFile(c.module);
+        std::string path = ProgramFile(c.module);
         ASSERT_EQ(::GetModuleHandleA(path.c_str()), nullptr) << c.module << " loaded before the call";
         EXPECT_EQ(SelfRegister(path), c.expected) << c.module;
         EXPECT_EQ(Mark(), c.mark) << c.module << ": the mark its DllRegisterServer leaves";
         EXPECT_EQ(::GetModuleHandleA(path.c_str()), nullptr) << c.module << " must be unloaded after the call";
     }
-    EXPECT_LT(SelfRegister(BinFile("selfreg_fail.dll")), 0) << "failure HRESULTs arrive negative";
+    EXPECT_LT(SelfRegister(ProgramFile("selfreg_fail.dll")), 0) << "failure HRESULTs arrive negative";
 }
 
 TEST_F(SelfRegisterFileTest, Returns99WhenTheFileIsNoModule)

@@ -40,14 +40,6 @@ setupsup::PieceRead FailingRead(std::FILE* piece, void* buffer, size_t size)
     return {read.bytes, true};
 }
 
-std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed)
-{
-    std::vector<uint8_t> out(bytes);
-    for (size_t i = 0; i < bytes; ++i)
-        out[i] = static_cast<uint8_t>(seed + i * 7);
-    return out;
-}
-
 class UnsplitReadError : public testing::Test {
 protected:
     void SetUp() override { setupsup::g_readPiece = FailingRead; }

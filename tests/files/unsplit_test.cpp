@@ -16,14 +16,6 @@ namespace {
 using TwoPaths = int(WINAPI*)(const char*, const char*);
 using LanguageFn = int(WINAPI*)(const char*, int*, int*, char*);
 
-std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed)
-{
-    std::vector<uint8_t> out(bytes);
-    for (size_t i = 0; i < bytes; ++i)
-        out[i] = static_cast<uint8_t>(seed + i * 13 + i / 4099);
-    return out;
-}
-
 TEST(UnsplitFile, JoinsPiecesInOrderAndKeepsTheFirstFilesTimes)
 {
     ScratchDir dir;
@@ -148,14 +140,6 @@ struct GuardedName {
     char after[8];
 };
 
-std::string BinFile(const char* name)
-{
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path, n);
-    return folder.substr(0, folder.find_last_of('\\') + 1) + name;
-}
-
 TEST(GetFileLanguage, FirstTranslationEntryOfBuiltModules)
 {
     auto language = Export<LanguageFn>("GetFileLanguage");
@@ -173,7 +157,7 @@ TEST(GetFileLanguage, FirstTranslationEntryOfBuiltModules)
         {"language_none.dll", -1, 0, 0, "Unavailable"},    // resources, but no version resource
     };
     for (const Case& c : cases) {
-        const std::string path = BinFile(c.module);
+        const std::string path = ProgramFile(c.module);
         ASSERT_TRUE(FileExists(path)) << path << " is built with the tests";
         GuardedName buffer;
         std::memset(&buffer, 'Z', sizeof buffer);

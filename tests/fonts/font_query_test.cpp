@@ -1,8 +1,9 @@
-// System font queries against what this process's font enumeration reports
-// in the system font's character set. The test runs once per locale
-// (SETUPSUP_FONT_CASE names it): ANSI; Cyrillic; Hebrew, whose TrueType faces
-// include no fixed-pitch one; Japanese, with no TrueType face at all, so
-// that the "System" and DEFAULT_CHARSET fallbacks run for real.
+// System font queries, checked with fixed values where the locale decides
+// them and otherwise through the font mapper, not the enumeration the library
+// walks. The test runs once per locale (SETUPSUP_FONT_CASE names it): ANSI;
+// Cyrillic; Hebrew, whose TrueType faces include no fixed-pitch one; Japanese,
+// with no TrueType face at all, so that the "System" and DEFAULT_CHARSET
+// fallbacks run for real.
 #include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
@@ -15,40 +16,6 @@ using FaceFn = int(WINAPI*)(char*);
 using CharsetFn = int(WINAPI*)();
 
 namespace {
-
-struct Expected {
-    std::string anyTrueType, fixedTrueType;
-    int charset = -1;
-};
-
-int CALLBACK Observe(const LOGFONTA* font, const TEXTMETRICA*, DWORD type, LPARAM param)
-{
-    auto* expected = reinterpret_cast<Expected*>(param);
-    if (!(type & TRUETYPE_FONTTYPE))
-        return 1;
-    if (expected->anyTrueType.empty()) {
-        expected->anyTrueType = font->lfFaceName;
-        expected->charset = font->lfCharSet;
-    }
-    if (expected->fixedTrueType.empty() && (font->lfPitchAndFamily & FIXED_PITCH))
-        expected->fixedTrueType = font->lfFaceName;
-    return 1;
-}
-
-// The first TrueType and the first fixed-pitch TrueType face of the system
-// font's character set, in the order the system reports them.
-Expected Observed(BYTE* systemCharset)
-{
-    LOGFONTA font = {};
-    ::GetObjectA(::GetStockObject(SYSTEM_FONT), sizeof font, &font);
-    *systemCharset = font.lfCharSet;
-    font.lfFaceName[0] = '\0';
-    Expected expected;
-    HDC dc = ::CreateCompatibleDC(nullptr);
-    ::EnumFontFamiliesExA(dc, &font, Observe, reinterpret_cast<LPARAM>(&expected), 0);
-    ::DeleteDC(dc);
-    return expected;
-}
 
 std::string FontCase()
 {
@@ -78,12 +45,13 @@ protected:
         getSystemFixedFont_ = Export<FaceFn>("GetSystemFixedFont");
         getSystemCharset_ = Export<CharsetFn>("GetSystemCharset");
         ASSERT_TRUE(getSystemFont_ && getSystemFixedFont_ && getSystemCharset_);
-        expected_ = Observed(&systemCharset_);
+        LOGFONTA systemFont = {};
+        ::GetObjectA(::GetStockObject(SYSTEM_FONT), sizeof systemFont, &systemFont);
+        systemCharset_ = systemFont.lfCharSet;
         case_ = FontCase();
     }
     FaceFn getSystemFont_ = nullptr, getSystemFixedFont_ = nullptr;
     CharsetFn getSystemCharset_ = nullptr;
-    Expected expected_;
     BYTE systemCharset_ = 0;
     std::string case_;
 };
@@ -96,44 +64,82 @@ TEST_F(FontQueries, TheLocaleGivesTheSituationThisRunIsFor)
         EXPECT_EQ(systemCharset_, ANSI_CHARSET);
     else if (case_ == "cyrillic")
         EXPECT_EQ(systemCharset_, RUSSIAN_CHARSET);
-    else if (case_ == "hebrew") {
+    else if (case_ == "hebrew")
         EXPECT_EQ(systemCharset_, HEBREW_CHARSET);
-        EXPECT_FALSE(expected_.anyTrueType.empty()) << "Hebrew TrueType faces exist";
-        EXPECT_TRUE(expected_.fixedTrueType.empty()) << "but no fixed-pitch one";
-    } else if (case_ == "japanese") {
+    else if (case_ == "japanese")
         EXPECT_EQ(systemCharset_, SHIFTJIS_CHARSET);
-        EXPECT_TRUE(expected_.anyTrueType.empty()) << "no TrueType face in that character set";
-    } else
+    else
         FAIL() << "SETUPSUP_FONT_CASE not set: " << case_;
 }
 
-TEST_F(FontQueries, GetSystemFontNamesTheFirstTrueTypeFace)
+// What the font mapper makes of face in charset, read back through a device
+// context: a second route to the faces the library finds by enumeration.
+struct FaceFacts {
+    std::string mapped; // the face the mapper chose
+    bool trueType = false, fixedPitch = false;
+    int charset = -1;
+};
+
+FaceFacts Describe(const std::string& face, BYTE charset)
+{
+    FaceFacts facts;
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HFONT font = ::CreateFontA(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, charset, OUT_DEFAULT_PRECIS,
+                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, face.c_str());
+    HGDIOBJ previous = ::SelectObject(dc, font);
+    char mapped[LF_FACESIZE] = {};
+    ::GetTextFaceA(dc, sizeof mapped, mapped);
+    TEXTMETRICA metrics = {};
+    ::GetTextMetricsA(dc, &metrics);
+    facts.mapped = mapped;
+    facts.trueType = (metrics.tmPitchAndFamily & TMPF_TRUETYPE) != 0;
+    facts.fixedPitch = (metrics.tmPitchAndFamily & TMPF_FIXED_PITCH) == 0; // the bit is set for variable pitch
+    facts.charset = ::GetTextCharset(dc);
+    ::SelectObject(dc, previous);
+    ::DeleteObject(font);
+    ::DeleteDC(dc);
+    return facts;
+}
+
+// A face the library named must be a TrueType face of the system font's
+// character set, as the mapper sees it.
+void ExpectTrueTypeFace(const std::string& face, BYTE charset)
+{
+    FaceFacts facts = Describe(face, charset);
+    EXPECT_EQ(facts.mapped, face) << "a face the system has";
+    EXPECT_TRUE(facts.trueType) << face;
+    EXPECT_EQ(facts.charset, charset) << face;
+}
+
+TEST_F(FontQueries, GetSystemFontNamesATrueTypeFaceOfTheSystemCharset)
 {
     std::string face = Face(getSystemFont_);
-    EXPECT_EQ(face, expected_.anyTrueType.empty() ? "System" : expected_.anyTrueType);
+    if (case_ == "japanese") {
+        EXPECT_EQ(face, "System") << "no TrueType face in that character set";
+        return;
+    }
+    EXPECT_NE(face, "System");
+    ExpectTrueTypeFace(face, systemCharset_);
 }
 
 TEST_F(FontQueries, GetSystemFixedFontPrefersFixedPitch)
 {
     std::string face = Face(getSystemFixedFont_);
-    if (!expected_.fixedTrueType.empty())
-        EXPECT_EQ(face, expected_.fixedTrueType);
-    else if (!expected_.anyTrueType.empty())
-        EXPECT_EQ(face, Face(getSystemFont_)) << "no fixed-pitch face: the same as GetSystemFont";
-    else
+    if (case_ == "japanese") {
         EXPECT_EQ(face, "System");
+    } else if (case_ == "hebrew") {
+        EXPECT_EQ(face, Face(getSystemFont_)) << "no fixed-pitch face: the same as GetSystemFont";
+    } else {
+        ExpectTrueTypeFace(face, systemCharset_);
+        EXPECT_TRUE(Describe(face, systemCharset_).fixedPitch) << face << " is fixed-pitch";
+    }
 }
 
 TEST_F(FontQueries, GetSystemCharsetIsTheCharsetOfThatFace)
 {
-    int charset = getSystemCharset_();
-    if (expected_.anyTrueType.empty()) {
-        EXPECT_EQ(charset, DEFAULT_CHARSET) << "no TrueType face: DEFAULT_CHARSET";
-    } else {
-        EXPECT_EQ(charset, expected_.charset);
-        EXPECT_EQ(charset, systemCharset_) << "the enumeration keeps to the system font's character set";
-    }
-    if (case_ == "ansi") {
-        EXPECT_EQ(charset, ANSI_CHARSET);
-    }
+    const int expected = case_ == "ansi"       ? ANSI_CHARSET
+                         : case_ == "cyrillic" ? RUSSIAN_CHARSET
+                         : case_ == "hebrew"   ? HEBREW_CHARSET
+                                               : DEFAULT_CHARSET; // Japanese: no TrueType face
+    EXPECT_EQ(getSystemCharset_(), expected);
 }

@@ -1,5 +1,7 @@
 #include "tests/process/helper_process.h"
 
+#include "tests/common/test_support.h"
+
 #include <cstdio>
 
 namespace process_test {
@@ -18,22 +20,6 @@ std::string UniqueEventName(const char* role)
 }
 } // namespace
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH];
-    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
-std::string ProgramBaseName()
-{
-    char path[MAX_PATH];
-    DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string full(path, length);
-    return full.substr(full.find_last_of('\\') + 1);
-}
-
 HelperProcess::HelperProcess(const std::string& mode, const std::string& exePath)
 {
     std::string readyName = UniqueEventName("ready"), quitName = UniqueEventName("quit");
@@ -41,7 +27,7 @@ HelperProcess::HelperProcess(const std::string& mode, const std::string& exePath
     quitEvent_ = ::CreateEventA(nullptr, TRUE, FALSE, quitName.c_str());
     if (!readyEvent_ || !quitEvent_)
         return;
-    std::string program = exePath.empty() ? ProgramFolder() + "ZorbProcHelper.exe" : exePath;
+    std::string program = exePath.empty() ? setupsup_test::ProgramFile("ZorbProcHelper.exe") : exePath;
     std::string commandLine = "\"" + program + "\" " + mode + " " + readyName + " " + quitName;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;

@@ -31,9 +31,4 @@ private:
     bool ready_ = false;
 };
 
-// The folder of the running test program, with a trailing backslash.
-std::string ProgramFolder();
-// The base name of the running test program, as it was started.
-std::string ProgramBaseName();
-
 } // namespace process_test

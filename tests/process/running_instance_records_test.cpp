@@ -383,9 +383,9 @@ TEST_F(MissingEntries, AnyMissingEntryGivesZero)
     // The test program itself runs, so with all entries real the NT path
     // finds it; each missing entry, even one never called, turns that into 0.
     setupsup::g_resolveEntry = ResolveAllButMissing;
-    char self[MAX_PATH];
-    ASSERT_GT(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
-    const char* baseName = std::strrchr(self, '\\') ? std::strrchr(self, '\\') + 1 : self;
+    const std::string self = setupsup_test::ProgramBaseName();
+    ASSERT_FALSE(self.empty());
+    const char* baseName = self.c_str();
     g_records.missing = "none";
     ASSERT_EQ(IsAppRunningNt(baseName), 1) << "with every entry present, the test program is found";
     for (const char* entry : {"EnumProcesses", "EnumProcessModules", "GetModuleBaseNameA", "GetModuleInformation"}) {

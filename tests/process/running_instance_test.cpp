@@ -15,10 +15,10 @@
 #include "tests/process/helper_process.h"
 
 using process_test::HelperProcess;
-using process_test::ProgramBaseName;
-using process_test::ProgramFolder;
 using setupsup_test::CountProcessHandles;
 using setupsup_test::Export;
+using setupsup_test::ProgramBaseName;
+using setupsup_test::ProgramFolder;
 
 namespace {
 

@@ -341,6 +341,20 @@ void AddApp(const std::string& app, DWORD type, const Bytes& mark)
 
 Value Mark(const std::string& app) { return GetValue(HKEY_CURRENT_USER, app + "\\Setup", "CurrentlyRegistered"); }
 
+// The last-write time of the application's "Setup" key: a value written to
+// it moves the time (Windows: even with the same data; Wine skips that write).
+uint64_t MarkWritten(const std::string& app)
+{
+    HKEY key = nullptr;
+    FILETIME written{};
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, (app + "\\Setup").c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        ::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, &written);
+        ::RegCloseKey(key);
+    }
+    return Ticks(written);
+}
+
 } // namespace
 
 TEST(UnregisterZORBApps, CountsStringMarksAndResetsThemToZero)
@@ -348,15 +362,23 @@ TEST(UnregisterZORBApps, CountsStringMarksAndResetsThemToZero)
     TestKey root(HKEY_CURRENT_USER);
     DWORD one = 1;
     AddApp(root / "One", REG_SZ, Sz("1"));
-    AddApp(root / "Zero", REG_SZ, Sz("0"));
+    // "0" with bytes after its NUL: a rewrite would store plain "0". (Wine skips
+    // a write of identical data, so a plain "0" could not show one.)
+    const Bytes zero = {'0', 0, 'x', 0};
+    AddApp(root / "Zero", REG_SZ, zero);
     AddApp(root / "Group\\DoubleZero", REG_SZ, Sz("00"));
     AddApp(root / "Dword", REG_DWORD, Bytes(reinterpret_cast<BYTE*>(&one), reinterpret_cast<BYTE*>(&one) + 4));
     AddApp(root / "Expand", REG_EXPAND_SZ, Sz("1"));
     SetSz(HKEY_CURRENT_USER, root / "NoApp\\Deeper", "Other", "1");
+    const uint64_t oneWritten = MarkWritten(root / "One"), zeroWritten = MarkWritten(root / "Zero");
+    ASSERT_NE(zeroWritten, 0u);
+    ::Sleep(50); // a rewrite now would carry a later last-write time
 
     EXPECT_EQ(UnregisterZORBApps()(root.path().c_str()), 3) << "three string marks: 1, 0 and 00";
     EXPECT_EQ(Mark(root / "One").data, Sz("0"));
-    EXPECT_EQ(Mark(root / "Zero").data, Sz("0"));
+    EXPECT_GT(MarkWritten(root / "One"), oneWritten) << "a reset mark is written";
+    EXPECT_EQ(Mark(root / "Zero").data, zero) << "a mark already holding \"0\" is not rewritten";
+    EXPECT_EQ(MarkWritten(root / "Zero"), zeroWritten) << "a mark already holding \"0\" is not rewritten";
     EXPECT_EQ(Mark(root / "Group\\DoubleZero").data, Sz("0"));
     Value dword = Mark(root / "Dword");
     EXPECT_EQ(dword.type, static_cast<DWORD>(REG_DWORD)) << "a DWORD mark is left alone";
