@@ -265,6 +265,20 @@ TEST(SetupsupCall, ProgramExitsWithItsStatusAndLoadsTheDllBesideItself)
     EXPECT_EQ(RunProgram(lonely, "GetPhysRAM", ProgramFolder(), &out, &err), 1u);
     EXPECT_NE(err.find("cannot load " + elsewhere.File("setupsup.dll")), std::string::npos) << err;
 
+    // The batch-file idiom of the runner's documentation, through cmd.
+    const std::string batch = elsewhere.File("install.bat");
+    std::ofstream(batch) << "@echo off\n"
+                         << "for /f \"tokens=1,* delims==\" %%a in ('\"" << program
+                         << "\" FormatDate 2001 12 31') do set run_%%a=%%b\n"
+                         << "echo %run_result% %run_date%\n"
+                         << "\"" << program << "\" FormatDate 2001 12 > nul 2>&1\n"
+                         << "if errorlevel 2 echo refused\n"
+                         << "exit /b 0\n";
+    char system[MAX_PATH];
+    ::GetSystemDirectoryA(system, sizeof system);
+    EXPECT_EQ(RunProgram(std::string(system) + "\\cmd.exe", "/c \"" + batch + "\"", elsewhere.path(), &out, &err), 0u);
+    EXPECT_EQ(out, "11 12/31/2001\nrefused\n") << err;
+
     ScratchDir dir;
     std::FILE* file = std::fopen(dir.File("version").c_str(), "w");
     PrintVersion(file);
