@@ -6,15 +6,17 @@
 
 #include <windows.h>
 
+#include "setupsup.h"
+
 namespace setupsup {
 
 // Result codes of GetHostIPAddr.
-constexpr int kHostAddressFound = 0;
-constexpr int kHostAddressUnknown = 8;
-constexpr int kSocketsUnavailable = 22;
+constexpr int kHostAddressFound = SETUPSUP_HOST_OK;
+constexpr int kHostAddressUnknown = SETUPSUP_HOST_UNKNOWN;
+constexpr int kSocketsUnavailable = SETUPSUP_HOST_NO_SOCKETS;
 
 constexpr WORD kSocketsVersion11 = 0x0101;
-constexpr int kDottedAddressBytes = 16; // "255.255.255.255" and its NUL
+constexpr int kDottedAddressBytes = SETUPSUP_ADDRESS_SIZE; // "255.255.255.255" and its NUL
 
 // Finds a Windows Sockets entry point by name; null when it is missing.
 using SocketEntryLookup = FARPROC (*)(const char* name);
