@@ -4,6 +4,20 @@
 #include "cbf/cbf_walks.h"
 #include "setupsup.h"
 
+// The walks' codes are the exports' results. The CBF core builds without
+// Windows headers, so it names them itself; they must be setupsup.h's.
+static_assert(setupsup::kCbfWalkOk == SETUPSUP_CBF_OK);
+static_assert(setupsup::kCbfWalkCannotOpen == SETUPSUP_CBF_TARGET_LOCKED);
+static_assert(setupsup::kCbfWalkNoMemory == SETUPSUP_CBF_NO_MEMORY);
+static_assert(setupsup::kCbfWalkBadFile == SETUPSUP_CBF_BAD_FILE);
+static_assert(setupsup::kCbfWalkSeekFailed == SETUPSUP_CBF_SEEK_FAILED);
+static_assert(setupsup::kCbfWalkTellFailed == SETUPSUP_CBF_TELL_FAILED);
+static_assert(setupsup::kCbfWalkReadFailed == SETUPSUP_CBF_SHORT_READ);
+static_assert(setupsup::kCbfWalkWriteFailed == SETUPSUP_CBF_SHORT_WRITE);
+static_assert(setupsup::kCbfWalkMapWriteFailed == SETUPSUP_CBF_MAP_NOT_WRITTEN);
+static_assert(setupsup::kCbfWalkTruncMapFailed == SETUPSUP_CBF_TRUNCATED_MAP_NOT_WRITTEN);
+static_assert(setupsup::kCbfWalkCutFailed == SETUPSUP_CBF_NOT_CUT);
+
 extern "C" int WINAPI MergeCbf(const char* sourcePath, const char* targetPath)
 {
     return setupsup::MergeCbfWalk(setupsup::DefaultCbfPlatform(), sourcePath, targetPath);

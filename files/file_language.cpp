@@ -11,12 +11,12 @@ using setupsup::unique_hlocal;
 
 namespace {
 
-constexpr int kOk = 0;
-constexpr int kNoLanguage = -1;
+constexpr int kOk = SETUPSUP_LANGUAGE_OK;
+constexpr int kNoLanguage = SETUPSUP_LANGUAGE_UNAVAILABLE;
 
 // The caller's name buffer holds at least this many bytes; every name below
 // is an array of this size, so no name written can overrun it.
-constexpr size_t kLanguageNameSize = 12;
+constexpr size_t kLanguageNameSize = SETUPSUP_LANGUAGE_NAME_SIZE;
 using LanguageName = char[kLanguageNameSize];
 
 constexpr LanguageName kUnavailable = "Unavailable";

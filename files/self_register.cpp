@@ -14,14 +14,14 @@
 
 namespace {
 
-// Result codes of SelfRegisterFile; any other value is the module's own
-// DllRegisterServer result.
-constexpr int kRegistered = 0;
-constexpr int kOleInitFailed = 95;
-constexpr int kTypeLibNotRegistered = 96;
-constexpr int kTypeLibNotLoaded = 97;
-constexpr int kNoRegisterEntry = 98;
-constexpr int kModuleNotLoaded = 99;
+// Result codes of SelfRegisterFile, as setupsup.h names them; any other
+// value is the module's own DllRegisterServer result.
+constexpr int kRegistered = SETUPSUP_REGISTER_OK;
+constexpr int kOleInitFailed = SETUPSUP_REGISTER_OLE_FAILED;
+constexpr int kTypeLibNotRegistered = SETUPSUP_REGISTER_TYPELIB_NOT_REGISTERED;
+constexpr int kTypeLibNotLoaded = SETUPSUP_REGISTER_TYPELIB_NOT_LOADED;
+constexpr int kNoRegisterEntry = SETUPSUP_REGISTER_NO_ENTRY_POINT;
+constexpr int kModuleNotLoaded = SETUPSUP_REGISTER_NOT_LOADABLE;
 
 // Room for the widened type-library path, terminating NUL included.
 constexpr size_t kWidePathUnits = 256;

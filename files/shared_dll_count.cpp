@@ -13,8 +13,8 @@ constexpr char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\
 
 // Results of GetFileRefCount that are not counts. A stored count of either
 // value reads back the same, indistinguishable from the failure.
-constexpr int kCountUnreadable = 10001;
-constexpr int kKeyUnopenable = 10002;
+constexpr int kCountUnreadable = SETUPSUP_REFCOUNT_UNREADABLE;
+constexpr int kKeyUnopenable = SETUPSUP_REFCOUNT_KEY_NOT_OPENED;
 
 // A null or empty name would address the key's default value, which holds no
 // file's count.

@@ -33,15 +33,18 @@ PieceReader g_readPiece = ReadFromStream;
 
 namespace {
 
-// Result codes of UnsplitFile and MatchFileDate.
-constexpr int kOk = 0;
-constexpr int kCannotOpen = -1;        // UnsplitFile: any open or time failure; MatchFileDate: the source
-constexpr int kTargetNotWritable = -2; // MatchFileDate: the target cannot be opened read-write
-constexpr int kTimesUnreadable = -3;   // MatchFileDate
-constexpr int kTimesNotSet = -4;       // MatchFileDate
-constexpr int kShortWrite = -5;        // UnsplitFile: the append was cut short by a failed write
-constexpr int kSeekFailed = -6;        // UnsplitFile: nothing was appended
-constexpr int kReadFailed = -7;        // UnsplitFile: the append was cut short by a failed read
+// Result codes of UnsplitFile and MatchFileDate, as setupsup.h names them.
+// UnsplitFile: kCannotOpen for any open or time failure; kShortWrite and
+// kReadFailed when the append was cut short; kSeekFailed with nothing
+// appended. MatchFileDate: kCannotOpen for the source, then the rest.
+constexpr int kOk = SETUPSUP_FILE_OK;
+constexpr int kCannotOpen = SETUPSUP_FILE_NOT_OPENED;
+constexpr int kTargetNotWritable = SETUPSUP_FILE_TARGET_NOT_OPENED;
+constexpr int kTimesUnreadable = SETUPSUP_FILE_TIMES_UNREADABLE;
+constexpr int kTimesNotSet = SETUPSUP_FILE_TIMES_NOT_SET;
+constexpr int kShortWrite = SETUPSUP_FILE_SHORT_WRITE;
+constexpr int kSeekFailed = SETUPSUP_FILE_SEEK_FAILED;
+constexpr int kReadFailed = SETUPSUP_FILE_PIECE_UNREADABLE;
 
 constexpr size_t kCopyBufferSize = 4096;
 

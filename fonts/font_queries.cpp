@@ -12,7 +12,8 @@ namespace {
 
 constexpr char kFallbackFace[] = "System";
 constexpr int kFallbackCharset = DEFAULT_CHARSET;
-constexpr int kFaceBytes = LF_FACESIZE; // caller's buffer, NUL included
+constexpr int kFaceBytes = SETUPSUP_FACE_NAME_SIZE; // caller's buffer, NUL included
+static_assert(kFaceBytes == LF_FACESIZE, "the caller's buffer holds any face name the system reports");
 
 struct FontPick {
     bool found = false;

@@ -6,21 +6,23 @@
 
 #include <windows.h>
 
+#include "setupsup.h"
+
 // WSADATA of winsock.h and winsock2.h alike; includers pick the header.
 struct WSAData;
 
 namespace setupsup {
 
 // Result codes of GetHostIPAddr.
-constexpr int kHostAddressFound = 0;
-constexpr int kHostAddressUnknown = 8;
-constexpr int kSocketsUnavailable = 22;
+constexpr int kHostAddressFound = SETUPSUP_HOST_OK;
+constexpr int kHostAddressUnknown = SETUPSUP_HOST_UNKNOWN;
+constexpr int kSocketsUnavailable = SETUPSUP_HOST_NO_SOCKETS;
 
 // Windows Sockets 1.1, loaded by name and never imported.
 inline constexpr char kSocketsLibrary[] = "wsock32.dll";
 constexpr WORD kSocketsVersion11 = 0x0101;
 using StartupFn = int(WINAPI*)(WORD version, WSAData* data);
-constexpr int kDottedAddressBytes = 16; // "255.255.255.255" and its NUL
+constexpr int kDottedAddressBytes = SETUPSUP_ADDRESS_SIZE; // "255.255.255.255" and its NUL
 
 // Finds a Windows Sockets entry point by name; null when it is missing.
 using SocketEntryLookup = FARPROC (*)(const char* name);

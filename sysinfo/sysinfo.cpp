@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int kDateChars = 49; // the caller's buffer, NUL included
+constexpr int kDateChars = SETUPSUP_DATE_SIZE; // the caller's buffer, NUL included
 constexpr char kProductOptionsKey[] = "System\\CurrentControlSet\\Control\\ProductOptions";
 constexpr char kProductSuiteValue[] = "ProductSuite";
 constexpr char kTerminalServer[] = "Terminal Server";

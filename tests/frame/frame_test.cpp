@@ -1,6 +1,7 @@
 // The library frame: the DLL loads and unloads cleanly, carries a version
 // resource with an English (US) / 1252 translation, and exports every name of
 // its export table undecorated.
+#include "setupsup.h"
 #include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +46,10 @@ TEST(Frame, VersionResourceNamesTheLibrary)
     ASSERT_TRUE(::VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
-    EXPECT_GE(fixed->dwFileVersionMS, 0x00010000u) << "file version at least 1.0";
+    // One version: the resource's numbers are the header's.
+    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(SETUPSUP_VERSION_MINOR, SETUPSUP_VERSION_MAJOR)));
+    EXPECT_EQ(HIWORD(fixed->dwFileVersionLS), SETUPSUP_VERSION_PATCH);
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
 
     WORD* translation = nullptr;
     ASSERT_TRUE(
@@ -54,10 +58,19 @@ TEST(Frame, VersionResourceNamesTheLibrary)
     EXPECT_EQ(translation[0], 0x0409) << "English (US)";
     EXPECT_EQ(translation[1], 1252) << "code page 1252";
 
-    char* description = nullptr;
-    ASSERT_TRUE(::VerQueryValueA(info.data(), "\\StringFileInfo\\040904E4\\FileDescription",
-                                 reinterpret_cast<void**>(&description), &length));
-    EXPECT_STREQ(description, "Setup-support library");
+    auto text = [&](const char* name) {
+        std::string key = std::string("\\StringFileInfo\\040904E4\\") + name;
+        char* value = nullptr;
+        UINT valueLength = 0;
+        bool found = ::VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &valueLength);
+        return found && value ? std::string(value) : std::string("(missing)");
+    };
+    EXPECT_EQ(text("FileDescription"), "Setup-support library");
+    EXPECT_EQ(text("CompanyName"), "The setupsup developers");
+    EXPECT_NE(text("LegalCopyright").find("The setupsup developers"), std::string::npos);
+    EXPECT_EQ(text("FileVersion"), SETUPSUP_VERSION_STRING "." + std::to_string(LOWORD(fixed->dwFileVersionLS)))
+        << "four parts, as the fixed version";
+    EXPECT_EQ(text("ProductVersion"), text("FileVersion"));
 }
 
 // The export table installers rely on, written out here rather than read

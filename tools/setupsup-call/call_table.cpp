@@ -1,0 +1,73 @@
+// The export table as setupsup-call knows it: every export's name and the
+// names of its arguments, in the order of the DLL's export table.
+#include "tools/setupsup-call/call_table.h"
+
+#include <cctype>
+
+namespace setupsup_call {
+
+namespace {
+
+constexpr ExportSignature kExports[] = {
+    Entry<PFN_MergeCbf>("MergeCbf", {{"sourcePath", 0}, {"targetPath", 0}}),
+    Entry<PFN_PruneCbf>("PruneCbf", {{"sourcePath", 0}, {"targetPath", 0}}),
+    Entry<PFN_TruncateCbf>("TruncateCbf", {{"targetPath", 0}}),
+    Entry<PFN_AddFont>("AddFont", {{"fontPath", 0}}),
+    Entry<PFN_RemoveFont>("RemoveFont", {{"fontPath", 0}}),
+    Entry<PFN_GooseFont>("GooseFont", {{"fontPath", 0}}),
+    Entry<PFN_ShellExecuteSimple>("ShellExecuteSimple",
+                                  {{"file", 0}, {"parameters", 0}, {"directory", 0}, {"showCommand", 0}}),
+    Entry<PFN_GetSystemFont>("GetSystemFont", {{"faceName", SETUPSUP_FACE_NAME_SIZE}}),
+    Entry<PFN_GetSystemFixedFont>("GetSystemFixedFont", {{"faceName", SETUPSUP_FACE_NAME_SIZE}}),
+    Entry<PFN_GetSystemCharset>("GetSystemCharset", {}),
+    Entry<PFN_GetPhysRAM>("GetPhysRAM", {}),
+    Entry<PFN_GetVirtRAM>("GetVirtRAM", {}),
+    Entry<PFN_FormatDate>("FormatDate", {{"year", 0}, {"month", 0}, {"day", 0}, {"date", SETUPSUP_DATE_SIZE}}),
+    Entry<PFN_QueryTerminalServer>("QueryTerminalServer", {}),
+    Entry<PFN_GetHostIPAddr>("GetHostIPAddr", {{"address", SETUPSUP_ADDRESS_SIZE}}),
+    Entry<PFN_CopyKey>("CopyKey", {{"sourceRoot", 0}, {"sourcePath", 0}, {"targetRoot", 0}, {"targetPath", 0}}),
+    Entry<PFN_UnregisterZORBApps>("UnregisterZORBApps", {{"startPath", 0}}),
+    Entry<PFN_SelfRegisterFile>("SelfRegisterFile", {{"path", 0}}),
+    Entry<PFN_GetFileRefCount>("GetFileRefCount", {{"fileName", 0}}),
+    Entry<PFN_SetFileRefCount>("SetFileRefCount", {{"fileName", 0}, {"count", 0}}),
+    Entry<PFN_UnsplitFile>("UnsplitFile", {{"targetPath", 0}, {"piecePath", 0}}),
+    Entry<PFN_MatchFileDate>("MatchFileDate", {{"sourcePath", 0}, {"targetPath", 0}}),
+    Entry<PFN_GetFileLanguage>(
+        "GetFileLanguage",
+        {{"path", 0}, {"lowByte", 0}, {"highByte", 0}, {"languageName", SETUPSUP_LANGUAGE_NAME_SIZE}}),
+    Entry<PFN_IsZORBRunning>("IsZORBRunning", {}),
+    Entry<PFN_IsZORBAppRunning>("IsZORBAppRunning", {{"exeName", 0}}),
+};
+
+// ASCII comparison without regard to case (export names are ASCII).
+bool SameName(const char* a, const char* b)
+{
+    for (; *a && *b; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
+            return false;
+    }
+    return *a == *b;
+}
+
+} // namespace
+
+size_t ExportSignature::InputCount() const
+{
+    size_t inputs = 0;
+    for (const Param& param : Params())
+        inputs += IsInput(param.kind) ? 1 : 0;
+    return inputs;
+}
+
+std::span<const ExportSignature> Exports() { return kExports; }
+
+const ExportSignature* FindExport(const char* name)
+{
+    for (const ExportSignature& entry : kExports) {
+        if (SameName(entry.name, name))
+            return &entry;
+    }
+    return nullptr;
+}
+
+} // namespace setupsup_call

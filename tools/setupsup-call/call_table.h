@@ -1,0 +1,169 @@
+// The signature of every export of setupsup.dll, as setupsup-call knows it:
+// one table that drives the command-line parsing, --list and the call.
+// Each entry takes its argument kinds from the export's PFN_ type in
+// setupsup.h, so the table cannot disagree with the header.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <utility>
+
+#include "setupsup.h"
+
+namespace setupsup_call {
+
+// What one argument of an export is, and how the runner fills it.
+enum class ArgKind {
+    Text,       // const char*: a command-line argument, or null for -null
+    Integer,    // int: decimal or 0x hex
+    Root,       // HKEY: HKCU, HKEY_CURRENT_USER, ... or a handle value
+    IntegerOut, // int*: an integer the runner provides and prints
+    TextOut,    // char*: a buffer of the documented size the runner provides and prints
+};
+
+constexpr bool IsInput(ArgKind kind)
+{
+    return kind == ArgKind::Text || kind == ArgKind::Integer || kind == ArgKind::Root;
+}
+
+// One argument slot as it is passed to the export: every argument is 32 bits.
+union Slot {
+    const char* text;
+    int integer;
+    HKEY root;
+    int* integerOut;
+    char* textOut;
+};
+
+constexpr size_t kMaxParams = 4;
+// The largest output buffer of any export (FormatDate's 49 bytes).
+constexpr int kMaxTextOutBytes = 64;
+
+// One argument's name (as the header names it) and, for a TextOut, its size.
+struct Param {
+    const char* name = nullptr;
+    ArgKind kind = ArgKind::Text;
+    int bufferBytes = 0;
+};
+
+// Calls the export at entry with the arguments in slots.
+using Invoker = int (*)(FARPROC entry, const Slot* slots);
+
+struct ExportSignature {
+    const char* name;
+    std::array<Param, kMaxParams> params;
+    size_t paramCount;
+    Invoker invoke;
+
+    std::span<const Param> Params() const { return {params.data(), paramCount}; }
+    size_t InputCount() const;
+};
+
+// Every export, in the order of the DLL's export table.
+std::span<const ExportSignature> Exports();
+
+// The export called name, compared without regard to case; null if none.
+const ExportSignature* FindExport(const char* name);
+
+// ---- How an entry is made from the export's PFN_ type ----------------------
+
+// The kind of each argument type an export uses; any other type does not compile.
+template <typename T>
+struct KindOf;
+template <>
+struct KindOf<const char*> {
+    static constexpr ArgKind value = ArgKind::Text;
+};
+template <>
+struct KindOf<int> {
+    static constexpr ArgKind value = ArgKind::Integer;
+};
+template <>
+struct KindOf<HKEY> {
+    static constexpr ArgKind value = ArgKind::Root;
+};
+template <>
+struct KindOf<int*> {
+    static constexpr ArgKind value = ArgKind::IntegerOut;
+};
+template <>
+struct KindOf<char*> {
+    static constexpr ArgKind value = ArgKind::TextOut;
+};
+
+// The slot's member of type T.
+template <typename T>
+T SlotAs(const Slot& slot);
+template <>
+inline const char* SlotAs(const Slot& slot)
+{
+    return slot.text;
+}
+template <>
+inline int SlotAs(const Slot& slot)
+{
+    return slot.integer;
+}
+template <>
+inline HKEY SlotAs(const Slot& slot)
+{
+    return slot.root;
+}
+template <>
+inline int* SlotAs(const Slot& slot)
+{
+    return slot.integerOut;
+}
+template <>
+inline char* SlotAs(const Slot& slot)
+{
+    return slot.textOut;
+}
+
+template <typename Fn>
+struct ExportType;
+
+template <typename... Args>
+struct ExportType<int(WINAPI*)(Args...)> {
+    using Fn = int(WINAPI*)(Args...);
+    static constexpr size_t kArity = sizeof...(Args);
+    static constexpr std::array<ArgKind, sizeof...(Args)> kKinds{KindOf<Args>::value...};
+
+    static int Invoke(FARPROC entry, const Slot* slots)
+    {
+        return Call(entry, slots, std::index_sequence_for<Args...>{});
+    }
+
+    template <size_t... I>
+    static int Call(FARPROC entry, const Slot* slots, std::index_sequence<I...>)
+    {
+        // Through void*: FARPROC is the generic entry-point type GetProcAddress gives.
+        auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(entry));
+        return fn(SlotAs<Args>(slots[I])...);
+    }
+};
+
+// A table entry whose call and kinds come from Fn. A TextOut name is given
+// with the size of its buffer; every other argument with 0. An entry whose
+// names do not fit Fn does not compile (the table is built at compile time).
+template <typename Fn>
+consteval ExportSignature Entry(const char* name, std::initializer_list<std::pair<const char*, int>> names)
+{
+    using Type = ExportType<Fn>;
+    ExportSignature entry{name, {}, Type::kArity, &Type::Invoke};
+    if (names.size() != Type::kArity || Type::kArity > kMaxParams)
+        throw "the argument names do not match the export's type";
+    size_t i = 0;
+    for (const auto& [paramName, bytes] : names) {
+        ArgKind kind = Type::kKinds[i];
+        if ((kind == ArgKind::TextOut) != (bytes > 0) || bytes > kMaxTextOutBytes)
+            throw "an output buffer needs its size, and only an output buffer has one";
+        entry.params[i++] = Param{paramName, kind, bytes};
+    }
+    return entry;
+}
+
+} // namespace setupsup_call
