@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <cstdio>
+#include <cstring>
 
 namespace setupsup_test {
 
@@ -147,6 +148,29 @@ FileTimes DistinctTimes(int n)
     times.lastAccess = FromTicks(base + 2 * 36000000000ULL + 7654321);
     times.lastWrite = FromTicks(base + 36000000000ULL + 1111111);
     return times;
+}
+
+GuardedBuffer::GuardedBuffer(size_t size)
+{
+    SYSTEM_INFO info;
+    ::GetSystemInfo(&info);
+    const size_t page = info.dwPageSize;
+    const size_t dataPages = (size + page - 1) / page;
+    region_ = ::VirtualAlloc(nullptr, (dataPages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (!region_)
+        return;
+    char* guard = static_cast<char*>(region_) + dataPages * page;
+    DWORD old = 0;
+    if (!::VirtualProtect(guard, page, PAGE_NOACCESS, &old))
+        return;
+    data_ = guard - size;
+    std::memset(data_, 'x', size);
+}
+
+GuardedBuffer::~GuardedBuffer()
+{
+    if (region_)
+        ::VirtualFree(region_, 0, MEM_RELEASE);
 }
 
 long CountProcessHandles()
