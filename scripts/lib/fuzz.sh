@@ -1,15 +1,15 @@
 # The libFuzzer runs shared by scripts/test (bounded) and scripts/fuzz
 # (longer). Sourced, not run.
 #
-# setupsup_fuzz TARGET SECONDS MAX_LEN: runs build/native/fuzz/TARGET for
-# SECONDS over its committed corpus fuzz/corpus/TARGET (read only: every input
+# setupsup_fuzz TARGET CORPUS SECONDS MAX_LEN: runs build/native/fuzz/TARGET
+# for SECONDS over its committed corpus fuzz/corpus/CORPUS (read only: every input
 # there runs first, so a crash once found and committed there is a
-# regression test) and a working corpus build/native/fuzz-corpus/TARGET,
+# regression test) and a working corpus build/native/fuzz-corpus/CORPUS,
 # which keeps what the runs find. A crash leaves its input in
-# build/native/fuzz-artifacts/; copy it into fuzz/corpus/TARGET/ to keep it.
+# build/native/fuzz-artifacts/; copy it into fuzz/corpus/CORPUS/ to keep it.
 setupsup_fuzz() {
-  local target=$1 seconds=$2 max_len=$3
-  local seeds=fuzz/corpus/$target work=build/native/fuzz-corpus/$target
+  local target=$1 corpus=$2 seconds=$3 max_len=$4
+  local seeds=fuzz/corpus/$corpus work=build/native/fuzz-corpus/$corpus
   local artifacts=build/native/fuzz-artifacts/ log=build/native/fuzz-$target.log
   mkdir -p "$work" "$artifacts"
   echo "== native: fuzzing $target for ${seconds} s (corpus $seeds)"
