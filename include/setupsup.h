@@ -40,7 +40,8 @@ SETUPSUP_API int WINAPI TruncateCbf(const char* targetPath);
 /* Fonts and shell. Nothing is kept between calls. */
 
 /* Adds the fonts of fontPath and, if any were added, broadcasts WM_FONTCHANGE: the
- * broadcast's result when exactly one font was added, else the number added (0 on failure). */
+ * broadcast's result when exactly one font was added, else the number added (0 on failure).
+ * The broadcast skips hung windows and waits at most 5 s for any one window. */
 SETUPSUP_API int WINAPI AddFont(const char* fontPath);
 /* Removes the fonts of fontPath and always broadcasts WM_FONTCHANGE: the broadcast's result. */
 SETUPSUP_API int WINAPI RemoveFont(const char* fontPath);
@@ -68,13 +69,15 @@ SETUPSUP_API int WINAPI FormatDate(int year, int month, int day, char* buffer);
 /* 1 when the product suite list names "Terminal Server", else 0. */
 SETUPSUP_API int WINAPI QueryTerminalServer(void);
 /* Writes the host's IPv4 address in dotted form into address (16 bytes): 0; 8 host name or
- * address unknown; 22 Windows Sockets 1.1 unavailable (for the life of the process). */
+ * address unknown, or a null buffer; 22 Windows Sockets 1.1 unavailable (for the life of
+ * the process). */
 SETUPSUP_API int WINAPI GetHostIPAddr(char* address);
 /* Registry maintenance. Paths are subkey paths under the given root. */
 
 /* Copies the key sourcePath of sourceRoot, its values (each as REG_SZ of its data up to
  * the first NUL) and all its subkeys to targetPath of targetRoot: 0 on success, else the
- * Win32 error code of opening the source, creating the target or enumerating subkeys. */
+ * Win32 error code of opening the source, creating the target or enumerating subkeys;
+ * ERROR_INVALID_PARAMETER (87) for a null path. */
 SETUPSUP_API int WINAPI CopyKey(HKEY sourceRoot, const char* sourcePath, HKEY targetRoot, const char* targetPath);
 /* Resets to "0" the string mark "CurrentlyRegistered" of every application key ("Setup"
  * subkey) under HKEY_CURRENT_USER\startPath: the number of string marks found. */
