@@ -64,8 +64,11 @@ void CopyFace(char* buffer, const char* face) { ::lstrcpynA(buffer, face, kFaceB
 
 } // namespace
 
+// The font queries never fail: a null buffer gets nothing and the usual 0.
 extern "C" int WINAPI GetSystemFont(char* faceName)
 {
+    if (!faceName)
+        return 0;
     FontPick pick;
     CopyFace(faceName, FindFont(AnyTrueType, &pick) ? pick.face : kFallbackFace);
     return 0;
@@ -74,6 +77,8 @@ extern "C" int WINAPI GetSystemFont(char* faceName)
 // Prefers a fixed-pitch TrueType face, then any TrueType face.
 extern "C" int WINAPI GetSystemFixedFont(char* faceName)
 {
+    if (!faceName)
+        return 0;
     FontPick fixed, any;
     if (FindFont(FixedPitchTrueType, &fixed))
         CopyFace(faceName, fixed.face);

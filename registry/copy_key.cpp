@@ -122,12 +122,11 @@ LONG CopyTree(HKEY sourceRoot, const char* sourcePath, HKEY targetRoot, const ch
 } // namespace
 } // namespace setupsup
 
+// A null path names no key: refused before anything is opened or created.
 extern "C" int WINAPI CopyKey(HKEY sourceRoot, const char* sourcePath, HKEY targetRoot, const char* targetPath)
 {
-    if (!sourcePath)
-        sourcePath = "";
-    if (!targetPath)
-        targetPath = "";
+    if (!sourcePath || !targetPath)
+        return ERROR_INVALID_PARAMETER;
     setupsup::CopyGuard guard{targetRoot, targetPath};
     return setupsup::CopyTree(sourceRoot, sourcePath, targetRoot, targetPath, guard);
 }

@@ -8,8 +8,7 @@ namespace setupsup {
 
 bool JoinRegPath(char (&out)[kRegPathRoom], const char* parent, const char* name)
 {
-    int length =
-        *parent ? std::snprintf(out, sizeof out, "%s\\%s", parent, name) : std::snprintf(out, sizeof out, "%s", name);
+    int length = std::snprintf(out, sizeof out, "%s\\%s", parent, name);
     return length >= 0 && static_cast<unsigned>(length) < sizeof out;
 }
 

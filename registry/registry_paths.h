@@ -12,8 +12,9 @@ inline constexpr DWORD kRegPathRoom = 256;
 
 // Forms "parent\name" in out (kRegPathRoom characters). A path that would
 // not fit is never cut short: the function returns false and the caller
-// skips that child. An empty parent (the root itself) gives just the name,
-// since a path beginning with a backslash names no key.
+// skips that child. The rule holds for an empty parent too: "\name" names
+// no key (the registry refuses a leading backslash), so a walk started at a
+// root's own empty path never descends into the whole root.
 bool JoinRegPath(char (&out)[kRegPathRoom], const char* parent, const char* name);
 
 // True when the two paths name the same key of one root (registry names

@@ -55,7 +55,8 @@ int CountApps(const char* path)
 } // namespace
 } // namespace setupsup
 
+// A null start path names no key: nothing is walked and nothing counted.
 extern "C" int WINAPI UnregisterZORBApps(const char* startPath)
 {
-    return setupsup::CountApps(startPath ? startPath : "");
+    return startPath ? setupsup::CountApps(startPath) : 0;
 }

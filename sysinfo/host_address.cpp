@@ -50,9 +50,13 @@ Sockets CheckSockets()
 
 } // namespace
 
-// Needs no memory beyond its stack, so it never returns 1.
+// Needs no memory beyond its stack, so it never returns 1. A null buffer
+// cannot receive an address: 8, before the availability check, so that the
+// first real call still makes that decision.
 extern "C" int WINAPI GetHostIPAddr(char* address)
 {
+    if (!address)
+        return setupsup::kHostAddressUnknown;
     address[0] = '\0';
     if (g_sockets == Sockets::Undecided)
         g_sockets = CheckSockets();

@@ -1,17 +1,16 @@
 // Machine facts an installer asks for: GetPhysRAM, GetVirtRAM, FormatDate
 // and QueryTerminalServer.
 #include <windows.h>
-#include <cstring>
 
 #include "frame/unique_handles.h"
 #include "setupsup.h"
+#include "sysinfo/product_suite.h"
 
 namespace {
 
 constexpr int kDateChars = SETUPSUP_DATE_SIZE; // the caller's buffer, NUL included
 constexpr char kProductOptionsKey[] = "System\\CurrentControlSet\\Control\\ProductOptions";
 constexpr char kProductSuiteValue[] = "ProductSuite";
-constexpr char kTerminalServer[] = "Terminal Server";
 
 MEMORYSTATUS MemoryStatus()
 {
@@ -19,24 +18,6 @@ MEMORYSTATUS MemoryStatus()
     status.dwLength = sizeof status; // 32
     ::GlobalMemoryStatus(&status);
     return status;
-}
-
-// Walks the NUL-separated strings of a REG_MULTI_SZ block of size bytes.
-// The walk ends at the first empty string or at the end of the data, so a
-// list without its final empty string (or a last string without its NUL)
-// is never read past.
-bool SuiteListHasTerminalServer(const char* list, DWORD size)
-{
-    const size_t wanted = sizeof kTerminalServer - 1;
-    for (DWORD at = 0; at < size;) {
-        size_t length = strnlen(list + at, size - at);
-        if (length == 0)
-            return false;
-        if (length == wanted && std::memcmp(list + at, kTerminalServer, wanted) == 0)
-            return true;
-        at += static_cast<DWORD>(length) + 1;
-    }
-    return false;
 }
 
 } // namespace
@@ -47,8 +28,11 @@ extern "C" int WINAPI GetPhysRAM() { return static_cast<int>(MemoryStatus().dwTo
 extern "C" int WINAPI GetVirtRAM() { return static_cast<int>(MemoryStatus().dwTotalVirtual); }
 
 // Only the low 16 bits of each argument count, as SYSTEMTIME holds them.
+// A null buffer formats nothing: 0, as for any date that cannot be written.
 extern "C" int WINAPI FormatDate(int year, int month, int day, char* buffer)
 {
+    if (!buffer)
+        return 0;
     SYSTEMTIME date = {};
     date.wYear = static_cast<WORD>(year);
     date.wMonth = static_cast<WORD>(month);
@@ -75,5 +59,5 @@ extern "C" int WINAPI QueryTerminalServer()
     if (::RegQueryValueExA(key.get(), kProductSuiteValue, nullptr, &type, data, &size) != ERROR_SUCCESS ||
         type != REG_MULTI_SZ)
         return 0;
-    return SuiteListHasTerminalServer(reinterpret_cast<const char*>(data), size) ? 1 : 0;
+    return setupsup::SuiteListHasTerminalServer(reinterpret_cast<const char*>(data), size) ? 1 : 0;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <cstdio>
+#include <cstring>
 
 #include "frame/file_times.h"
 
@@ -176,6 +177,29 @@ bool RunsUnderWow64()
 {
     BOOL wow64 = FALSE;
     return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
+GuardedBuffer::GuardedBuffer(size_t size)
+{
+    SYSTEM_INFO info;
+    ::GetSystemInfo(&info);
+    const size_t page = info.dwPageSize;
+    const size_t dataPages = (size + page - 1) / page;
+    region_ = ::VirtualAlloc(nullptr, (dataPages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (!region_)
+        return;
+    char* guard = static_cast<char*>(region_) + dataPages * page;
+    DWORD old = 0;
+    if (!::VirtualProtect(guard, page, PAGE_NOACCESS, &old))
+        return;
+    data_ = guard - size;
+    std::memset(data_, 'x', size);
+}
+
+GuardedBuffer::~GuardedBuffer()
+{
+    if (region_)
+        ::VirtualFree(region_, 0, MEM_RELEASE);
 }
 
 long CountProcessHandles()

@@ -74,6 +74,23 @@ uint64_t Ticks(const FILETIME& t);
 // prefixes states why in the check.
 bool RunsUnderWow64();
 
+// A caller's output buffer of exactly size bytes that ends where an
+// inaccessible page (PAGE_NOACCESS) begins, so that a write of one byte past
+// it faults at once. Filled with 'x' when made.
+class GuardedBuffer {
+public:
+    explicit GuardedBuffer(size_t size);
+    ~GuardedBuffer();
+    GuardedBuffer(const GuardedBuffer&) = delete;
+    GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+    char* data() const { return data_; }
+    int* AsInt() const { return reinterpret_cast<int*>(data_); }
+
+private:
+    void* region_ = nullptr;
+    char* data_ = nullptr;
+};
+
 // The number of handles this process has open, counted by the system
 // (GetProcessHandleCount always reports 0 under Wine).
 long CountProcessHandles();

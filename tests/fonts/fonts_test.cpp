@@ -1,11 +1,14 @@
 // Font resources and shell launch: AddFont and RemoveFont with real font
 // files, the WM_FONTCHANGE broadcast counted by a hidden top-level window of
-// another thread, and ShellExecuteSimple and GooseFont starting a recorder
+// another thread (and, beside a hung window, by one of another process),
+// and ShellExecuteSimple and GooseFont starting a recorder
 // program directly and through an extension mapped under HKCR.
 #include "tests/common/test_support.h"
+#include "tests/process/helper_process.h"
 
 #include <gtest/gtest.h>
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -151,6 +154,83 @@ TEST_F(FontResources, RemovingAFontNeverAddedStillBroadcasts)
     EXPECT_EQ(removeFont_(single.c_str()), kBroadcastResult);
     EXPECT_EQ(removeFont_("C:\\no\\such\\font.ttf"), kBroadcastResult);
     EXPECT_EQ(Broadcasts(), 2) << "one broadcast per call, removal failed or not";
+}
+
+namespace {
+
+// What one AddFont and one RemoveFont of the single font return, how long
+// the pair took, and how many WM_FONTCHANGE the listener had handled when
+// each call returned.
+struct FontPair {
+    int added = -1, removed = -1;
+    DWORD milliseconds = 0;
+    LONG heardAfterAdd = -1, heardAfterRemove = -1;
+};
+
+struct FontPairCall {
+    PathFn addFont, removeFont;
+    std::string font;
+    volatile LONG* heard;
+    FontPair pair;
+};
+
+DWORD WINAPI CallFontPair(LPVOID param)
+{
+    auto* call = static_cast<FontPairCall*>(param);
+    DWORD start = ::GetTickCount();
+    call->pair.added = call->addFont(call->font.c_str());
+    call->pair.heardAfterAdd = *call->heard;
+    call->pair.removed = call->removeFont(call->font.c_str());
+    call->pair.heardAfterRemove = *call->heard;
+    call->pair.milliseconds = ::GetTickCount() - start;
+    return 0;
+}
+
+} // namespace
+
+// A window of another process that stops pumping messages must not hold
+// the installer: the broadcast skips it, and a responsive window of a third
+// process still handles the message before each call returns.
+TEST_F(FontResources, HungWindowOfAnotherProcessDoesNotBlockTheBroadcast)
+{
+    // The per-window limit of the broadcast is 5 s: the first call may wait
+    // that long for a window not yet reported hung.
+    constexpr DWORD kBoundMs = 15000;
+    constexpr DWORD kWatchdogMs = 60000;
+    std::string mappingName = "SetupsupFontListener-" + std::to_string(::GetCurrentProcessId());
+    HANDLE mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, mappingName.c_str());
+    ASSERT_NE(mapping, nullptr);
+    auto* heard = static_cast<volatile LONG*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+    ASSERT_NE(heard, nullptr);
+    std::string helper = process_test::ProgramFolder() + "window_helper.exe";
+    process_test::HelperProcess listener("listen:" + mappingName, helper);
+    ASSERT_TRUE(listener.ready());
+
+    FontPairCall call{addFont_, removeFont_, TestFont("setupsup-single.ttf"), heard, {}};
+    CallFontPair(&call);
+    const FontPair alone = call.pair;
+    EXPECT_EQ(alone.heardAfterAdd, 1) << "the listener handled AddFont's broadcast before AddFont returned";
+    EXPECT_EQ(alone.heardAfterRemove, 2);
+
+    process_test::HelperProcess hung("hung", helper);
+    ASSERT_TRUE(hung.ready());
+    call.pair = {};
+    HANDLE thread = ::CreateThread(nullptr, 0, CallFontPair, &call, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    bool returned = ::WaitForSingleObject(thread, kWatchdogMs) == WAIT_OBJECT_0;
+    hung.Stop(); // ends the hang for good, so that a blocked call returns
+    ::WaitForSingleObject(thread, INFINITE);
+    ::CloseHandle(thread);
+    ASSERT_TRUE(returned) << "AddFont and RemoveFont blocked on the hung window";
+    EXPECT_LT(call.pair.milliseconds, kBoundMs);
+    EXPECT_EQ(call.pair.added, alone.added) << "the same result as without the hung window";
+    EXPECT_EQ(call.pair.removed, alone.removed);
+    EXPECT_EQ(call.pair.heardAfterAdd, 3) << "the responsive window still handled the message in time";
+    EXPECT_EQ(call.pair.heardAfterRemove, 4);
+    std::printf("font pair beside a hung window: %lu ms\n", static_cast<unsigned long>(call.pair.milliseconds));
+
+    ::UnmapViewOfFile(const_cast<LONG*>(heard));
+    ::CloseHandle(mapping);
 }
 
 namespace {

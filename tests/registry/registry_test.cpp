@@ -331,6 +331,27 @@ TEST(CopyKey, ChildWhosePathDoesNotFitIsSkippedWhole)
     ::RegCloseKey(target);
 }
 
+// A null path names no key; an empty one names the root itself, whose
+// children "\name" name no key, so the copy never takes a whole root.
+TEST(CopyKey, NullPathIsRefusedAndEmptyPathNeverWidensToTheRoot)
+{
+    HKEY U = HKEY_CURRENT_USER;
+    TestKey src(U, "Src"), dst(U, "Dst");
+    SetSz(U, src / "SetupsupNullTargetChild", "V", "v");
+    SetSz(U, src.path(), "SetupsupNullTargetValue", "v");
+    EXPECT_EQ(CopyKey()(U, nullptr, U, dst.path().c_str()), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(KeyExists(U, dst.path())) << "a null source creates nothing";
+    EXPECT_EQ(CopyKey()(U, src.path().c_str(), U, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(KeyExists(U, "SetupsupNullTargetChild")) << "a null target writes nothing under the root";
+    EXPECT_NE(GetValue(U, "", "SetupsupNullTargetValue").rc, 0);
+
+    EXPECT_EQ(CopyKey()(U, "", U, dst.path().c_str()), 0);
+    HKEY copy;
+    ASSERT_EQ(::RegOpenKeyExA(U, dst.path().c_str(), 0, KEY_READ, &copy), 0);
+    EXPECT_EQ(Names(copy, false), std::vector<std::string>{}) << "no subkey of the root is copied";
+    ::RegCloseKey(copy);
+}
+
 namespace {
 
 // An application key under parent: parent\name\Setup with the given mark.
@@ -441,4 +462,13 @@ TEST(UnregisterZORBApps, SetupWithoutFullAccessIsWalkedLikeAnyKey)
 
     ::RegDeleteTreeA(HKEY_CURRENT_USER, root.path().c_str());
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, app + "\\Setup")) << "clean-up despite the read-only key";
+}
+
+TEST(UnregisterZORBApps, NullOrEmptyStartLeavesEveryMarkAlone)
+{
+    TestKey root(HKEY_CURRENT_USER);
+    AddApp(root / "App", REG_SZ, Sz("1"));
+    EXPECT_EQ(UnregisterZORBApps()(nullptr), 0);
+    EXPECT_EQ(UnregisterZORBApps()(""), 0) << "\\Software names no key: the hive is not walked";
+    EXPECT_EQ(Mark(root / "App").data, Sz("1"));
 }

@@ -4,6 +4,7 @@
 // lookup of a dotted name cannot be produced through the real host; this
 // seam at the entry-point lookup is the only fake in these tests.
 #include "sysinfo/host_lookup.h"
+#include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
 #include <winsock2.h>
@@ -140,13 +141,15 @@ protected:
         EXPECT_EQ(fake.callsWhileStopped, 0) << "every sockets call made with sockets started";
         g_fake = nullptr;
     }
+    // The caller's 16 bytes end at an inaccessible page: a write past them faults.
     int Report()
     {
-        std::memset(address, 'x', sizeof address);
+        std::memset(address, 'x', 16);
         return setupsup::ReportHostAddress(address, FakeLookup);
     }
     FakeSockets fake;
-    char address[16];
+    setupsup_test::GuardedBuffer guarded{16};
+    char* address = guarded.data();
 };
 
 } // namespace
