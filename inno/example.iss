@@ -34,7 +34,8 @@ Source: "{#SampleDir}\zorbserv.dll"; DestDir: "{commoncf}\ZORB Shared"; Flags: u
 Source: "{#SampleDir}\zorbsans.ttf"; DestDir: "{autofonts}"; Flags: uninsneveruninstall
 
 [Registry]
-Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Settings"; ValueType: string; ValueName: "Window"; ValueData: "maximized"; Flags: uninsdeletekey
+Root: HKLM; Subkey: "Software\ZorbSample"; Flags: uninsdeletekey
+Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Settings"; ValueType: string; ValueName: "Window"; ValueData: "maximized"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Settings"; ValueType: string; ValueName: "Dialogs"; ValueData: "ZORBDLG.CBF"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Editor"; ValueType: string; ValueName: "Title"; ValueData: "ZORB Editor"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Editor\Setup"; ValueType: string; ValueName: "CurrentlyRegistered"; ValueData: "1"
