@@ -1,0 +1,219 @@
+; example.iss - the ZORB sample application's installer for Inno Setup: it
+; does what nsis/example.nsi does, with setupsup.dll through setupsup.iss.
+; SampleDir names the folder that holds the sample's files (the build stages
+; them in build/windows/bin/example). Not compiled on the build machine.
+;
+; Every call and its result goes to %TEMP%\zorbsample-setup.log (and to
+; setup's own log when it runs with /LOG). Setup refuses to start,
+; changing nothing, while the ZORB shell or zorbapp.exe runs.
+
+#ifndef SampleDir
+  #define SampleDir "..\build\windows\bin\example"
+#endif
+
+[Setup]
+AppName=ZORB Sample
+AppVersion=1.0
+DefaultDirName={autopf}\ZORB Sample
+PrivilegesRequired=admin
+OutputBaseFilename=zorbsample-setup
+Uninstallable=yes
+
+[Files]
+Source: "{#SampleDir}\..\setupsup.dll"; Flags: dontcopy
+Source: "{#SampleDir}\..\setupsup.dll"; DestDir: "{app}"
+Source: "{#SampleDir}\zorbapp.exe"; DestDir: "{app}"
+Source: "{#SampleDir}\ZORBDLG.CBF"; DestDir: "{app}"; Flags: onlyifdoesntexist uninsneveruninstall
+Source: "{#SampleDir}\update.cbf"; Flags: dontcopy
+Source: "{#SampleDir}\obsolete.cbf"; Flags: dontcopy
+Source: "{#SampleDir}\zorbdata.001"; Flags: dontcopy
+Source: "{#SampleDir}\zorbdata.002"; Flags: dontcopy
+Source: "{#SampleDir}\zorbdata.003"; Flags: dontcopy
+Source: "{#SampleDir}\zorbtypes.tlb"; DestDir: "{commoncf}\ZORB Shared"; Flags: uninsneveruninstall
+Source: "{#SampleDir}\zorbserv.dll"; DestDir: "{commoncf}\ZORB Shared"; Flags: uninsneveruninstall
+Source: "{#SampleDir}\zorbsans.ttf"; DestDir: "{autofonts}"; Flags: uninsneveruninstall
+
+[Registry]
+Root: HKLM; Subkey: "Software\ZorbSample"; Flags: uninsdeletekey
+Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Settings"; ValueType: string; ValueName: "Window"; ValueData: "maximized"
+Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Settings"; ValueType: string; ValueName: "Dialogs"; ValueData: "ZORBDLG.CBF"
+Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Editor"; ValueType: string; ValueName: "Title"; ValueData: "ZORB Editor"
+Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Editor\Setup"; ValueType: string; ValueName: "CurrentlyRegistered"; ValueData: "1"
+Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Viewer"; ValueType: string; ValueName: "Title"; ValueData: "ZORB Viewer"
+Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Viewer\Setup"; ValueType: string; ValueName: "CurrentlyRegistered"; ValueData: "1"
+Root: HKLM; Subkey: "Software\Microsoft\Windows NT\CurrentVersion\Fonts"; ValueType: string; ValueName: "Zorb Sample Sans (TrueType)"; ValueData: "zorbsans.ttf"; Flags: uninsdeletevalue
+Root: HKCU; Subkey: "Software\ZorbSample"; Flags: uninsdeletekey dontcreatekey
+
+#include "setupsup.iss"
+
+const
+  SHAREDDLLS = 'Software\Microsoft\Windows\CurrentVersion\SharedDLLs';
+  FONT_FILE = 'zorbsans.ttf';
+
+var
+  Failures: Integer;
+
+procedure LogLine(const Line: String);
+begin
+  Log(Line);
+  SaveStringToFile(ExpandConstant('{%TEMP}\zorbsample-setup.log'), Line + #13#10, True);
+end;
+
+procedure Expect(const What: String; Code, Expected: Integer);
+begin
+  if Code = Expected then
+    LogLine(Format('%s: %d', [What, Code]))
+  else begin
+    LogLine(Format('%s: %d (FAILED, expected %d)', [What, Code, Expected]));
+    Failures := Failures + 1;
+  end;
+end;
+
+function InitializeSetup(): Boolean;
+var
+  Shell, App: Integer;
+begin
+  Shell := IsZORBRunning();
+  App := IsZORBAppRunning('zorbapp.exe');
+  LogLine(Format('IsZORBRunning: %d; IsZORBAppRunning zorbapp.exe: %d', [Shell, App]));
+  Result := (Shell = 0) and (App = 0);
+  if not Result then begin
+    LogLine('setup refused: the ZORB shell or zorbapp.exe is running; nothing was changed');
+    SuppressibleMsgBox('Please close ZORB and zorbapp.exe, then run setup again.', mbCriticalError, MB_OK, IDOK);
+  end;
+end;
+
+procedure RaiseCount(const Path: String);
+var
+  Count: Integer;
+begin
+  Count := GetFileRefCount(Path);
+  LogLine(Format('GetFileRefCount %s: %d', [Path, Count]));
+  if Count = 10002 then begin
+    { A fresh system has no SharedDLLs key: the first count creates it. }
+    RegWriteDWordValue(HKEY_LOCAL_MACHINE, SHAREDDLLS, Path, 0);
+    Count := 0;
+  end else if Count = 10001 then
+    Count := 0;
+  Expect(Format('SetFileRefCount %s %d', [Path, Count + 1]), SetFileRefCount(Path, Count + 1), 0);
+end;
+
+procedure InstallWithLibrary();
+var
+  App, Shared, Data, Old, Name, Buffer: AnsiString;
+  LowByte, HighByte, Code, Day, Month, Year: Integer;
+begin
+  App := ExpandConstant('{app}');
+  Shared := ExpandConstant('{commoncf}\ZORB Shared');
+
+  ExtractTemporaryFile('update.cbf');
+  ExtractTemporaryFile('obsolete.cbf');
+  Expect('MergeCbf update.cbf into ZORBDLG.CBF', MergeCbf(ExpandConstant('{tmp}\update.cbf'), App + '\ZORBDLG.CBF'), 0);
+  Expect('PruneCbf obsolete.cbf from ZORBDLG.CBF', PruneCbf(ExpandConstant('{tmp}\obsolete.cbf'), App + '\ZORBDLG.CBF'), 0);
+
+  Name := SetupSupBuffer(SETUPSUP_LANGUAGE_NAME_SIZE);
+  Code := GetFileLanguage(App + '\zorbapp.exe', LowByte, HighByte, Name);
+  Expect(Format('GetFileLanguage zorbapp.exe (low byte %d, high byte %d, %s)', [LowByte, HighByte, SetupSupText(Name)]), Code, 0);
+
+  { The data file is joined from its pieces; an earlier one's times are kept. }
+  Data := App + '\zorbdata.bin';
+  Old := App + '\zorbdata.old';
+  DeleteFile(Old);
+  if FileExists(Data) then
+    RenameFile(Data, Old);
+  ExtractTemporaryFile('zorbdata.001');
+  ExtractTemporaryFile('zorbdata.002');
+  ExtractTemporaryFile('zorbdata.003');
+  FileCopy(ExpandConstant('{tmp}\zorbdata.001'), Data, False);
+  Expect('UnsplitFile zorbdata.bin + zorbdata.002', UnsplitFile(Data, ExpandConstant('{tmp}\zorbdata.002')), 0);
+  Expect('UnsplitFile zorbdata.bin + zorbdata.003', UnsplitFile(Data, ExpandConstant('{tmp}\zorbdata.003')), 0);
+  if FileExists(Old) then begin
+    Expect('MatchFileDate zorbdata.old to zorbdata.bin', MatchFileDate(Old, Data), 0);
+    DeleteFile(Old);
+  end;
+
+  Expect('SelfRegisterFile zorbtypes.tlb', SelfRegisterFile(Shared + '\zorbtypes.tlb'), 0);
+  Expect('SelfRegisterFile zorbserv.dll', SelfRegisterFile(Shared + '\zorbserv.dll'), 0);
+  RaiseCount(Shared + '\zorbtypes.tlb');
+  RaiseCount(Shared + '\zorbserv.dll');
+
+  Expect('CopyKey HKLM\Software\ZorbSample\Defaults to HKCU\Software\ZorbSample',
+    CopyKey(SETUPSUP_HKLM, 'Software\ZorbSample\Defaults', SETUPSUP_HKCU, 'Software\ZorbSample'), 0);
+  Expect('UnregisterZORBApps HKCU\Software\ZorbSample\Apps (marks reset)',
+    UnregisterZORBApps('Software\ZorbSample\Apps'), 2);
+
+  LogLine(Format('AddFont %s: %d', [FONT_FILE, AddFont(ExpandConstant('{autofonts}\') + FONT_FILE)]));
+
+  LogLine(Format('GetPhysRAM: %d bytes; GetVirtRAM: %d bytes', [GetPhysRAM(), GetVirtRAM()]));
+  Buffer := SetupSupBuffer(SETUPSUP_DATE_SIZE);
+  Year := StrToInt(GetDateTimeString('yyyy', #0, #0));
+  Month := StrToInt(GetDateTimeString('mm', #0, #0));
+  Day := StrToInt(GetDateTimeString('dd', #0, #0));
+  Code := FormatDate(Year, Month, Day, Buffer);
+  LogLine(Format('FormatDate %d-%d-%d: %d characters, %s', [Year, Month, Day, Code, SetupSupText(Buffer)]));
+  LogLine(Format('QueryTerminalServer: %d', [QueryTerminalServer()]));
+  Buffer := SetupSupBuffer(SETUPSUP_ADDRESS_SIZE);
+  Code := GetHostIPAddr(Buffer);
+  LogLine(Format('GetHostIPAddr: %d, %s', [Code, SetupSupText(Buffer)]));
+  Buffer := SetupSupBuffer(SETUPSUP_FACE_NAME_SIZE);
+  GetSystemFont(Buffer);
+  LogLine('GetSystemFont: ' + SetupSupText(Buffer) + Format('; GetSystemCharset: %d', [GetSystemCharset()]));
+end;
+
+procedure CurStepChanged(CurStep: TSetupStep);
+begin
+  if CurStep = ssPostInstall then begin
+    InstallWithLibrary();
+    if Failures = 0 then
+      LogLine('setup finished')
+    else
+      LogLine(Format('setup finished with %d failed step(s)', [Failures]));
+  end;
+end;
+
+{ ---- Uninstaller ---- }
+
+procedure LowerCount(const Path: String);
+var
+  Count: Integer;
+begin
+  Count := UnGetFileRefCount(Path);
+  LogLine(Format('GetFileRefCount %s: %d', [Path, Count]));
+  if Count >= 10001 then
+    Count := 1;
+  Count := Count - 1;
+  if Count > 0 then
+    Expect(Format('SetFileRefCount %s %d (still shared)', [Path, Count]), UnSetFileRefCount(Path, Count), 0)
+  else begin
+    RegDeleteValue(HKEY_LOCAL_MACHINE, SHAREDDLLS, Path);
+    DeleteFile(Path);
+    LogLine(Format('count of %s reached 0: count and file removed', [Path]));
+  end;
+end;
+
+function InitializeUninstall(): Boolean;
+begin
+  Result := (UnIsZORBRunning() = 0) and (UnIsZORBAppRunning('zorbapp.exe') = 0);
+  if not Result then
+    LogLine('uninstall refused: the ZORB shell or zorbapp.exe is running; nothing was changed');
+end;
+
+procedure CurUninstallStepChanged(CurUninstallStep: TUninstallStep);
+var
+  Shared, Font: String;
+begin
+  if CurUninstallStep <> usUninstall then
+    exit;
+  Shared := ExpandConstant('{commoncf}\ZORB Shared');
+  Font := ExpandConstant('{autofonts}\') + FONT_FILE;
+  LogLine(Format('RemoveFont %s: %d', [FONT_FILE, UnRemoveFont(Font)]));
+  DeleteFile(Font);
+  LowerCount(Shared + '\zorbserv.dll');
+  LowerCount(Shared + '\zorbtypes.tlb');
+  RemoveDir(Shared);
+  { The dialog file stays for the user, emptied of the application's procs. }
+  Expect('TruncateCbf ZORBDLG.CBF', UnTruncateCbf(ExpandConstant('{app}\ZORBDLG.CBF')), 0);
+  DeleteFile(ExpandConstant('{app}\zorbdata.bin'));
+  UnloadDLL(ExpandConstant('{app}\setupsup.dll'));
+  LogLine('uninstall finished');
+end;

@@ -1,0 +1,190 @@
+; setupsup.iss - the exports of setupsup.dll for Inno Setup's [Code] section.
+;
+;   [Files]
+;   Source: "setupsup.dll"; Flags: dontcopy                 ; for setup
+;   Source: "setupsup.dll"; DestDir: "{app}"                 ; for the uninstaller
+;   #include "setupsup.iss"
+;
+; Setup calls the exports by their own names (MergeCbf, CopyKey, ...): the DLL
+; is extracted to {tmp} at the first call ("files:", setuponly). The
+; uninstaller calls the same exports with the prefix Un (UnMergeCbf, ...), from
+; the copy in {app} (uninstallonly); call UnloadDLL(ExpandConstant('{app}\setupsup.dll'))
+; before the uninstaller deletes that copy. Both sets load the DLL at their first
+; call (delayload), so a script that never calls one never needs the DLL.
+;
+; Inno Setup's own strings are UTF-16; the exports take ANSI strings, so every
+; string argument is an AnsiString. An export that writes a string (a face
+; name, a date, an address, a language name) writes into the AnsiString it is
+; given: make it with SetupSupBuffer and read the result with SetupSupText.
+; Registry roots are the SETUPSUP_HK* constants below (the handles the system
+; predefines, without the view bits Inno Setup may add to its own HKLM).
+;
+; These declarations are not compiled here (no Inno Setup compiler runs on
+; the build machine): a test checks each of them against the DLL's export
+; table and the header: every export once per set, by its exact name, with
+; its arguments' number and kinds.
+
+[Code]
+const
+  SETUPSUP_HKCR = $80000000;
+  SETUPSUP_HKCU = $80000001;
+  SETUPSUP_HKLM = $80000002;
+  SETUPSUP_HKU = $80000003;
+  { Output buffer sizes: larger than any export writes. }
+  SETUPSUP_FACE_NAME_SIZE = 32;
+  SETUPSUP_DATE_SIZE = 49;
+  SETUPSUP_ADDRESS_SIZE = 16;
+  SETUPSUP_LANGUAGE_NAME_SIZE = 12;
+
+{ An AnsiString of Size NUL characters for an export to write into. }
+function SetupSupBuffer(Size: Integer): AnsiString;
+var
+  I: Integer;
+begin
+  SetLength(Result, Size);
+  for I := 1 to Size do
+    Result[I] := #0;
+end;
+
+{ The text an export wrote into Buffer: up to the first NUL. }
+function SetupSupText(const Buffer: AnsiString): String;
+var
+  Len: Integer;
+begin
+  Len := Pos(#0, Buffer);
+  if Len = 0 then
+    Result := String(Buffer)
+  else
+    Result := String(Copy(Buffer, 1, Len - 1));
+end;
+
+// ---- Setup: the DLL packed into the installer ----
+
+{ CBF dialog files }
+function MergeCbf(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
+  external 'MergeCbf@files:setupsup.dll stdcall delayload setuponly';
+function PruneCbf(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
+  external 'PruneCbf@files:setupsup.dll stdcall delayload setuponly';
+function TruncateCbf(TargetPath: AnsiString): Integer;
+  external 'TruncateCbf@files:setupsup.dll stdcall delayload setuponly';
+
+{ Split files, time stamps, version language }
+function UnsplitFile(TargetPath: AnsiString; PiecePath: AnsiString): Integer;
+  external 'UnsplitFile@files:setupsup.dll stdcall delayload setuponly';
+function MatchFileDate(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
+  external 'MatchFileDate@files:setupsup.dll stdcall delayload setuponly';
+function GetFileLanguage(Path: AnsiString; var LowByte: Integer; var HighByte: Integer; Name: AnsiString): Integer;
+  external 'GetFileLanguage@files:setupsup.dll stdcall delayload setuponly';
+
+{ Component registration and shared-DLL counts }
+function SelfRegisterFile(Path: AnsiString): Integer;
+  external 'SelfRegisterFile@files:setupsup.dll stdcall delayload setuponly';
+function GetFileRefCount(FileName: AnsiString): Integer;
+  external 'GetFileRefCount@files:setupsup.dll stdcall delayload setuponly';
+function SetFileRefCount(FileName: AnsiString; Count: Integer): Integer;
+  external 'SetFileRefCount@files:setupsup.dll stdcall delayload setuponly';
+
+{ Registry maintenance }
+function CopyKey(SourceRoot: Cardinal; SourcePath: AnsiString; TargetRoot: Cardinal; TargetPath: AnsiString): Integer;
+  external 'CopyKey@files:setupsup.dll stdcall delayload setuponly';
+function UnregisterZORBApps(StartPath: AnsiString): Integer;
+  external 'UnregisterZORBApps@files:setupsup.dll stdcall delayload setuponly';
+
+{ Running instances }
+function IsZORBRunning: Integer;
+  external 'IsZORBRunning@files:setupsup.dll stdcall delayload setuponly';
+function IsZORBAppRunning(ExeName: AnsiString): Integer;
+  external 'IsZORBAppRunning@files:setupsup.dll stdcall delayload setuponly';
+
+{ Fonts and shell }
+function AddFont(FontPath: AnsiString): Integer;
+  external 'AddFont@files:setupsup.dll stdcall delayload setuponly';
+function RemoveFont(FontPath: AnsiString): Integer;
+  external 'RemoveFont@files:setupsup.dll stdcall delayload setuponly';
+function GooseFont(FontPath: AnsiString): Integer;
+  external 'GooseFont@files:setupsup.dll stdcall delayload setuponly';
+function ShellExecuteSimple(FileName: AnsiString; Parameters: AnsiString; Directory: AnsiString; ShowCommand: Integer): Integer;
+  external 'ShellExecuteSimple@files:setupsup.dll stdcall delayload setuponly';
+function GetSystemFont(FaceName: AnsiString): Integer;
+  external 'GetSystemFont@files:setupsup.dll stdcall delayload setuponly';
+function GetSystemFixedFont(FaceName: AnsiString): Integer;
+  external 'GetSystemFixedFont@files:setupsup.dll stdcall delayload setuponly';
+function GetSystemCharset: Integer;
+  external 'GetSystemCharset@files:setupsup.dll stdcall delayload setuponly';
+
+{ System information }
+function GetPhysRAM: Integer;
+  external 'GetPhysRAM@files:setupsup.dll stdcall delayload setuponly';
+function GetVirtRAM: Integer;
+  external 'GetVirtRAM@files:setupsup.dll stdcall delayload setuponly';
+function FormatDate(Year: Integer; Month: Integer; Day: Integer; Buffer: AnsiString): Integer;
+  external 'FormatDate@files:setupsup.dll stdcall delayload setuponly';
+function QueryTerminalServer: Integer;
+  external 'QueryTerminalServer@files:setupsup.dll stdcall delayload setuponly';
+function GetHostIPAddr(Address: AnsiString): Integer;
+  external 'GetHostIPAddr@files:setupsup.dll stdcall delayload setuponly';
+// ---- Uninstaller: the DLL installed in the application folder ----
+
+{ CBF dialog files }
+function UnMergeCbf(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
+  external 'MergeCbf@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnPruneCbf(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
+  external 'PruneCbf@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnTruncateCbf(TargetPath: AnsiString): Integer;
+  external 'TruncateCbf@{app}\setupsup.dll stdcall delayload uninstallonly';
+
+{ Split files, time stamps, version language }
+function UnUnsplitFile(TargetPath: AnsiString; PiecePath: AnsiString): Integer;
+  external 'UnsplitFile@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnMatchFileDate(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
+  external 'MatchFileDate@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetFileLanguage(Path: AnsiString; var LowByte: Integer; var HighByte: Integer; Name: AnsiString): Integer;
+  external 'GetFileLanguage@{app}\setupsup.dll stdcall delayload uninstallonly';
+
+{ Component registration and shared-DLL counts }
+function UnSelfRegisterFile(Path: AnsiString): Integer;
+  external 'SelfRegisterFile@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetFileRefCount(FileName: AnsiString): Integer;
+  external 'GetFileRefCount@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnSetFileRefCount(FileName: AnsiString; Count: Integer): Integer;
+  external 'SetFileRefCount@{app}\setupsup.dll stdcall delayload uninstallonly';
+
+{ Registry maintenance }
+function UnCopyKey(SourceRoot: Cardinal; SourcePath: AnsiString; TargetRoot: Cardinal; TargetPath: AnsiString): Integer;
+  external 'CopyKey@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnUnregisterZORBApps(StartPath: AnsiString): Integer;
+  external 'UnregisterZORBApps@{app}\setupsup.dll stdcall delayload uninstallonly';
+
+{ Running instances }
+function UnIsZORBRunning: Integer;
+  external 'IsZORBRunning@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnIsZORBAppRunning(ExeName: AnsiString): Integer;
+  external 'IsZORBAppRunning@{app}\setupsup.dll stdcall delayload uninstallonly';
+
+{ Fonts and shell }
+function UnAddFont(FontPath: AnsiString): Integer;
+  external 'AddFont@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnRemoveFont(FontPath: AnsiString): Integer;
+  external 'RemoveFont@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGooseFont(FontPath: AnsiString): Integer;
+  external 'GooseFont@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnShellExecuteSimple(FileName: AnsiString; Parameters: AnsiString; Directory: AnsiString; ShowCommand: Integer): Integer;
+  external 'ShellExecuteSimple@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetSystemFont(FaceName: AnsiString): Integer;
+  external 'GetSystemFont@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetSystemFixedFont(FaceName: AnsiString): Integer;
+  external 'GetSystemFixedFont@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetSystemCharset: Integer;
+  external 'GetSystemCharset@{app}\setupsup.dll stdcall delayload uninstallonly';
+
+{ System information }
+function UnGetPhysRAM: Integer;
+  external 'GetPhysRAM@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetVirtRAM: Integer;
+  external 'GetVirtRAM@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnFormatDate(Year: Integer; Month: Integer; Day: Integer; Buffer: AnsiString): Integer;
+  external 'FormatDate@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnQueryTerminalServer: Integer;
+  external 'QueryTerminalServer@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetHostIPAddr(Address: AnsiString): Integer;
+  external 'GetHostIPAddr@{app}\setupsup.dll stdcall delayload uninstallonly';

@@ -1,0 +1,315 @@
+; example.nsi - installer and uninstaller of the ZORB sample application that
+; use setupsup.dll (through setupsup.nsh) the way a product installer does.
+;
+; Build (the project's CMake build does this, see sample/CMakeLists.txt):
+;   makensis -DSAMPLE_DIR=FOLDER -DSETUPSUP_DLL_SOURCE=setupsup.dll [-DOUTFILE=setup.exe]
+;            [-DSETUPSUP_ANSI] example.nsi
+; SAMPLE_DIR holds zorbapp.exe, ZORBDLG.CBF, update.cbf, obsolete.cbf,
+; zorbdata.001 to .003, zorbtypes.tlb, zorbserv.dll and zorbsans.ttf.
+;
+; Run:  zorbsample-setup.exe [/S] [/D=FOLDER] [/LOG=FILE]
+;       uninstall.exe [/S] [/LOG=FILE] [_?=FOLDER]
+; Every call and its result goes to the log (default: $TEMP\zorbsample-setup.log).
+; The exit status is 0 when every step did what it should, 1 when a step
+; failed (the log says which), 2 when the installer refused to run.
+
+!ifdef SETUPSUP_ANSI
+  Unicode false
+!else
+  Unicode true
+!endif
+
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include "setupsup.nsh"
+
+!ifndef SAMPLE_DIR
+  !error "define SAMPLE_DIR, the folder that holds the sample application's files"
+!endif
+!ifndef OUTFILE
+  !define OUTFILE "zorbsample-setup.exe"
+!endif
+
+!define PRODUCT "ZORB Sample"
+!define APP_EXE "zorbapp.exe"
+!define CBF_FILE "ZORBDLG.CBF"
+!define DATA_FILE "zorbdata.bin"
+!define SHARED_DIR "$COMMONFILES\ZORB Shared"
+!define FONT_FILE "zorbsans.ttf"
+!define FONT_NAME "Zorb Sample Sans (TrueType)"
+!define REG_PRODUCT "Software\ZorbSample"
+!define REG_DEFAULTS "Software\ZorbSample\Defaults"
+!define REG_USER "Software\ZorbSample"
+!define REG_SHAREDDLLS "Software\Microsoft\Windows\CurrentVersion\SharedDLLs"
+!define REG_FONTS "Software\Microsoft\Windows NT\CurrentVersion\Fonts"
+!define REG_UNINSTALL "Software\Microsoft\Windows\CurrentVersion\Uninstall\ZorbSample"
+!define EXIT_FAILED 1
+!define EXIT_REFUSED 2
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES\${PRODUCT}"
+RequestExecutionLevel admin
+ShowInstDetails show
+ShowUninstDetails show
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Var Log       ; the open log file
+Var Failures  ; steps that did not give the result they should
+
+; ---- Log ---------------------------------------------------------------------
+
+; Opens the log named by /LOG= (default in $TEMP) for appending.
+!macro OpenLog
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/LOG=" $1
+  ${If} ${Errors}
+  ${OrIf} $1 == ""
+    StrCpy $1 "$TEMP\zorbsample-setup.log"
+  ${EndIf}
+  FileOpen $Log $1 a
+  FileSeek $Log 0 END
+  StrCpy $Failures 0
+!macroend
+
+!define Log `!insertmacro Log`
+!macro Log _TEXT
+  FileWrite $Log `${_TEXT}$\r$\n`
+  DetailPrint `${_TEXT}`
+!macroend
+
+; Logs a step's result and counts it as a failure unless it is the one expected.
+!define Expect `!insertmacro Expect`
+!macro Expect _WHAT _RESULT _EXPECTED
+  ${If} `${_RESULT}` == `${_EXPECTED}`
+    ${Log} `${_WHAT}: ${_RESULT}`
+  ${Else}
+    ${Log} `${_WHAT}: ${_RESULT} (FAILED, expected ${_EXPECTED})`
+    IntOp $Failures $Failures + 1
+  ${EndIf}
+!macroend
+
+; Ends the run: frees the DLL (so that $PLUGINSDIR can be deleted), closes
+; the log and sets the exit status.
+!macro Finish _WHAT
+  ${If} $Failures == 0
+    ${Log} `${_WHAT} finished`
+  ${Else}
+    ${Log} `${_WHAT} finished with $Failures failed step(s)`
+    SetErrorLevel ${EXIT_FAILED}
+  ${EndIf}
+  FileClose $Log
+  ${SetupSup::Unload}
+!macroend
+
+; Files are not replaced under a running application: the shell's named
+; object or a process running the application makes the run stop here,
+; before anything is changed.
+!macro RefuseWhileRunning _WHAT
+  ${SetupSup::IsZORBRunning} $0
+  ${SetupSup::IsZORBAppRunning} "${APP_EXE}" $1
+  ${Log} `IsZORBRunning: $0; IsZORBAppRunning ${APP_EXE}: $1`
+  ${If} $0 <> 0
+  ${OrIf} $1 <> 0
+    ${Log} `${_WHAT} refused: the ZORB shell or ${APP_EXE} is running; nothing was changed`
+    FileClose $Log
+    ${SetupSup::Unload}
+    MessageBox MB_ICONSTOP "Please close ZORB and ${APP_EXE}, then run this program again." /SD IDOK
+    SetErrorLevel ${EXIT_REFUSED}
+    Quit
+  ${EndIf}
+!macroend
+
+; ---- Shared-DLL counts ---------------------------------------------------------
+
+; Raises the shared-DLL count of a file by one. A file without a count (10001)
+; starts at 0; a system without the SharedDLLs key (10002, a fresh system) gets
+; the key from the first count, since the library never creates it.
+!macro RaiseCount _PATH
+  ${SetupSup::GetFileRefCount} `${_PATH}` $0
+  ${Log} `GetFileRefCount ${_PATH}: $0`
+  ${If} $0 == 10002
+    WriteRegDWORD HKLM "${REG_SHAREDDLLS}" `${_PATH}` 0
+    StrCpy $0 0
+  ${ElseIf} $0 == 10001
+    StrCpy $0 0
+  ${EndIf}
+  IntOp $0 $0 + 1
+  ${SetupSup::SetFileRefCount} `${_PATH}` $0 $1
+  ${Expect} `SetFileRefCount ${_PATH} $0` $1 0
+!macroend
+
+; Lowers the count by one; at 0 the count and the file are removed.
+!macro LowerCount _PATH
+  ${SetupSup::GetFileRefCount} `${_PATH}` $0
+  ${Log} `GetFileRefCount ${_PATH}: $0`
+  ${If} $0 >= 10001
+    StrCpy $0 1
+  ${EndIf}
+  IntOp $0 $0 - 1
+  ${If} $0 > 0
+    ${SetupSup::SetFileRefCount} `${_PATH}` $0 $1
+    ${Expect} `SetFileRefCount ${_PATH} $0 (still shared)` $1 0
+  ${Else}
+    DeleteRegValue HKLM "${REG_SHAREDDLLS}" `${_PATH}`
+    Delete `${_PATH}`
+    ${Log} `count of ${_PATH} reached 0: count and file removed`
+  ${EndIf}
+!macroend
+
+; ---- Installer -----------------------------------------------------------------
+
+Function .onInit
+  ${SetupSup::Init}
+  !insertmacro OpenLog
+  ${Log} `== ${PRODUCT} setup into $INSTDIR`
+  !insertmacro RefuseWhileRunning "setup"
+FunctionEnd
+
+Section "Application and dialog file"
+  SetOutPath "$INSTDIR"
+  File "${SAMPLE_DIR}\${APP_EXE}"
+
+  ; The dialog file holds the user's own procs too: it is installed only when
+  ; missing, then brought up to date by merging the update into it.
+  SetOverwrite off
+  File "${SAMPLE_DIR}\${CBF_FILE}"
+  SetOverwrite on
+  File "/oname=$PLUGINSDIR\update.cbf" "${SAMPLE_DIR}\update.cbf"
+  File "/oname=$PLUGINSDIR\obsolete.cbf" "${SAMPLE_DIR}\obsolete.cbf"
+  ${SetupSup::MergeCbf} "$PLUGINSDIR\update.cbf" "$INSTDIR\${CBF_FILE}" $0
+  ${Expect} "MergeCbf update.cbf into ${CBF_FILE}" $0 0
+  ${SetupSup::PruneCbf} "$PLUGINSDIR\obsolete.cbf" "$INSTDIR\${CBF_FILE}" $0
+  ${Expect} "PruneCbf obsolete.cbf from ${CBF_FILE}" $0 0
+
+  ${SetupSup::GetFileLanguage} "$INSTDIR\${APP_EXE}" $1 $2 $3 $0
+  ${Expect} "GetFileLanguage ${APP_EXE} (low byte $1, high byte $2, $3)" $0 0
+SectionEnd
+
+Section "Data file"
+  ; An earlier install's data file is replaced, and the new one keeps its
+  ; time stamps (the application compares them to tell the data is its own).
+  ${If} ${FileExists} "$INSTDIR\${DATA_FILE}"
+    Delete "$INSTDIR\zorbdata.old"
+    Rename "$INSTDIR\${DATA_FILE}" "$INSTDIR\zorbdata.old"
+  ${EndIf}
+  File "/oname=$INSTDIR\${DATA_FILE}" "${SAMPLE_DIR}\zorbdata.001"
+  File "/oname=$PLUGINSDIR\zorbdata.002" "${SAMPLE_DIR}\zorbdata.002"
+  File "/oname=$PLUGINSDIR\zorbdata.003" "${SAMPLE_DIR}\zorbdata.003"
+  ${SetupSup::UnsplitFile} "$INSTDIR\${DATA_FILE}" "$PLUGINSDIR\zorbdata.002" $0
+  ${Expect} "UnsplitFile ${DATA_FILE} + zorbdata.002" $0 0
+  ${SetupSup::UnsplitFile} "$INSTDIR\${DATA_FILE}" "$PLUGINSDIR\zorbdata.003" $0
+  ${Expect} "UnsplitFile ${DATA_FILE} + zorbdata.003" $0 0
+  ${If} ${FileExists} "$INSTDIR\zorbdata.old"
+    ${SetupSup::MatchFileDate} "$INSTDIR\zorbdata.old" "$INSTDIR\${DATA_FILE}" $0
+    ${Expect} "MatchFileDate zorbdata.old to ${DATA_FILE}" $0 0
+    Delete "$INSTDIR\zorbdata.old"
+  ${Else}
+    ${Log} "no earlier ${DATA_FILE}: it keeps the times of its first piece"
+  ${EndIf}
+SectionEnd
+
+Section "Shared components"
+  SetOutPath "${SHARED_DIR}"
+  File "${SAMPLE_DIR}\zorbtypes.tlb"
+  File "${SAMPLE_DIR}\zorbserv.dll"
+  ${SetupSup::SelfRegisterFile} "${SHARED_DIR}\zorbtypes.tlb" $0
+  ${Expect} "SelfRegisterFile zorbtypes.tlb" $0 0
+  ${SetupSup::SelfRegisterFile} "${SHARED_DIR}\zorbserv.dll" $0
+  ${Expect} "SelfRegisterFile zorbserv.dll" $0 0
+  !insertmacro RaiseCount "${SHARED_DIR}\zorbtypes.tlb"
+  !insertmacro RaiseCount "${SHARED_DIR}\zorbserv.dll"
+SectionEnd
+
+Section "Settings"
+  ; The machine-wide defaults, copied to the user, whose applications are
+  ; then marked unregistered so that they register on their first start.
+  WriteRegStr HKLM "${REG_DEFAULTS}\Settings" "Window" "maximized"
+  WriteRegStr HKLM "${REG_DEFAULTS}\Settings" "Dialogs" "${CBF_FILE}"
+  WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Editor" "Title" "ZORB Editor"
+  WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Editor\Setup" "CurrentlyRegistered" "1"
+  WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Viewer" "Title" "ZORB Viewer"
+  WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Viewer\Setup" "CurrentlyRegistered" "1"
+  ${SetupSup::CopyKey} HKLM "${REG_DEFAULTS}" HKCU "${REG_USER}" $0
+  ${Expect} "CopyKey HKLM\${REG_DEFAULTS} to HKCU\${REG_USER}" $0 0
+  ${SetupSup::UnregisterZORBApps} "${REG_USER}\Apps" $0
+  ${Expect} "UnregisterZORBApps HKCU\${REG_USER}\Apps (marks reset)" $0 2
+SectionEnd
+
+Section "Font"
+  SetOutPath "$FONTS"
+  File "${SAMPLE_DIR}\${FONT_FILE}"
+  WriteRegStr HKLM "${REG_FONTS}" "${FONT_NAME}" "${FONT_FILE}"
+  ; 0: no font added; else the number added, or for one font the broadcast's result.
+  ${SetupSup::AddFont} "$FONTS\${FONT_FILE}" $0
+  ${If} $0 == 0
+    ${Log} "AddFont ${FONT_FILE}: 0 (FAILED, no font added)"
+    IntOp $Failures $Failures + 1
+  ${Else}
+    ${Log} "AddFont ${FONT_FILE}: $0"
+  ${EndIf}
+SectionEnd
+
+Section "System facts and uninstaller"
+  ${SetupSup::GetPhysRAM} $0
+  ${SetupSup::GetVirtRAM} $1
+  ${Log} "GetPhysRAM: $0 bytes; GetVirtRAM: $1 bytes"
+  ${GetTime} "" "L" $1 $2 $3 $4 $5 $6 $7
+  ${SetupSup::FormatDate} $3 $2 $1 $4 $0
+  ${Log} "FormatDate $3-$2-$1: $0 characters, $4"
+  ${SetupSup::QueryTerminalServer} $0
+  ${Log} "QueryTerminalServer: $0"
+  ${SetupSup::GetHostIPAddr} $1 $0
+  ${Log} "GetHostIPAddr: $0, $1"
+  ${SetupSup::GetSystemFont} $1 $0
+  ${SetupSup::GetSystemFixedFont} $2 $0
+  ${SetupSup::GetSystemCharset} $3
+  ${Log} "GetSystemFont: $1; GetSystemFixedFont: $2; GetSystemCharset: $3"
+
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  WriteRegStr HKLM "${REG_UNINSTALL}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${REG_UNINSTALL}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  !insertmacro Finish "setup"
+SectionEnd
+
+Function .onInstFailed
+  !insertmacro Finish "setup (aborted)"
+FunctionEnd
+
+; ---- Uninstaller ---------------------------------------------------------------
+
+Function un.onInit
+  ${SetupSup::Init}
+  !insertmacro OpenLog
+  ${Log} `== ${PRODUCT} uninstall from $INSTDIR`
+  !insertmacro RefuseWhileRunning "uninstall"
+FunctionEnd
+
+Section "Uninstall"
+  ${SetupSup::RemoveFont} "$FONTS\${FONT_FILE}" $0
+  ${Log} "RemoveFont ${FONT_FILE}: $0"
+  Delete "$FONTS\${FONT_FILE}"
+  DeleteRegValue HKLM "${REG_FONTS}" "${FONT_NAME}"
+
+  !insertmacro LowerCount "${SHARED_DIR}\zorbserv.dll"
+  !insertmacro LowerCount "${SHARED_DIR}\zorbtypes.tlb"
+  RMDir "${SHARED_DIR}"
+
+  ; The dialog file stays for the user, emptied of the application's procs.
+  ${SetupSup::TruncateCbf} "$INSTDIR\${CBF_FILE}" $0
+  ${Expect} "TruncateCbf ${CBF_FILE}" $0 0
+
+  Delete "$INSTDIR\${APP_EXE}"
+  Delete "$INSTDIR\${DATA_FILE}"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  DeleteRegKey HKCU "${REG_USER}"
+  DeleteRegKey HKLM "${REG_PRODUCT}"
+  DeleteRegKey HKLM "${REG_UNINSTALL}"
+  !insertmacro Finish "uninstall"
+SectionEnd

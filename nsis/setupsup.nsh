@@ -1,0 +1,269 @@
+/*
+setupsup.nsh - calls every export of setupsup.dll from an NSIS script.
+
+  !include "setupsup.nsh"
+  Function .onInit
+    ${SetupSup::Init}                ; packs setupsup.dll, extracts it to $PLUGINSDIR
+    ${SetupSup::IsZORBAppRunning} "zorbapp.exe" $0
+  FunctionEnd
+  Section
+    ${SetupSup::MergeCbf} "$INSTDIR\update.cbf" "$INSTDIR\ZORBDLG.CBF" $0
+    ${SetupSup::GetFileLanguage} "$INSTDIR\app.exe" $1 $2 $3 $0
+    ${SetupSup::Unload}              ; lets $PLUGINSDIR (and the DLL) be deleted
+  SectionEnd
+
+Every export is ${SetupSup::<ExportName>}. Its arguments are the export's
+inputs in the export's order, then one variable per output in the export's
+order, then the variable that receives the export's 32-bit result, last.
+Registry roots are written as NSIS writes them: HKCR, HKCU, HKLM, HKU (or
+HKEY_CLASSES_ROOT and the other long names, or a number).
+
+The macros work in the installer and in the uninstaller (call ${SetupSup::Init}
+in un.onInit too), and for ANSI and Unicode targets: strings always cross as
+ANSI ("m" in System::Call), since the exports take ANSI strings. Output
+buffers are System's own, NSIS_MAX_STRLEN bytes or more, more than any export
+writes (a face name 32, a date 49, an address 16, a language name 12). Bad
+input is passed through to the export, whose result says what went wrong;
+NSIS has no null string, so an empty string is passed where the export takes
+a null pointer.
+
+The DLL is taken at compile time from the define SETUPSUP_DLL_SOURCE when the
+script sets one, else from setupsup.dll beside the script.
+*/
+
+!ifndef SETUPSUP_NSH_INCLUDED
+!define SETUPSUP_NSH_INCLUDED
+!verbose push
+!verbose 3
+
+!include LogicLib.nsh
+
+!define SETUPSUP_PATH `$PLUGINSDIR\setupsup.dll`
+
+; ---- Loading and unloading --------------------------------------------------
+
+!define SetupSup::Init `!insertmacro SetupSup_Init`
+!macro SetupSup_Init
+  InitPluginsDir
+  !ifdef SETUPSUP_DLL_SOURCE
+    File `/oname=${SETUPSUP_PATH}` `${SETUPSUP_DLL_SOURCE}`
+  !else
+    File `/oname=${SETUPSUP_PATH}` `setupsup.dll`
+  !endif
+!macroend
+
+; System::Call keeps the DLL loaded for the rest of the process; free every
+; reference it holds so that the file can be deleted.
+!define SetupSup::Unload `!insertmacro SetupSup_Unload`
+!macro SetupSup_Unload
+  Push $0
+  ${Do}
+    System::Call `kernel32::GetModuleHandleA(m '${SETUPSUP_PATH}')p.r0`
+    ${IfThen} $0 == 0 ${|} ${ExitDo} ${|}
+    System::Call `kernel32::FreeLibrary(p r0)i.r0`
+    ${IfThen} $0 == 0 ${|} ${ExitDo} ${|}
+  ${Loop}
+  Pop $0
+!macroend
+
+; Registry root names as NSIS writes them, turned into the predefined handles
+; at compile time; anything else (a number, a variable) is passed through.
+!macro _SetupSup_Root _DEFINE _ROOT
+  !if `${_ROOT}` == `HKCR`
+    !define /redef ${_DEFINE} 0x80000000
+  !else if `${_ROOT}` == `HKEY_CLASSES_ROOT`
+    !define /redef ${_DEFINE} 0x80000000
+  !else if `${_ROOT}` == `HKCU`
+    !define /redef ${_DEFINE} 0x80000001
+  !else if `${_ROOT}` == `HKEY_CURRENT_USER`
+    !define /redef ${_DEFINE} 0x80000001
+  !else if `${_ROOT}` == `HKLM`
+    !define /redef ${_DEFINE} 0x80000002
+  !else if `${_ROOT}` == `HKEY_LOCAL_MACHINE`
+    !define /redef ${_DEFINE} 0x80000002
+  !else if `${_ROOT}` == `HKU`
+    !define /redef ${_DEFINE} 0x80000003
+  !else if `${_ROOT}` == `HKEY_USERS`
+    !define /redef ${_DEFINE} 0x80000003
+  !else
+    !define /redef ${_DEFINE} `${_ROOT}`
+  !endif
+!macroend
+
+; ---- CBF dialog files --------------------------------------------------------
+
+!define SetupSup::MergeCbf `!insertmacro SetupSup_MergeCbf`
+!macro SetupSup_MergeCbf _SOURCE _TARGET _RESULT
+  System::Call `${SETUPSUP_PATH}::MergeCbf(ms, ms)i.s` `${_SOURCE}` `${_TARGET}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::PruneCbf `!insertmacro SetupSup_PruneCbf`
+!macro SetupSup_PruneCbf _SOURCE _TARGET _RESULT
+  System::Call `${SETUPSUP_PATH}::PruneCbf(ms, ms)i.s` `${_SOURCE}` `${_TARGET}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::TruncateCbf `!insertmacro SetupSup_TruncateCbf`
+!macro SetupSup_TruncateCbf _TARGET _RESULT
+  System::Call `${SETUPSUP_PATH}::TruncateCbf(ms)i.s` `${_TARGET}`
+  Pop ${_RESULT}
+!macroend
+
+; ---- Split files, time stamps, version language ------------------------------
+
+!define SetupSup::UnsplitFile `!insertmacro SetupSup_UnsplitFile`
+!macro SetupSup_UnsplitFile _TARGET _PIECE _RESULT
+  System::Call `${SETUPSUP_PATH}::UnsplitFile(ms, ms)i.s` `${_TARGET}` `${_PIECE}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::MatchFileDate `!insertmacro SetupSup_MatchFileDate`
+!macro SetupSup_MatchFileDate _SOURCE _TARGET _RESULT
+  System::Call `${SETUPSUP_PATH}::MatchFileDate(ms, ms)i.s` `${_SOURCE}` `${_TARGET}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::GetFileLanguage `!insertmacro SetupSup_GetFileLanguage`
+!macro SetupSup_GetFileLanguage _PATH _LOWBYTE _HIGHBYTE _NAME _RESULT
+  System::Call `${SETUPSUP_PATH}::GetFileLanguage(ms, *i.s, *i.s, m.s)i.s` `${_PATH}`
+  Pop ${_RESULT}
+  Pop ${_LOWBYTE}
+  Pop ${_HIGHBYTE}
+  Pop ${_NAME}
+!macroend
+
+; ---- Component registration and shared-DLL counts ----------------------------
+
+!define SetupSup::SelfRegisterFile `!insertmacro SetupSup_SelfRegisterFile`
+!macro SetupSup_SelfRegisterFile _PATH _RESULT
+  System::Call `${SETUPSUP_PATH}::SelfRegisterFile(ms)i.s` `${_PATH}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::GetFileRefCount `!insertmacro SetupSup_GetFileRefCount`
+!macro SetupSup_GetFileRefCount _FILENAME _RESULT
+  System::Call `${SETUPSUP_PATH}::GetFileRefCount(ms)i.s` `${_FILENAME}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::SetFileRefCount `!insertmacro SetupSup_SetFileRefCount`
+!macro SetupSup_SetFileRefCount _FILENAME _COUNT _RESULT
+  System::Call `${SETUPSUP_PATH}::SetFileRefCount(ms, is)i.s` `${_FILENAME}` `${_COUNT}`
+  Pop ${_RESULT}
+!macroend
+
+; ---- Registry maintenance -----------------------------------------------------
+
+!define SetupSup::CopyKey `!insertmacro SetupSup_CopyKey`
+!macro SetupSup_CopyKey _SOURCEROOT _SOURCEPATH _TARGETROOT _TARGETPATH _RESULT
+  !insertmacro _SetupSup_Root _SETUPSUP_SOURCEROOT `${_SOURCEROOT}`
+  !insertmacro _SetupSup_Root _SETUPSUP_TARGETROOT `${_TARGETROOT}`
+  System::Call `${SETUPSUP_PATH}::CopyKey(ps, ms, ps, ms)i.s` `${_SETUPSUP_SOURCEROOT}` `${_SOURCEPATH}` `${_SETUPSUP_TARGETROOT}` `${_TARGETPATH}`
+  Pop ${_RESULT}
+  !undef _SETUPSUP_SOURCEROOT
+  !undef _SETUPSUP_TARGETROOT
+!macroend
+
+!define SetupSup::UnregisterZORBApps `!insertmacro SetupSup_UnregisterZORBApps`
+!macro SetupSup_UnregisterZORBApps _STARTPATH _RESULT
+  System::Call `${SETUPSUP_PATH}::UnregisterZORBApps(ms)i.s` `${_STARTPATH}`
+  Pop ${_RESULT}
+!macroend
+
+; ---- Running instances -------------------------------------------------------
+
+!define SetupSup::IsZORBRunning `!insertmacro SetupSup_IsZORBRunning`
+!macro SetupSup_IsZORBRunning _RESULT
+  System::Call `${SETUPSUP_PATH}::IsZORBRunning()i.s`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::IsZORBAppRunning `!insertmacro SetupSup_IsZORBAppRunning`
+!macro SetupSup_IsZORBAppRunning _EXENAME _RESULT
+  System::Call `${SETUPSUP_PATH}::IsZORBAppRunning(ms)i.s` `${_EXENAME}`
+  Pop ${_RESULT}
+!macroend
+
+; ---- Fonts and shell ---------------------------------------------------------
+
+!define SetupSup::AddFont `!insertmacro SetupSup_AddFont`
+!macro SetupSup_AddFont _FONTPATH _RESULT
+  System::Call `${SETUPSUP_PATH}::AddFont(ms)i.s` `${_FONTPATH}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::RemoveFont `!insertmacro SetupSup_RemoveFont`
+!macro SetupSup_RemoveFont _FONTPATH _RESULT
+  System::Call `${SETUPSUP_PATH}::RemoveFont(ms)i.s` `${_FONTPATH}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::GooseFont `!insertmacro SetupSup_GooseFont`
+!macro SetupSup_GooseFont _FONTPATH _RESULT
+  System::Call `${SETUPSUP_PATH}::GooseFont(ms)i.s` `${_FONTPATH}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::ShellExecuteSimple `!insertmacro SetupSup_ShellExecuteSimple`
+!macro SetupSup_ShellExecuteSimple _FILE _PARAMETERS _DIRECTORY _SHOWCOMMAND _RESULT
+  System::Call `${SETUPSUP_PATH}::ShellExecuteSimple(ms, ms, ms, is)i.s` `${_FILE}` `${_PARAMETERS}` `${_DIRECTORY}` `${_SHOWCOMMAND}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::GetSystemFont `!insertmacro SetupSup_GetSystemFont`
+!macro SetupSup_GetSystemFont _FACENAME _RESULT
+  System::Call `${SETUPSUP_PATH}::GetSystemFont(m.s)i.s`
+  Pop ${_RESULT}
+  Pop ${_FACENAME}
+!macroend
+
+!define SetupSup::GetSystemFixedFont `!insertmacro SetupSup_GetSystemFixedFont`
+!macro SetupSup_GetSystemFixedFont _FACENAME _RESULT
+  System::Call `${SETUPSUP_PATH}::GetSystemFixedFont(m.s)i.s`
+  Pop ${_RESULT}
+  Pop ${_FACENAME}
+!macroend
+
+!define SetupSup::GetSystemCharset `!insertmacro SetupSup_GetSystemCharset`
+!macro SetupSup_GetSystemCharset _RESULT
+  System::Call `${SETUPSUP_PATH}::GetSystemCharset()i.s`
+  Pop ${_RESULT}
+!macroend
+
+; ---- System information -------------------------------------------------------
+
+!define SetupSup::GetPhysRAM `!insertmacro SetupSup_GetPhysRAM`
+!macro SetupSup_GetPhysRAM _RESULT
+  System::Call `${SETUPSUP_PATH}::GetPhysRAM()i.s`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::GetVirtRAM `!insertmacro SetupSup_GetVirtRAM`
+!macro SetupSup_GetVirtRAM _RESULT
+  System::Call `${SETUPSUP_PATH}::GetVirtRAM()i.s`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::FormatDate `!insertmacro SetupSup_FormatDate`
+!macro SetupSup_FormatDate _YEAR _MONTH _DAY _BUFFER _RESULT
+  System::Call `${SETUPSUP_PATH}::FormatDate(is, is, is, m.s)i.s` `${_YEAR}` `${_MONTH}` `${_DAY}`
+  Pop ${_RESULT}
+  Pop ${_BUFFER}
+!macroend
+
+!define SetupSup::QueryTerminalServer `!insertmacro SetupSup_QueryTerminalServer`
+!macro SetupSup_QueryTerminalServer _RESULT
+  System::Call `${SETUPSUP_PATH}::QueryTerminalServer()i.s`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::GetHostIPAddr `!insertmacro SetupSup_GetHostIPAddr`
+!macro SetupSup_GetHostIPAddr _ADDRESS _RESULT
+  System::Call `${SETUPSUP_PATH}::GetHostIPAddr(m.s)i.s`
+  Pop ${_RESULT}
+  Pop ${_ADDRESS}
+!macroend
+
+!verbose pop
+!endif ; SETUPSUP_NSH_INCLUDED

@@ -1,0 +1,47 @@
+; Every macro of setupsup.nsh in the installer and in the uninstaller, built
+; for the target named by -DUNICODE=true or false: the include must compile
+; for both. Compiled only; the example installer runs the macros for real.
+Unicode ${UNICODE}
+!include "${NSH_DIR}\setupsup.nsh"
+OutFile "${OUTFILE}"
+RequestExecutionLevel user
+
+!macro EveryMacro
+  ${SetupSup::Init}
+  ${SetupSup::MergeCbf} "$TEMP\update.cbf" "$TEMP\ZORBDLG.CBF" $0
+  ${SetupSup::PruneCbf} "$TEMP\obsolete.cbf" "$TEMP\ZORBDLG.CBF" $0
+  ${SetupSup::TruncateCbf} "$TEMP\ZORBDLG.CBF" $0
+  ${SetupSup::UnsplitFile} "$TEMP\data.bin" "$TEMP\data.002" $0
+  ${SetupSup::MatchFileDate} "$TEMP\old.bin" "$TEMP\data.bin" $0
+  ${SetupSup::GetFileLanguage} "$TEMP\app.exe" $1 $2 $3 $0
+  ${SetupSup::SelfRegisterFile} "$TEMP\server.dll" $0
+  ${SetupSup::GetFileRefCount} "$TEMP\server.dll" $0
+  ${SetupSup::SetFileRefCount} "$TEMP\server.dll" 2 $0
+  ${SetupSup::CopyKey} HKLM "Software\A" HKCU "Software\B" $0
+  ${SetupSup::CopyKey} HKEY_USERS ".DEFAULT\Software\A" $R1 "Software\B" $0
+  ${SetupSup::UnregisterZORBApps} "Software\B" $0
+  ${SetupSup::IsZORBRunning} $0
+  ${SetupSup::IsZORBAppRunning} "app.exe" $0
+  ${SetupSup::AddFont} "$FONTS\a.ttf" $0
+  ${SetupSup::RemoveFont} "$FONTS\a.ttf" $0
+  ${SetupSup::GooseFont} "$FONTS\a.ttf" $0
+  ${SetupSup::ShellExecuteSimple} "$TEMP\readme.txt" "" "$TEMP" 1 $0
+  ${SetupSup::GetSystemFont} $1 $0
+  ${SetupSup::GetSystemFixedFont} $1 $0
+  ${SetupSup::GetSystemCharset} $0
+  ${SetupSup::GetPhysRAM} $0
+  ${SetupSup::GetVirtRAM} $0
+  ${SetupSup::FormatDate} 2001 12 31 $1 $0
+  ${SetupSup::QueryTerminalServer} $0
+  ${SetupSup::GetHostIPAddr} $1 $0
+  ${SetupSup::Unload}
+!macroend
+
+Section
+  !insertmacro EveryMacro
+  WriteUninstaller "$TEMP\uninstall.exe"
+SectionEnd
+
+Section Uninstall
+  !insertmacro EveryMacro
+SectionEnd

@@ -1,0 +1,151 @@
+"""Checks the installer declarations against the built DLL.
+
+    check_declarations.py OBJDUMP setupsup.dll setupsup.h setupsup.def setupsup.nsh setupsup.iss
+
+The export names come from the DLL's own export table (objdump -p); each
+export's arguments from the public header, whose argument bytes must agree
+with the stdcall decoration in the .def file. Then every export must be:
+  - in setupsup.nsh: one macro SetupSup_NAME behind the define
+    SetupSup::NAME, taking the inputs, one variable per output and the result
+    variable, and one System::Call of NAME whose types match the arguments;
+  - in setupsup.iss: declared once for setup (files:, setuponly) and once for
+    the uninstaller (uninstallonly), as NAME@..., with matching Pascal types.
+Nothing else may be declared. Prints every mismatch; exit status 1 if any."""
+import re
+import subprocess
+import sys
+
+# Argument kinds and how each installer language spells them.
+NSIS_TYPES = {"in": "ms", "out": "m.s", "intout": "*i.s", "int": "is", "root": "ps"}
+INNO_TYPES = {"in": "AnsiString", "out": "AnsiString", "intout": "var Integer", "int": "Integer", "root": "Cardinal"}
+
+
+def kind(c_argument):
+    text = " ".join(c_argument.split())
+    if re.fullmatch(r"const char\s*\*\s*\w*", text):
+        return "in"
+    if re.fullmatch(r"char\s*\*\s*\w*", text):
+        return "out"
+    if re.fullmatch(r"int\s*\*\s*\w*", text):
+        return "intout"
+    if re.fullmatch(r"int\s+\w+|int", text):
+        return "int"
+    if re.fullmatch(r"HKEY\s*\w*", text):
+        return "root"
+    raise ValueError("unknown argument type: " + c_argument)
+
+
+def export_table(objdump, dll):
+    text = subprocess.run([objdump, "-p", dll], check=True, capture_output=True, text=True).stdout
+    table = text.split("[Ordinal/Name Pointer] Table", 1)[1].split("\n\n", 1)[0]
+    return re.findall(r"\[\s*\d+\]\s+(\w+)", table)
+
+
+def header_arguments(header):
+    text = re.sub(r"/\*.*?\*/", "", open(header).read(), flags=re.S)
+    found = {}
+    for name, args in re.findall(r"\bint\s+WINAPI\s+(\w+)\s*\(([^)]*)\)\s*;", text):
+        args = args.strip()
+        found[name] = [] if args in ("", "void") else [kind(a) for a in args.split(",")]
+    return found
+
+
+def def_bytes(def_file):
+    return {name: int(n) for name, n in re.findall(r"^\s*(\w+)\s*=\s*\w+@(\d+)", open(def_file).read(), re.M)}
+
+
+def nsis_macros(nsh):
+    text = open(nsh).read()
+    defines = re.findall(r"^!define SetupSup::(\w+) `!insertmacro SetupSup_(\w+)`", text, re.M)
+    macros = {}
+    for name, params, body in re.findall(r"^!macro SetupSup_(\w+)([^\n]*)\n(.*?)^!macroend", text, re.M | re.S):
+        calls = re.findall(r"::(\w+)\(([^)]*)\)i\.s", body)
+        pops = re.findall(r"^\s*Pop \$\{(\w+)\}", body, re.M)
+        macros.setdefault(name, []).append((params.split(), calls, pops))
+    return defines, macros
+
+
+def inno_declarations(iss):
+    text = open(iss).read()
+    pattern = r"function\s+(\w+)\s*(?:\(([^)]*)\))?\s*:\s*Integer;\s*external\s+'(\w+)@([^ ']+)\s+stdcall([^']*)'"
+    found = []
+    for pascal, params, export, where, options in re.findall(pattern, text):
+        types = []
+        for group in filter(None, (p.strip() for p in params.split(";"))):
+            names, ptype = group.split(":")
+            prefix = "var " if names.strip().startswith("var ") else ""
+            types += [prefix + ptype.strip()] * len(names.replace("var ", "").split(","))
+        variant = "setup" if where.startswith("files:") and "setuponly" in options else (
+            "uninstall" if "uninstallonly" in options else "other")
+        found.append((pascal, export, variant, types))
+    return found, len(re.findall(r"\bexternal\b", text))
+
+
+def main():
+    objdump, dll, header, def_file, nsh, iss = sys.argv[1:7]
+    faults = []
+    exports = export_table(objdump, dll)
+    arguments = header_arguments(header)
+    decorations = def_bytes(def_file)
+    if len(exports) < 25:
+        faults.append("the DLL exports only %d functions" % len(exports))
+    for name in exports:
+        if name not in arguments:
+            faults.append("%s: not declared in the header" % name)
+        elif decorations.get(name) != 4 * len(arguments[name]):
+            faults.append("%s: the header has %d arguments, the .def %s bytes" % (
+                name, len(arguments[name]), decorations.get(name)))
+
+    defines, macros = nsis_macros(nsh)
+    defined = [d for d, m in defines if d == m]
+    extra = set(macros) - set(exports) - {"Init", "Unload"}
+    if extra:
+        faults.append("setupsup.nsh: macros for no export: %s" % ", ".join(sorted(extra)))
+    for name in exports:
+        kinds = arguments.get(name, [])
+        if defined.count(name) != 1:
+            faults.append("setupsup.nsh: %s is defined %d times" % (name, defined.count(name)))
+        if len(macros.get(name, [])) != 1:
+            faults.append("setupsup.nsh: %d macros SetupSup_%s" % (len(macros.get(name, [])), name))
+            continue
+        params, calls, pops = macros[name][0]
+        outputs = [k for k in kinds if k in ("out", "intout")]
+        if len(params) != len(kinds) + 1:
+            faults.append("setupsup.nsh: %s takes %d arguments, not %d inputs and outputs and the result" % (
+                name, len(params), len(kinds)))
+        if len(calls) != 1 or calls[0][0] != name:
+            faults.append("setupsup.nsh: SetupSup_%s does not call %s exactly once" % (name, name))
+            continue
+        types = [t.strip() for t in calls[0][1].split(",") if t.strip()]
+        if types != [NSIS_TYPES[k] for k in kinds]:
+            faults.append("setupsup.nsh: %s is called as (%s), its arguments are %s" % (name, ", ".join(types), kinds))
+        if len(params) == len(kinds) + 1 and pops != [params[-1]] + params[len(params) - 1 - len(outputs):-1]:
+            faults.append("setupsup.nsh: %s does not pop the result, then each output in order" % name)
+
+    declarations, externals = inno_declarations(iss)
+    if externals != len(declarations):
+        faults.append("setupsup.iss: %d external declarations, %d of the expected form" % (externals, len(declarations)))
+    for variant, prefix in (("setup", ""), ("uninstall", "Un")):
+        declared = [d for d in declarations if d[2] == variant]
+        for pascal, export, _, types in declared:
+            if export not in exports:
+                faults.append("setupsup.iss: %s declares %s, which the DLL does not export" % (pascal, export))
+        for name in exports:
+            mine = [d for d in declared if d[1] == name]
+            if len(mine) != 1:
+                faults.append("setupsup.iss: %s declared %d times for %s" % (name, len(mine), variant))
+                continue
+            pascal, _, _, types = mine[0]
+            if pascal != prefix + name:
+                faults.append("setupsup.iss: %s is declared for %s as %s" % (name, variant, pascal))
+            expected = [INNO_TYPES[k] for k in arguments.get(name, [])]
+            if types != expected:
+                faults.append("setupsup.iss: %s (%s) takes %s, its arguments are %s" % (pascal, variant, types, expected))
+
+    for fault in faults:
+        print(fault)
+    print("%d exports checked against setupsup.nsh and setupsup.iss: %d faults" % (len(exports), len(faults)))
+    return 1 if faults else 0
+
+
+sys.exit(main())
