@@ -107,15 +107,32 @@ struct Pair {
     double library, peer;
 };
 
-// Library and peer alternately, so that both see the same machine state.
-Pair TimePair(int runs, const Work& library, const Work& peer)
+// One kind of work at one size: the export's call and its peer's, and what
+// checks the results and removes the files or keys they used.
+struct Case {
+    Work library, peer;
+    std::function<void()> finish;
+};
+
+// Times each case `runs` times, library then peer; every run goes through
+// all the cases in turn, so that a passing disturbance of the machine falls
+// on all of them alike. Then finishes the cases, in order.
+std::vector<Pair> TimeCases(int runs, const std::vector<Case>& cases)
 {
-    std::vector<double> a, b;
+    std::vector<std::vector<double>> a(cases.size()), b(cases.size());
     for (int i = 0; i < runs; ++i) {
-        a.push_back(TimeOnce(library));
-        b.push_back(TimeOnce(peer));
+        for (size_t c = 0; c < cases.size(); ++c) {
+            a[c].push_back(TimeOnce(cases[c].library));
+            b[c].push_back(TimeOnce(cases[c].peer));
+        }
     }
-    return {Median(a), Median(b)};
+    std::vector<Pair> medians;
+    for (size_t c = 0; c < cases.size(); ++c) {
+        medians.push_back({Median(a[c]), Median(b[c])});
+        if (cases[c].finish)
+            cases[c].finish();
+    }
+    return medians;
 }
 
 void PrintRow(const char* work, const Pair& t, const char* peer)
@@ -129,7 +146,7 @@ void PrintRow(const char* work, const Pair& t, const char* peer)
 
 std::string g_dir;
 
-std::string Scratch(const char* name) { return g_dir + "\\" + name; }
+std::string Scratch(const std::string& name) { return g_dir + "\\" + name; }
 
 void WriteAll(HANDLE file, const void* data, DWORD bytes)
 {
@@ -304,38 +321,37 @@ int CountKeys(const std::string& path)
 
 HMODULE g_dll;
 
-Pair Unsplit(const Options& o, uint64_t pieceBytes)
+// Files and keys of each case carry the case's tag in their names.
+std::vector<Case> UnsplitCase(uint64_t pieceBytes, const std::string& tag)
 {
     static auto unsplit = Resolve<TwoPaths>(g_dll, "UnsplitFile");
-    const std::string piece = Scratch("piece.bin"), target = Scratch("whole.bin"), copy = Scratch("copy.bin");
+    const std::string piece = Scratch("piece" + tag), target = Scratch("whole" + tag),
+                      copy = Scratch("piececopy" + tag);
     MakePatternFile(piece, pieceBytes);
-    Work library{[&] { MakeEmptyFile(target); },
-                 [&] { Check(unsplit(target.c_str(), piece.c_str()) == 0, "UnsplitFile"); }};
-    Work peer{[&] { ::DeleteFileA(copy.c_str()); },
-              [&] { Check(::CopyFileA(piece.c_str(), copy.c_str(), FALSE) != FALSE, "CopyFileA"); }};
-    const Pair t = TimePair(o.runs, library, peer);
-    Check(FileSize(target) == pieceBytes && FileSize(copy) == pieceBytes, "joined size");
-    ::DeleteFileA(piece.c_str());
-    ::DeleteFileA(target.c_str());
-    ::DeleteFileA(copy.c_str());
-    return t;
+    Work library{[=] { MakeEmptyFile(target); },
+                 [=] { Check(unsplit(target.c_str(), piece.c_str()) == 0, "UnsplitFile"); }};
+    Work peer{[=] { ::DeleteFileA(copy.c_str()); },
+              [=] { Check(::CopyFileA(piece.c_str(), copy.c_str(), FALSE) != FALSE, "CopyFileA"); }};
+    auto finish = [=] {
+        Check(FileSize(target) == pieceBytes && FileSize(copy) == pieceBytes, "joined size");
+        for (const std::string& path : {piece, target, copy})
+            ::DeleteFileA(path.c_str());
+    };
+    return {{library, peer, finish}};
 }
 
 // The update has `procs` present procs whose blocks total about
-// `blockBytes`; it is merged into an installed file whose blocks are all
-// shorter (every block appended) or into the result of that merge (every
-// block in place, which leaves the file byte for byte as it was).
-struct MergeTimes {
-    Pair appended, inPlace;
-};
-
-MergeTimes Merge(const Options& o, int32_t procs, uint64_t blockBytes)
+// `blockBytes`. Two cases: it is merged into an installed file whose blocks
+// are all shorter (every block appended), and into the result of that merge
+// (every block in place, which leaves the file byte for byte as it was).
+std::vector<Case> MergeCases(int32_t procs, uint64_t blockBytes, const std::string& tag)
 {
     static auto merge = Resolve<TwoPaths>(g_dll, "MergeCbf");
     const int32_t count = std::max<int32_t>(250, procs);
     const uint32_t length = static_cast<uint32_t>(std::max<uint64_t>(blockBytes / static_cast<uint64_t>(procs), 8)) - 4;
-    const std::string update = Scratch("update.cbf"), installed = Scratch("installed.cbf");
-    const std::string merged = Scratch("merged.cbf"), target = Scratch("target.cbf"), copy = Scratch("copy.cbf");
+    const std::string update = Scratch("update" + tag), installed = Scratch("installed" + tag);
+    const std::string merged = Scratch("merged" + tag), copy = Scratch("updatecopy" + tag);
+    const std::string appendedTarget = Scratch("appended" + tag), inPlaceTarget = Scratch("inplace" + tag);
     MakeCbf(update, count, procs, length, 1);
     MakeCbf(installed, count, procs, 4, 2);
     Copy(installed, merged);
@@ -343,39 +359,38 @@ MergeTimes Merge(const Options& o, int32_t procs, uint64_t blockBytes)
     const uint64_t mergedSize = FileSize(merged);
     Check(mergedSize == FileSize(installed) + uint64_t{length + 4} * static_cast<uint64_t>(procs), "merged size");
 
-    Work peer{[&] { ::DeleteFileA(copy.c_str()); },
-              [&] { Check(::CopyFileA(update.c_str(), copy.c_str(), FALSE) != FALSE, "CopyFileA"); }};
-    Work appended{[&] { Copy(installed, target); },
-                  [&] { Check(merge(update.c_str(), target.c_str()) == 0, "MergeCbf appended"); }};
-    Work inPlace{[&] { Copy(merged, target); },
-                 [&] { Check(merge(update.c_str(), target.c_str()) == 0, "MergeCbf in place"); }};
-    MergeTimes t;
-    t.appended = TimePair(o.runs, appended, peer);
-    Check(FileSize(target) == mergedSize, "appended size");
-    t.inPlace = TimePair(o.runs, inPlace, peer);
-    Check(SameBytes(target, merged), "a merge in place of the same update changes nothing");
-    for (const std::string& p : {update, installed, merged, target, copy})
-        ::DeleteFileA(p.c_str());
-    return t;
+    Work peer{[=] { ::DeleteFileA(copy.c_str()); },
+              [=] { Check(::CopyFileA(update.c_str(), copy.c_str(), FALSE) != FALSE, "CopyFileA"); }};
+    Work appended{[=] { Copy(installed, appendedTarget); },
+                  [=] { Check(merge(update.c_str(), appendedTarget.c_str()) == 0, "MergeCbf appended"); }};
+    Work inPlace{[=] { Copy(merged, inPlaceTarget); },
+                 [=] { Check(merge(update.c_str(), inPlaceTarget.c_str()) == 0, "MergeCbf in place"); }};
+    auto checkAppended = [=] { Check(SameBytes(appendedTarget, merged), "appended merge"); };
+    auto finish = [=] {
+        Check(SameBytes(inPlaceTarget, merged), "a merge in place of the same update changes nothing");
+        for (const std::string& path : {update, installed, merged, copy, appendedTarget, inPlaceTarget})
+            ::DeleteFileA(path.c_str());
+    };
+    return {{appended, peer, checkAppended}, {inPlace, peer, finish}};
 }
 
-Pair CopyTree(const Options& o, int keys)
+std::vector<Case> CopyKeyCase(int keys, const std::string& tag)
 {
     static auto copyKey = Resolve<CopyKeyFn>(g_dll, "CopyKey");
     static auto regCopyTree = Resolve<RegCopyTreeFn>(g_advapi, "RegCopyTreeA");
-    const std::string base = kBenchKey, source = base + "\\Source";
+    const std::string base = std::string(kBenchKey) + "\\" + tag, source = base + "\\Source";
     const std::string byLibrary = base + "\\ByLibrary", byPeer = base + "\\BySystem";
-    DeleteTree(kBenchKey);
+    DeleteTree(base.c_str());
     MakeKeyTree(source, keys);
-    Work library{[&] { DeleteTree(byLibrary.c_str()); },
-                 [&] {
+    Work library{[=] { DeleteTree(byLibrary.c_str()); },
+                 [=] {
                      Check(copyKey(HKEY_CURRENT_USER, source.c_str(), HKEY_CURRENT_USER, byLibrary.c_str()) == 0,
                            "CopyKey");
                  }};
     // The peer opens the source and creates the target as CopyKey does.
-    Work peer{[&] { DeleteTree(byPeer.c_str()); },
-              [&] {
-                  HKEY from, to;
+    Work peer{[=] { DeleteTree(byPeer.c_str()); },
+              [=] {
+                  HKEY from = nullptr, to = nullptr;
                   bool ok = ::RegOpenKeyExA(HKEY_CURRENT_USER, source.c_str(), 0, KEY_READ, &from) == ERROR_SUCCESS;
                   ok = ok && ::RegCreateKeyExA(HKEY_CURRENT_USER, byPeer.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                                nullptr, &to, nullptr) == ERROR_SUCCESS;
@@ -384,10 +399,11 @@ Pair CopyTree(const Options& o, int keys)
                   ::RegCloseKey(to);
                   Check(ok, "RegCopyTreeA");
               }};
-    const Pair t = TimePair(o.runs, library, peer);
-    Check(CountKeys(byLibrary) == keys && CountKeys(byPeer) == keys, "copied key count");
-    DeleteTree(kBenchKey);
-    return t;
+    auto finish = [=] {
+        Check(CountKeys(byLibrary) == keys && CountKeys(byPeer) == keys, "copied key count");
+        DeleteTree(base.c_str());
+    };
+    return {{library, peer, finish}};
 }
 
 // The enumeration IsZORBAppRunning makes on the NT family, written as an
@@ -417,7 +433,7 @@ bool RunningByHand(const char* exeName)
     return found;
 }
 
-Pair Running(const Options& o)
+std::vector<Case> RunningCase()
 {
     static auto isRunning = Resolve<OnePath>(g_dll, "IsZORBAppRunning");
     char self[MAX_PATH];
@@ -425,15 +441,15 @@ Pair Running(const Options& o)
     const char* base = std::strrchr(self, '\\');
     base = base ? base + 1 : self;
     Check(n > 0 && isRunning(base) == 1 && RunningByHand(base), "own executable found");
-    Work library{nullptr, [&] {
+    Work library{nullptr, [] {
                      for (int i = 0; i < kRunningCalls; ++i)
                          Check(isRunning(kAbsentExe) == 0, "IsZORBAppRunning");
                  }};
-    Work peer{nullptr, [&] {
+    Work peer{nullptr, [] {
                   for (int i = 0; i < kRunningCalls; ++i)
                       Check(!RunningByHand(kAbsentExe), "enumeration by hand");
               }};
-    return TimePair(o.runs, library, peer);
+    return {{library, peer, nullptr}};
 }
 
 // ---- Main -----------------------------------------------------------------------
@@ -445,6 +461,7 @@ uint64_t Scaled(const Options& o, uint64_t bytes)
 
 int ScaledCount(const Options& o, int count) { return std::max(1, static_cast<int>(count / o.scale)); }
 
+// Every kind of work at 1x, 4x and 16x, all sizes timed in each run.
 void Scaling(const Options& o)
 {
     FILE* out = std::fopen(o.scalingFile.c_str(), "w");
@@ -453,18 +470,28 @@ void Scaling(const Options& o)
         std::exit(2);
     }
     std::fprintf(out, "# work\tfactor\tlibrary_ms\tpeer_ms\n");
+    const char* names[] = {"unsplit", "merge-appended", "merge-in-place", "copykey"};
+    std::vector<Case> cases;
+    std::vector<std::string> labels;
     for (int factor : {1, 4, 16}) {
-        const Pair piece = Unsplit(o, Scaled(o, uint64_t{4} * kMiB * static_cast<uint64_t>(factor)));
-        std::fprintf(out, "unsplit\t%d\t%.2f\t%.2f\n", factor, piece.library, piece.peer);
+        const std::string tag = "x" + std::to_string(factor);
+        const auto f = static_cast<uint64_t>(factor);
         // Procs of 384 bytes: the work per block, not the bytes, dominates.
-        const int32_t procs = std::max(1, std::min(kMaxProcs, ScaledCount(o, 2724) * factor / 16));
-        const MergeTimes merge = Merge(o, procs, uint64_t{384} * static_cast<uint64_t>(procs));
-        std::fprintf(out, "merge-appended\t%d\t%.2f\t%.2f\n", factor, merge.appended.library, merge.appended.peer);
-        std::fprintf(out, "merge-in-place\t%d\t%.2f\t%.2f\n", factor, merge.inPlace.library, merge.inPlace.peer);
-        const Pair keys = CopyTree(o, std::max(2, ScaledCount(o, 160) * factor));
-        std::fprintf(out, "copykey\t%d\t%.2f\t%.2f\n", factor, keys.library, keys.peer);
-        std::fflush(out);
+        const int32_t procs = std::max(1, std::min(kMaxProcs, ScaledCount(o, kMaxProcs) * factor / 16));
+        std::vector<Case> kinds[] = {UnsplitCase(Scaled(o, uint64_t{4} * kMiB * f), tag),
+                                     MergeCases(procs, uint64_t{384} * static_cast<uint64_t>(procs), tag),
+                                     CopyKeyCase(std::max(2, ScaledCount(o, 160) * factor), tag)};
+        size_t name = 0; // the cases come in the order of `names`
+        for (const std::vector<Case>& kind : kinds) {
+            for (const Case& c : kind) {
+                labels.push_back(std::string(names[name++]) + "\t" + std::to_string(factor));
+                cases.push_back(c);
+            }
+        }
     }
+    const std::vector<Pair> medians = TimeCases(o.runs, cases);
+    for (size_t c = 0; c < cases.size(); ++c)
+        std::fprintf(out, "%s\t%.2f\t%.2f\n", labels[c].c_str(), medians[c].library, medians[c].peer);
     std::fclose(out);
 }
 
@@ -514,12 +541,12 @@ int main(int argc, char** argv)
     std::printf("| Work | Library | Peer in the same process | Ratio |\n|---|---|---|---|\n");
     if (o.Wants("unsplit")) {
         const uint64_t piece = Scaled(o, uint64_t{64} * kMiB);
-        PrintRow(("`UnsplitFile` of a " + std::to_string(piece / 1024) + " KiB piece").c_str(), Unsplit(o, piece),
-                 "`CopyFileA` of the piece");
+        PrintRow(("`UnsplitFile` of a " + std::to_string(piece / 1024) + " KiB piece").c_str(),
+                 TimeCases(o.runs, UnsplitCase(piece, "64"))[0], "`CopyFileA` of the piece");
         if (o.bigMiB > 0) {
             const uint64_t big = Scaled(o, uint64_t{o.bigMiB} * kMiB);
-            PrintRow(("`UnsplitFile` of a " + std::to_string(big / 1024) + " KiB piece").c_str(), Unsplit(o, big),
-                     "`CopyFileA` of the piece");
+            PrintRow(("`UnsplitFile` of a " + std::to_string(big / 1024) + " KiB piece").c_str(),
+                     TimeCases(o.runs, UnsplitCase(big, "big"))[0], "`CopyFileA` of the piece");
         }
     }
     if (o.Wants("merge")) {
@@ -527,24 +554,25 @@ int main(int argc, char** argv)
         // rather than per byte shows.
         const int32_t procs = std::min(kMaxProcs, std::max(1, ScaledCount(o, kMaxProcs)));
         for (uint64_t bytes : {Scaled(o, uint64_t{64} * kMiB), uint64_t{384} * static_cast<uint64_t>(procs)}) {
-            const MergeTimes merge = Merge(o, procs, bytes);
+            const std::vector<Pair> t = TimeCases(o.runs, MergeCases(procs, bytes, "table"));
             const std::string what =
                 "`MergeCbf`, " + std::to_string(procs) + " procs, " + std::to_string(bytes / 1024) + " KiB of blocks";
-            PrintRow((what + ", all appended").c_str(), merge.appended, "`CopyFileA` of the update");
-            PrintRow((what + ", all in place").c_str(), merge.inPlace, "`CopyFileA` of the update");
+            PrintRow((what + ", all appended").c_str(), t[0], "`CopyFileA` of the update");
+            PrintRow((what + ", all in place").c_str(), t[1], "`CopyFileA` of the update");
         }
     }
     if (o.Wants("copykey")) {
         const int keys = std::max(2, ScaledCount(o, 2550));
-        PrintRow(("`CopyKey` of " + std::to_string(keys) + " keys with 5 values each").c_str(), CopyTree(o, keys),
-                 "`RegCopyTreeA`");
+        PrintRow(("`CopyKey` of " + std::to_string(keys) + " keys with 5 values each").c_str(),
+                 TimeCases(o.runs, CopyKeyCase(keys, "table"))[0], "`RegCopyTreeA`");
     }
     if (o.Wants("running")) {
         PrintRow(("`IsZORBAppRunning` of an absent name, " + std::to_string(kRunningCalls) + " calls").c_str(),
-                 Running(o), "the same enumeration by hand");
+                 TimeCases(o.runs, RunningCase())[0], "the same enumeration by hand");
     }
     if (!o.scalingFile.empty())
         Scaling(o);
+    DeleteTree(kBenchKey);
     ::RemoveDirectoryA(g_dir.c_str());
     return g_failed ? 1 : 0;
 }
