@@ -188,6 +188,12 @@ int OpenCbfTraced(const char* name, int update, ProcMapEntry* mapBuffer, uint32_
         trace(2, kCbfMsgOpenFailed, path);
         return kCbfOpenCannotOpen;
     }
+    // A stream that stays open carries whole blocks: give it a buffer large
+    // enough that a block is one system call, not one per small chunk. It
+    // must be set before the first read; if the runtime cannot allocate it,
+    // the stream keeps its default buffer and works as well, only slower.
+    if (mapBuffer != nullptr)
+        setvbuf(handle->stream, nullptr, _IOFBF, kCbfStreamBufferSize);
 
     uint64_t mapBytes = 0;
     int result = ValidateHeader(handle, &mapBytes, trace);

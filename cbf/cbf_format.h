@@ -36,6 +36,9 @@ inline constexpr int32_t kCbfSmallestCount = 250;
 inline constexpr uint32_t kCbfLargestMap = 65396; // so at most 2724 entries
 inline constexpr char kCbfDefaultName[] = "ZORBDLG.CBF";
 inline constexpr std::size_t kCbfNameBufferSize = 512;
+// The stream buffer of a file opened with its map read (allocated by the C
+// runtime, one per open file, released when the file is closed).
+inline constexpr std::size_t kCbfStreamBufferSize = 64 * 1024;
 
 // ---- Records --------------------------------------------------------------
 

@@ -95,6 +95,14 @@ int TimesResult(int result)
 }
 
 // ---- Merge ----------------------------------------------------------------
+//
+// A merge first plans and then writes. The plan decides, in index order,
+// where every present block goes and records it in the target's map in
+// memory; nothing is written while planning, and a source whose blocks do
+// not all lie inside it is refused there. The blocks are then written in two
+// runs: those appended past the target's original end, in index order, then
+// those that go over their old blocks, and last the map. So a failure while
+// appending leaves every byte the file had, and its map, as they were.
 
 // The bytes a block occupies: [start, end), formed in 64 bits so that a
 // length word near 2^32 cannot wrap round to a short block.
@@ -110,6 +118,48 @@ Region BlockRegion(const ProcMapEntry& entry)
 
 bool Overlaps(Region a, Region b) { return a.start < b.end && b.start < a.end; }
 
+// The most entries a map can hold.
+constexpr int32_t kCbfMaxEntries = static_cast<int32_t>(kCbfLargestMap / kCbfEntrySize);
+
+// The target entries whose old block shares a byte with another entry's
+// block (entries with a block offset, present or not), found from one sort
+// of the map by offset. An entry not marked needs no scan of the map in the
+// in-place test: while a merge runs, a block is only shortened where it
+// lies, moved past the file's original end or dropped, so no block can come
+// to overlap an old block that overlapped none when the merge began.
+class OverlapIndex {
+public:
+    void Build(const ProcMapEntry* map, int32_t count)
+    {
+        uint16_t order[kCbfMaxEntries];
+        int32_t n = 0;
+        for (int32_t i = 0; i < std::min(count, kCbfMaxEntries); ++i) {
+            if (map[i].blockOffset != 0)
+                order[n++] = static_cast<uint16_t>(i);
+        }
+        std::sort(order, order + n, [map](uint16_t a, uint16_t b) { return map[a].blockOffset < map[b].blockOffset; });
+        // In offset order a block overlaps an earlier one exactly when it
+        // starts before the furthest end so far, and a later one exactly
+        // when the next block starts before its own end.
+        uint64_t reach = 0;
+        for (int32_t k = 0; k < n; ++k) {
+            const Region region = BlockRegion(map[order[k]]);
+            const bool earlier = k > 0 && region.start < reach;
+            const bool later = k + 1 < n && map[order[k + 1]].blockOffset < region.end;
+            if (earlier || later)
+                marked_[order[k] / 8] |= static_cast<unsigned char>(1u << (order[k] % 8));
+            reach = std::max(reach, region.end);
+        }
+    }
+    bool MayOverlap(int32_t index) const
+    {
+        return index >= kCbfMaxEntries || (marked_[index / 8] >> (index % 8) & 1) != 0;
+    }
+
+private:
+    unsigned char marked_[kCbfMaxEntries / 8 + 1] = {};
+};
+
 // Whether source block `length` may overwrite target entry `index`'s old
 // block. The length words alone are not enough: an entry without a block
 // would aim the write at the header, and a truncated file's entries keep
@@ -118,7 +168,8 @@ bool Overlaps(Region a, Region b) { return a.start < b.end && b.start < a.end; }
 // began and be shared with no other entry that has a block offset, present
 // or not (the map as updated so far). On a well-formed file this reduces to
 // the plain length test.
-bool FitsInPlace(const LoadedCbf& target, int32_t index, uint32_t length, uint64_t originalLength)
+bool FitsInPlace(const LoadedCbf& target, const OverlapIndex& overlaps, int32_t index, uint32_t length,
+                 uint64_t originalLength)
 {
     const ProcMapEntry* map = target.entries();
     const ProcMapEntry& old = map[index];
@@ -128,6 +179,8 @@ bool FitsInPlace(const LoadedCbf& target, int32_t index, uint32_t length, uint64
     if (region.start < CbfDataStart(target.count()) || region.end > originalLength) {
         return false;
     }
+    if (!overlaps.MayOverlap(index))
+        return true;
     for (int32_t j = 0; j < target.count(); ++j) {
         if (j == index || map[j].blockOffset == 0)
             continue;
@@ -135,6 +188,44 @@ bool FitsInPlace(const LoadedCbf& target, int32_t index, uint32_t length, uint64
             return false;
     }
     return true;
+}
+
+// Decides where each present source block goes, in index order, and records
+// the outcome in the target's map in memory: a block that fits goes over the
+// entry's old block, any other one at the end of the file as the blocks
+// appended before it have left it. Nothing is written. 5 when an appended
+// block would start past what the 32-bit offset word holds; 6 when a block
+// does not lie wholly inside the source, which copying would find out only
+// after writing part of the merge.
+int PlanMerge(const LoadedCbf& source, LoadedCbf& target, const OverlapIndex& overlaps, uint64_t originalLength,
+              uint64_t sourceLength)
+{
+    uint64_t end = originalLength;
+    for (int32_t i = 0; i < source.count(); ++i) {
+        const ProcMapEntry entry = source.entries()[i];
+        if (entry.present == 0)
+            continue;
+        uint32_t offset = 0;
+        if (entry.blockOffset != 0) {
+            const Region block = BlockRegion(entry);
+            if (FitsInPlace(target, overlaps, i, entry.blockLength, originalLength)) {
+                offset = target.entries()[i].blockOffset;
+            } else {
+                if (end > UINT32_MAX)
+                    return kCbfWalkTellFailed;
+                offset = static_cast<uint32_t>(end);
+                end += block.end - block.start;
+            }
+            if (block.end > sourceLength)
+                return kCbfWalkReadFailed;
+        }
+        ProcMapEntry& slot = target.entries()[i];
+        slot = entry;
+        slot.present = 1;
+        if (entry.blockOffset != 0)
+            slot.blockOffset = offset;
+    }
+    return kCbfWalkOk;
 }
 
 // Copies `total` bytes between the streams' current positions.
@@ -151,65 +242,58 @@ int CopyBytes(FILE* from, FILE* to, uint64_t total, unsigned char* buffer)
     return kCbfWalkOk;
 }
 
-// Places source entry `block`'s data in the target, in place or at the end,
-// and reports the offset it now starts at.
-int CopyBlock(CbfPlatform& platform, const LoadedCbf& source, LoadedCbf& target, int32_t index,
-              const ProcMapEntry& block, uint64_t originalLength, uint32_t* newOffset)
-{
-    const bool inPlace = FitsInPlace(target, index, block.blockLength, originalLength);
-    const bool sought =
-        inPlace ? CbfSeek(target.stream(), target.entries()[index].blockOffset) : CbfSeekEnd(target.stream());
-    if (!sought)
-        return kCbfWalkSeekFailed;
-    uint64_t position = 0;
-    // An offset that does not fit the 32-bit offset word cannot be recorded.
-    if (!CbfTell(target.stream(), &position) || position > UINT32_MAX) {
-        return kCbfWalkTellFailed;
-    }
-    PlatformBlock buffer(platform);
-    if (!buffer.Allocate(kCbfCopyBufferSize))
-        return kCbfWalkNoMemory;
-    if (!CbfSeek(source.stream(), block.blockOffset))
-        return kCbfWalkSeekFailed;
-    int result = CopyBytes(source.stream(), target.stream(), uint64_t{block.blockLength} + 4,
-                           static_cast<unsigned char*>(buffer.get()));
-    if (result != kCbfWalkOk)
-        return result;
-    // Push the block out now, so that a full disk is this block's write
-    // failure rather than something a later close silently drops.
-    if (fflush(target.stream()) != 0)
-        return kCbfWalkWriteFailed;
-    *newOffset = static_cast<uint32_t>(position);
-    return kCbfWalkOk;
-}
+// Writes out what the target's buffer holds. A full disk must be reported
+// as the write failure it is: a seek or a close writes the buffer too, but
+// some C runtimes let it fail there without a word.
+int FlushTarget(FILE* target) { return fflush(target) == 0 ? kCbfWalkOk : kCbfWalkWriteFailed; }
 
-// The walk over the source's entries by index. On a failure the map in the
-// file has not been rewritten, but a block written in place has already
-// replaced (part of) the old block that the file's map still describes.
-// That state is left as it is: the caller learns of it from the code, and
-// repairing it would need the old bytes, which the merge does not keep.
-int MergeEntries(CbfPlatform& platform, const LoadedCbf& source, LoadedCbf& target, uint64_t originalLength)
+// Where a stream stands after the blocks copied so far, so that a block
+// that starts where the previous one ended needs no seek (a seek drops the
+// stream's buffer, and on the target it writes the buffer out).
+struct StreamPosition {
+    uint64_t at = 0;
+    bool known = false;
+    bool Is(uint64_t offset) const { return known && at == offset; }
+};
+
+// Copies the planned blocks of one run, in index order: those placed past
+// the target's original end (`appended`), or those placed over their old
+// blocks. The target's buffer is written out before every seek and at the
+// end, so that each failed write is reported as 7.
+int WriteBlocks(CbfPlatform& platform, const LoadedCbf& source, const LoadedCbf& target, uint64_t originalLength,
+                bool appended)
 {
+    StreamPosition from, to;
     for (int32_t i = 0; i < source.count(); ++i) {
-        const ProcMapEntry entry = source.entries()[i];
-        if (entry.present == 0)
+        const ProcMapEntry& entry = source.entries()[i];
+        if (entry.present == 0 || entry.blockOffset == 0)
             continue;
-        uint32_t offset = 0;
-        if (entry.blockOffset != 0) {
-            int result = CopyBlock(platform, source, target, i, entry, originalLength, &offset);
-            if (result != kCbfWalkOk)
-                return result;
+        const uint64_t offset = target.entries()[i].blockOffset;
+        if ((offset >= originalLength) != appended)
+            continue;
+        if (!to.Is(offset)) {
+            if (to.known && FlushTarget(target.stream()) != kCbfWalkOk)
+                return kCbfWalkWriteFailed;
+            if (!CbfSeek(target.stream(), offset))
+                return kCbfWalkSeekFailed;
         }
-        ProcMapEntry& slot = target.entries()[i];
-        slot = entry;
-        slot.present = 1;
-        if (entry.blockOffset != 0)
-            slot.blockOffset = offset;
+        PlatformBlock buffer(platform);
+        if (!buffer.Allocate(kCbfCopyBufferSize))
+            return kCbfWalkNoMemory;
+        if (!from.Is(entry.blockOffset) && !CbfSeek(source.stream(), entry.blockOffset))
+            return kCbfWalkSeekFailed;
+        const uint64_t bytes = uint64_t{entry.blockLength} + 4;
+        const int result =
+            CopyBytes(source.stream(), target.stream(), bytes, static_cast<unsigned char*>(buffer.get()));
+        if (result != kCbfWalkOk)
+            return result;
+        from = {entry.blockOffset + bytes, true};
+        to = {offset + bytes, true};
     }
-    return kCbfWalkOk;
+    return FlushTarget(target.stream());
 }
 
-// Length of the target before anything is written to it.
+// Length of a file before anything is written to it.
 int FileLength(FILE* stream, uint64_t* length)
 {
     if (!CbfSeekEnd(stream))
@@ -229,6 +313,11 @@ int LoadBothMaps(LoadedCbf* target, const char* targetPath, LoadedCbf* source, c
     return source->Load(sourcePath, 0, 0);
 }
 
+// Plans, then writes the appended blocks, the blocks in place and the map.
+// A failure before the blocks in place leaves the target's bytes and map as
+// they were (appended bytes stay past the old end as dead space); only a
+// write that fails among the blocks in place can leave a replaced block
+// under the old map.
 int MergeFiles(CbfPlatform& platform, const char* sourcePath, const char* targetPath)
 {
     LoadedCbf target(platform);
@@ -240,11 +329,19 @@ int MergeFiles(CbfPlatform& platform, const char* sourcePath, const char* target
     // update's extra procs would lose them without a word, so refuse.
     if (source.count() > target.count())
         return kCbfWalkBadFile;
-    uint64_t originalLength = 0;
+    uint64_t originalLength = 0, sourceLength = 0;
     result = FileLength(target.stream(), &originalLength);
+    if (result == kCbfWalkOk)
+        result = FileLength(source.stream(), &sourceLength);
     if (result != kCbfWalkOk)
         return result;
-    result = MergeEntries(platform, source, target, originalLength);
+    OverlapIndex overlaps;
+    overlaps.Build(target.entries(), target.count());
+    result = PlanMerge(source, target, overlaps, originalLength, sourceLength);
+    if (result == kCbfWalkOk)
+        result = WriteBlocks(platform, source, target, originalLength, true);
+    if (result == kCbfWalkOk)
+        result = WriteBlocks(platform, source, target, originalLength, false);
     if (result != kCbfWalkOk)
         return result;
     source.Release();

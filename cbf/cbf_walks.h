@@ -49,9 +49,9 @@ enum CbfWalkResult : int {
     kCbfWalkNoMemory = 1,       // a map or the copy buffer
     kCbfWalkBadFile = 3,        // times unreadable/unsettable, OpenCbf failed,
                                 // or a merge source with more entries than the target
-    kCbfWalkSeekFailed = 4,     // merge: target to the block's place, or source to its block
-    kCbfWalkTellFailed = 5,     // merge: target position unknown or past 4 GiB
-    kCbfWalkReadFailed = 6,     // merge: a chunk of a source block is short
+    kCbfWalkSeekFailed = 4,     // merge: a stream to a block's place or to its end
+    kCbfWalkTellFailed = 5,     // merge: a file's length unknown, or an appended block past 4 GiB
+    kCbfWalkReadFailed = 6,     // merge: a source block not wholly in the source, or a short chunk
     kCbfWalkWriteFailed = 7,    // merge: a chunk was not written whole
     kCbfWalkMapWriteFailed = 8, // merge, prune: WriteProcMap failed
     kCbfWalkTruncMapFailed = 9, // truncate: WriteProcMap failed
@@ -63,7 +63,10 @@ inline constexpr size_t kCbfCopyBufferSize = 8192;
 
 // Copies every present proc of `sourcePath` into `targetPath`: entry and,
 // when the entry has a block, the block (in place when it fits in the old
-// one, else appended). A null sourcePath means "ZORBDLG.CBF".
+// one, else appended). A null sourcePath means "ZORBDLG.CBF". Every placement
+// is planned before anything is written; the appended blocks are written
+// before those in place, so a failure up to the blocks in place leaves the
+// target's bytes and map as they were.
 int MergeCbfWalk(CbfPlatform& platform, const char* sourcePath, const char* targetPath);
 
 // Marks absent, with no block, every target proc for which the source entry

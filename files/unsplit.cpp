@@ -47,6 +47,9 @@ constexpr int kSeekFailed = SETUPSUP_FILE_SEEK_FAILED;
 constexpr int kReadFailed = SETUPSUP_FILE_PIECE_UNREADABLE;
 
 constexpr size_t kCopyBufferSize = 4096;
+// The buffer of each stream under the copy loop: a piece is read and the
+// target written in system calls of this size, not one per 4096-byte chunk.
+constexpr size_t kStreamBufferSize = 256 * 1024;
 
 // The length of the stream's file now, or -1. The copy is bounded by it, so
 // that a piece that is also the target (or that another writer extends) is
@@ -87,6 +90,10 @@ int AppendPiece(const char* targetPath, const char* piecePath)
     unique_file piece(std::fopen(piecePath, "r+b"));
     if (!piece)
         return kCannotOpen;
+    // Before the first read or write, as the C library requires. A buffer the
+    // runtime cannot allocate leaves the stream's default one: slower, as good.
+    std::setvbuf(target.get(), nullptr, _IOFBF, kStreamBufferSize);
+    std::setvbuf(piece.get(), nullptr, _IOFBF, kStreamBufferSize);
     long long length = StreamLength(piece.get());
     if (length < 0)
         return kCannotOpen;

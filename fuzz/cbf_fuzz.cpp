@@ -1,5 +1,7 @@
 // libFuzzer target: OpenCbf on arbitrary bytes, then a merge of a second
-// arbitrary file into the first, checked against the merge's guarantees.
+// arbitrary file into the first, checked against the merge's guarantees and
+// against the reference walk (the merge as it was before it was planned):
+// same result, the same bytes on success, and no byte written on a refusal.
 //
 // Input: a flags byte, a 16-bit split point, then the bytes of the two
 // files. A flag bit turns a file's bytes into a CBF with a valid header and
@@ -8,6 +10,7 @@
 #include "cbf/cbf_format.h"
 #include "cbf/cbf_posix_platform.h"
 #include "cbf/cbf_walks.h"
+#include "tests/cbf/cbf_reference_merge.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -46,6 +49,8 @@ void RemoveScratch()
     snprintf(path, sizeof path, "%s/a.cbf", g_directory);
     unlink(path);
     snprintf(path, sizeof path, "%s/b.cbf", g_directory);
+    unlink(path);
+    snprintf(path, sizeof path, "%s/c.cbf", g_directory);
     unlink(path);
     rmdir(g_directory);
 }
@@ -236,13 +241,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const Bytes b = flags & 2 ? Synthesize(second, rest - split) : Bytes(second, data + size);
 
     const std::string target = Directory() + "/a.cbf", source = Directory() + "/b.cbf";
+    const std::string walked = Directory() + "/c.cbf";
     WriteFile(target, a);
     WriteFile(source, b);
+    WriteFile(walked, a);
     CheckOpen(target);
 
     PosixCbfPlatform platform;
     const int result = MergeCbfWalk(platform, source.c_str(), target.c_str());
     const Bytes after = ReadFile(target);
+    const int expected = setupsup_test::reference::Merge(source.c_str(), walked.c_str());
+    Require(result == expected, "result differs from the reference walk");
+    if (result == kCbfWalkOk)
+        Require(after == ReadFile(walked), "bytes differ from the reference walk");
+    if (result == kCbfWalkTellFailed || result == kCbfWalkReadFailed)
+        Require(after == a, "target written before the merge was refused");
     switch (result) {
         case kCbfWalkOk:
             CheckMerged(a, after, b);

@@ -1,8 +1,13 @@
 // MergeCbfWalk on real files through the POSIX platform.
+#include "tests/cbf/cbf_reference_merge.h"
 #include "tests/cbf/cbf_test_files.h"
+
+#include <csignal>
+#include <random>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -237,6 +242,100 @@ TEST_F(MergeTest, LockedTargetIsRefused)
     close(fd);
     EXPECT_EQ(result, -1);
     EXPECT_EQ(ReadBytes(t), CbfImage().Build());
+}
+
+// ---- The planned merge: nothing written before every block is known good ----
+
+// An update cut short inside its last block: the blocks before it, one in
+// place and one appended, are not written either.
+TEST_F(MergeTest, CutUpdateIsRefusedBeforeAnyWrite)
+{
+    CbfImage target;
+    target.Block(0, 100, 1).Block(1, 10, 2).Block(2, 10, 3);
+    CbfImage source;
+    source.Block(0, 50, 4).Block(1, 500, 5).Block(2, 300, 6);
+    Bytes cut = source.Build();
+    cut.resize(cut.size() - 100);
+    const std::string s = Path("cut.cbf"), t = Write("dst.cbf", target);
+    WriteBytes(s, cut);
+    EXPECT_EQ(Merge(s, t), 6);
+    EXPECT_EQ(ReadBytes(t), target.Build());
+    EXPECT_EQ(platform.restores, 0);
+}
+
+// A disk that fills while blocks are appended: the block that would go in
+// place is not yet written, so the file's old bytes and map are intact.
+TEST_F(MergeTest, FullDiskWhileAppendingLeavesTheOldBytes)
+{
+    CbfImage target;
+    target.Block(0, 100, 1).Block(1, 10, 2);
+    CbfImage source;
+    source.Block(0, 50, 3).Block(1, 200000, 4);
+    const std::string s = Write("src.cbf", source), t = Write("dst.cbf", target);
+    const Bytes before = target.Build();
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN); // a failed write, not a killed process
+    rlimit limited = old;
+    limited.rlim_cur = before.size() + 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const int result = Merge(s, t);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result, 7);
+    EXPECT_EQ(Slice(ReadBytes(t), 0, before.size()), before);
+}
+
+// Random pairs of files, merged by the planned walk and by the reference
+// walk: same result, and on success the same bytes. Targets carry stale
+// entries (on the header, past the end, sharing bytes), updates are longer
+// or shorter per block and sometimes cut short, as damaged files are.
+TEST_F(MergeTest, PlannedMergeAgreesWithTheReferenceWalk)
+{
+    std::mt19937 rng(20240611);
+    auto below = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+    int succeeded = 0, refused = 0;
+    for (int round = 0; round < 100; ++round) {
+        CbfImage target(250 + static_cast<int32_t>(below(4)));
+        CbfImage source(250 + static_cast<int32_t>(below(3)));
+        const uint32_t lengths[] = {0, 7, 60, 300, 8188, 8189, 9000};
+        for (int k = 0; k < 40; ++k) {
+            const int32_t i = static_cast<int32_t>(below(250));
+            target.Block(i, lengths[below(6)], static_cast<unsigned char>(k));
+        }
+        for (int k = 0; k < 6; ++k) { // stale and shared entries
+            ProcMapEntry& e = target.Entry(static_cast<int32_t>(below(250)));
+            const uint32_t kind = below(3);
+            e.blockOffset = kind == 0 ? 0 : kind == 1 ? 6021 + below(100000) : target.Entry(below(250)).blockOffset + 4;
+            e.blockLength = below(500);
+        }
+        for (int k = 0; k < 50; ++k) {
+            const int32_t i = static_cast<int32_t>(below(250));
+            source.Block(i, lengths[below(7)], static_cast<unsigned char>(100 + k));
+            source.Entry(i).present = below(5) == 0 ? 0 : below(3);
+            if (below(10) == 0)
+                source.Entry(i).blockOffset = 0;
+        }
+        Bytes update = source.Build();
+        if (below(4) == 0)
+            update.resize(update.size() - below(20000) % update.size());
+        const Bytes before = target.Build();
+        const std::string s = Path("src.cbf"), planned = Path("planned.cbf"), walked = Path("walked.cbf");
+        WriteBytes(s, update);
+        WriteBytes(planned, before);
+        WriteBytes(walked, before);
+        const int expected = reference::Merge(s.c_str(), walked.c_str());
+        ASSERT_EQ(Merge(s, planned), expected) << "round " << round;
+        if (expected == 0) {
+            ASSERT_EQ(ReadBytes(planned), ReadBytes(walked)) << "round " << round;
+            ++succeeded;
+        } else {
+            ASSERT_EQ(ReadBytes(planned), before) << "round " << round << ": refused, yet written";
+            ++refused;
+        }
+    }
+    EXPECT_GT(succeeded, 40) << refused;
+    EXPECT_GT(refused, 10) << succeeded;
 }
 
 } // namespace

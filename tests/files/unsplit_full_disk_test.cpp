@@ -50,7 +50,7 @@ TEST(UnsplitFile, TargetThatCannotGrowGivesMinus5)
     ASSERT_NE(unsplit, nullptr);
     // 100 bytes stay in the stream's buffer until the join writes out its
     // last bytes, so the failure shows only there (Wine's fclose would not
-    // report it); 5000 bytes fail at the write itself.
+    // report it); so do 5000 bytes, also less than the stream's buffer.
     for (size_t pieceSize : {size_t{100}, size_t{5000}}) {
         ScratchDir dir;
         const std::string target = dir.File("whole.bin"), piece = dir.File("piece.bin");

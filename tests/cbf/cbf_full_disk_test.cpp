@@ -1,0 +1,47 @@
+// MergeCbf through setupsup.dll when the installed file cannot grow. The
+// build runs this program with a limit on the size of the files it writes,
+// so that writes past it fail as they do on a full disk.
+#include "tests/cbf/cbf_image.h"
+#include "tests/common/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace setupsup_test;
+
+namespace {
+
+using TwoPaths = int(WINAPI*)(const char*, const char*);
+
+constexpr int kShortWrite = 7;
+
+// Block 1 fits its old block and would be written in place; block 2 is
+// appended and cannot be. Its bytes stay in the stream's buffer until the
+// merge writes them out, and that failure must be reported (Wine's fclose
+// would not report it). The block that would have gone in place, the old
+// bytes and the map are as they were. (A write that fails as the buffer
+// fills is covered by the native tests: this program cannot make a source
+// larger than its own limit.)
+TEST(MergeCbfOnAFullDisk, FailsAsAWriteAndLeavesTheOldBytes)
+{
+    const char* limitText = std::getenv("SETUPSUP_FILE_SIZE_LIMIT");
+    const size_t limit = limitText ? std::strtoul(limitText, nullptr, 10) : 0;
+    ASSERT_GT(limit, 0u) << "this program runs with a file size limit";
+    auto merge = Export<TwoPaths>("MergeCbf");
+    ASSERT_NE(merge, nullptr);
+    ScratchDir dir;
+    CbfImage installed;
+    installed.Block(1, 100, 0x11).Block(2, 10, 0x22);
+    const uint64_t filler = limit - installed.Size() - 20; // leaves the file 20 bytes short of the limit
+    installed.Block(3, static_cast<uint32_t>(filler - 4), 0x33);
+    CbfImage update;
+    update.Block(1, 60, 0xA1).Block(2, 1000, 0xA2);
+    const std::string target = dir.File("installed.cbf"), source = dir.File("update.cbf");
+    WriteBytes(target, installed.Build());
+    WriteBytes(source, update.Build());
+    EXPECT_EQ(merge(source.c_str(), target.c_str()), kShortWrite);
+    EXPECT_EQ(Slice(ReadBytes(target), 0, installed.Size()), installed.Build());
+}
+
+} // namespace
