@@ -202,7 +202,7 @@ TEST_F(FontResources, HungWindowOfAnotherProcessDoesNotBlockTheBroadcast)
     ASSERT_NE(mapping, nullptr);
     auto* heard = static_cast<volatile LONG*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
     ASSERT_NE(heard, nullptr);
-    std::string helper = process_test::ProgramFolder() + "window_helper.exe";
+    std::string helper = setupsup_test::ProgramFolder() + "window_helper.exe";
     process_test::HelperProcess listener("listen:" + mappingName, helper);
     ASSERT_TRUE(listener.ready());
 

@@ -25,14 +25,6 @@ using SetRefCountFn = int(WINAPI*)(const char*, int);
 using ShellExecuteSimpleFn = int(WINAPI*)(const char*, const char*, const char*, int);
 using FormatDateFn = int(WINAPI*)(int, int, int, char*);
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH];
-    DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
 std::string DllPath() { return ProgramFolder() + "setupsup.dll"; }
 
 // Runs body with dir as the current folder, and restores the folder.

@@ -76,22 +76,6 @@ Usage Measure()
     return usage;
 }
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH];
-    DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
-std::string ProgramName()
-{
-    char path[MAX_PATH];
-    DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string full(path, length);
-    return full.substr(full.find_last_of('\\') + 1);
-}
-
 void SetString(HKEY root, const char* path, const char* name, DWORD type, const char* data, DWORD bytes)
 {
     HKEY key;
@@ -199,7 +183,7 @@ std::vector<Call> Soak::Calls()
     u = dir_.File("update.cbf"), g = dir_.File("grows.bin"), pc = dir_.File("piece.bin");
     missing = dir_.File("missing.bin"), dll = ProgramFolder() + "setupsup.dll";
     selfreg = ProgramFolder() + "selfreg_ok.dll", tlb = ProgramFolder() + "selfreg_types.tlb";
-    shared = sharedFile_, exe = ProgramName(), font = ProgramFolder() + "setupsup-single.ttf";
+    shared = sharedFile_, exe = ProgramBaseName(), font = ProgramFolder() + "setupsup-single.ttf";
     recorder = ProgramFolder() + "shell_recorder.exe", record = "\"" + dir_.File("shell") + "\"";
     static char buffer[64];
     static int low, high;

@@ -26,7 +26,7 @@ constexpr uint32_t kCbfMapOffset = 21;
 constexpr uint32_t kCbfEntrySize = 24;
 constexpr uint64_t kNsisTimeGrain = 20000000; // NSIS packs file times to 2 s
 
-std::string Stage(const char* name) { return process_test::ProgramFolder() + "example\\" + name; }
+std::string Stage(const char* name) { return setupsup_test::ProgramFolder() + "example\\" + name; }
 
 // Where the example puts its shared components ($COMMONFILES\ZORB Shared).
 std::string SharedFolder()
@@ -153,7 +153,7 @@ protected:
 
     std::string Setup() const
     {
-        return "\"" + process_test::ProgramFolder() + "zorbsample-setup.exe\" /S /LOG=" + log_ + " /D=" + install_;
+        return "\"" + setupsup_test::ProgramFolder() + "zorbsample-setup.exe\" /S /LOG=" + log_ + " /D=" + install_;
     }
     std::string Uninstall() const { return "\"" + install_ + "\\uninstall.exe\" /S /LOG=" + log_ + " _?=" + install_; }
     std::string Data() const { return install_ + "\\zorbdata.bin"; }
@@ -169,7 +169,7 @@ protected:
 TEST_F(ExampleInstaller, RefusesWhileTheApplicationOrItsShellRuns)
 {
     std::string fakeApp = scratch_.File("zorbapp.exe");
-    ASSERT_TRUE(::CopyFileA((process_test::ProgramFolder() + "ZorbProcHelper.exe").c_str(), fakeApp.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileA((setupsup_test::ProgramFolder() + "ZorbProcHelper.exe").c_str(), fakeApp.c_str(), FALSE));
     {
         process_test::HelperProcess app("sleep", fakeApp);
         ASSERT_TRUE(app.ready());

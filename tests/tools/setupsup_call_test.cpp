@@ -90,14 +90,6 @@ DWORD RunProgram(const std::string& program, const std::string& arguments, const
     return status;
 }
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH];
-    DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
 } // namespace
 
 TEST(SetupsupCall, TableAgreesWithTheDllsExportTable)
