@@ -38,6 +38,9 @@ trap cleanup EXIT
 prefix=$("$wine_run" --prefix) || exit 1
 mkdir "$work/bin" "$work/home" "$work/tmp" &&
   cp -a "$prefix" "$work/prefix" &&
+  # Debian 13's Wine names its server's folder (root's, here) in the prefix's
+  # file "wineserver" and refuses a folder of another user: the copy makes its own.
+  rm -f "$work/prefix/wineserver" &&
   cp "$wine_run" "$@" "$work/bin/" &&
   chmod 755 "$work" &&
   chown -R $uid:$uid "$work" || exit 1
