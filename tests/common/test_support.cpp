@@ -179,6 +179,60 @@ bool RunsUnderWow64()
     return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
 
+namespace {
+
+// A file a child process inherits as a standard handle.
+HANDLE InheritableOutput(const std::string& path)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+}
+
+std::string BytesOf(const std::string& path)
+{
+    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
+
+DWORD RunProgram(const std::string& commandLine, const std::string& folder, std::string* out, std::string* err,
+                 DWORD timeoutMs)
+{
+    ScratchDir dir;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    const bool catchOutput = out || err;
+    if (catchOutput) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = out ? InheritableOutput(dir.File("out")) : ::GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = err ? InheritableOutput(dir.File("err")) : ::GetStdHandle(STD_ERROR_HANDLE);
+    }
+    std::string line = commandLine;
+    PROCESS_INFORMATION child{};
+    DWORD status = 0xFFFFFFFF;
+    if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, catchOutput, 0, nullptr,
+                         folder.empty() ? nullptr : folder.c_str(), &startup, &child)) {
+        if (::WaitForSingleObject(child.hProcess, timeoutMs) == WAIT_OBJECT_0)
+            ::GetExitCodeProcess(child.hProcess, &status);
+        else
+            ::TerminateProcess(child.hProcess, status);
+        ::CloseHandle(child.hThread);
+        ::CloseHandle(child.hProcess);
+    }
+    if (out) {
+        ::CloseHandle(startup.hStdOutput);
+        *out = BytesOf(dir.File("out"));
+    }
+    if (err) {
+        ::CloseHandle(startup.hStdError);
+        *err = BytesOf(dir.File("err"));
+    }
+    return status;
+}
+
 GuardedBuffer::GuardedBuffer(size_t size)
 {
     SYSTEM_INFO info;

@@ -74,6 +74,13 @@ uint64_t Ticks(const FILETIME& t);
 // prefixes states why in the check.
 bool RunsUnderWow64();
 
+// Runs commandLine (the program first) in folder (this process's current one
+// when empty) and waits for it, ending it after timeoutMs: its exit status,
+// or 0xFFFFFFFF when it could not start or was ended. Where out or err is
+// given, the program's standard output or error is caught into it.
+DWORD RunProgram(const std::string& commandLine, const std::string& folder = "", std::string* out = nullptr,
+                 std::string* err = nullptr, DWORD timeoutMs = 60000);
+
 // A caller's output buffer of exactly size bytes that ends where an
 // inaccessible page (PAGE_NOACCESS) begins, so that a write of one byte past
 // it faults at once. Filled with 'x' when made.

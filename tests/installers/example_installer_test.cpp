@@ -43,27 +43,6 @@ std::string FontFile()
     return std::string(path) + "\\Fonts\\zorbsans.ttf";
 }
 
-// Runs commandLine and waits: its exit code.
-DWORD RunAndWait(const std::string& commandLine)
-{
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    std::string line = commandLine;
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
-        ADD_FAILURE() << "cannot start " << commandLine;
-        return static_cast<DWORD>(-1);
-    }
-    DWORD code = static_cast<DWORD>(-1);
-    if (::WaitForSingleObject(child.hProcess, kRunTimeout) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(child.hProcess, &code);
-    else
-        ::TerminateProcess(child.hProcess, code);
-    ::CloseHandle(child.hThread);
-    ::CloseHandle(child.hProcess);
-    return code;
-}
-
 // Checks the last-access and last-write times of path; Wine keeps no
 // creation time of its own. Call it before the file is read: a read moves
 // the last-access time.
@@ -173,11 +152,11 @@ TEST_F(ExampleInstaller, RefusesWhileTheApplicationOrItsShellRuns)
     {
         process_test::HelperProcess app("sleep", fakeApp);
         ASSERT_TRUE(app.ready());
-        EXPECT_EQ(RunAndWait(Setup()), kExitRefused);
+        EXPECT_EQ(RunProgram(Setup(), "", nullptr, nullptr, kRunTimeout), kExitRefused);
     }
     HANDLE shell = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "ZorbShellSync");
     ASSERT_NE(shell, nullptr);
-    EXPECT_EQ(RunAndWait(Setup()), kExitRefused);
+    EXPECT_EQ(RunProgram(Setup(), "", nullptr, nullptr, kRunTimeout), kExitRefused);
     ::CloseHandle(shell);
 
     std::string log = Log();
@@ -194,7 +173,7 @@ TEST_F(ExampleInstaller, RefusesWhileTheApplicationOrItsShellRuns)
 // A silent install, then a silent uninstall, checked step by step.
 TEST_F(ExampleInstaller, InstallsThenUninstalls)
 {
-    ASSERT_EQ(RunAndWait(Setup()), 0u) << Log();
+    ASSERT_EQ(RunProgram(Setup(), "", nullptr, nullptr, kRunTimeout), 0u) << Log();
 
     // The dialog file: update merged (1 in place, 2 appended, 10 new), proc 3
     // pruned, proc 4 of the installed file kept; its times are the shipped file's.
@@ -245,7 +224,7 @@ TEST_F(ExampleInstaller, InstallsThenUninstalls)
                              "GetHostIPAddr: 0, ", "setup finished\r\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 
-    ASSERT_EQ(RunAndWait(Uninstall()), 0u) << Log();
+    ASSERT_EQ(RunProgram(Uninstall(), "", nullptr, nullptr, kRunTimeout), 0u) << Log();
 
     // The dialog file stays for the user, emptied and cut after its map,
     // with its times; everything else of the product is gone.

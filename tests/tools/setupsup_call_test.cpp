@@ -56,37 +56,24 @@ std::string CallInProcess(std::vector<const char*> args, FARPROC entry = nullptr
     return ReadText(dir.File("out"));
 }
 
+// Text a program wrote through the C runtime's text mode, with its line ends
+// as a text-mode read gives them.
+std::string LinesOf(std::string text)
+{
+    std::string::size_type at;
+    while ((at = text.find("\r\n")) != std::string::npos)
+        text.erase(at, 1);
+    return text;
+}
+
 // Runs program with arguments in folder; returns its exit status and what
 // it wrote to standard output and standard error.
 DWORD RunProgram(const std::string& program, const std::string& arguments, const std::string& folder, std::string* out,
                  std::string* err)
 {
-    ScratchDir dir;
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE outFile = ::CreateFileA(dir.File("out").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE errFile = ::CreateFileA(dir.File("err").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = outFile;
-    startup.hStdError = errFile;
-    std::string commandLine = "\"" + program + "\" " + arguments;
-    PROCESS_INFORMATION child{};
-    DWORD status = 0xFFFFFFFF;
-    if (::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
-                         &startup, &child)) {
-        ::WaitForSingleObject(child.hProcess, 60000);
-        ::GetExitCodeProcess(child.hProcess, &status);
-        ::CloseHandle(child.hThread);
-        ::CloseHandle(child.hProcess);
-    }
-    ::CloseHandle(outFile);
-    ::CloseHandle(errFile);
-    *out = ReadText(dir.File("out"));
-    *err = ReadText(dir.File("err"));
+    DWORD status = setupsup_test::RunProgram("\"" + program + "\" " + arguments, folder, out, err);
+    *out = LinesOf(*out);
+    *err = LinesOf(*err);
     return status;
 }
 
