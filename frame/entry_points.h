@@ -17,12 +17,28 @@ Fn EntryAs(FARPROC entry) noexcept
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(entry));
 }
 
+#ifdef SETUPSUP_TEST_SEAMS
+// Test builds only: every entry point the library resolves at run time is
+// looked up through this resolver, GetProcAddress unless a test replaces it
+// to feed records Wine cannot produce (full executable paths, unreadable base
+// names, a host name that does not resolve). The shipped library calls
+// GetProcAddress directly.
+using EntryResolver = FARPROC(WINAPI*)(HMODULE module, LPCSTR name);
+extern EntryResolver g_resolveEntry;
+#endif
+
 // The entry point name of module as type Fn; null when module is null or
 // does not export name.
 template <typename Fn>
 Fn FindEntry(HMODULE module, const char* name) noexcept
 {
-    return module ? EntryAs<Fn>(::GetProcAddress(module, name)) : nullptr;
+    if (!module)
+        return nullptr;
+#ifdef SETUPSUP_TEST_SEAMS
+    return EntryAs<Fn>(g_resolveEntry(module, name));
+#else
+    return EntryAs<Fn>(::GetProcAddress(module, name));
+#endif
 }
 
 } // namespace setupsup

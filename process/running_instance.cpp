@@ -2,9 +2,9 @@
 // named paging-file mapping for as long as it runs), and whether any process
 // runs a given executable. Process enumeration differs by system family: the
 // NT family offers the process-status library, the Windows 95 family the
-// kernel's tool-help snapshots. Neither is imported; both are resolved by
-// name at the start of every call into the process-wide slots below. On the
-// NT family a process whose memory cannot be read (a 64-bit process seen
+// kernel's tool-help snapshots. Neither is imported; each call resolves the
+// entry points it uses into tables of its own (frame/system_entries.h). On
+// the NT family a process whose memory cannot be read (a 64-bit process seen
 // from WoW64, a process of another user, an elevated one) is named by its
 // image path, through a kernel entry point of Vista and later resolved the
 // same way.
@@ -14,30 +14,24 @@
 #include <cstring>
 #include <string_view>
 
-#include "frame/entry_points.h"
+#include "frame/system_entries.h"
 #include "frame/unique_handles.h"
 #include "process/running_instance.h"
 #include "setupsup.h"
 
 namespace setupsup {
-
-#ifdef SETUPSUP_TEST_SEAMS
-EntryResolver g_resolveEntry = ::GetProcAddress;
-#endif
-
-// 1 when the process runs exeName (compared by base name), else 0.
-int ProcessHasBaseName(DWORD processId, const char* exeName);
-
 namespace {
 
 constexpr char kShellSyncName[] = "ZorbShellSync";
-constexpr DWORD kShellSyncSize = 32;
+// What opening the shell's mapping asks for: the rights a read-only create
+// of a mapping of that name asks for when the object already exists, so
+// that a mapping the shell made readable to this user counts and one it
+// made unreadable does not, as when the probe created it.
+constexpr DWORD kShellSyncAccess = STANDARD_RIGHTS_REQUIRED | SECTION_QUERY | SECTION_MAP_READ;
 
 constexpr DWORD kVersionInfoSize = 148;
 static_assert(sizeof(OSVERSIONINFOA) == kVersionInfoSize, "ANSI version record");
 
-constexpr char kProcessStatusLibrary[] = "PSAPI.DLL";
-constexpr char kKernelModule[] = "KERNEL32.DLL";
 constexpr DWORD kMaxProcessIds = 4096;
 constexpr DWORD kBaseNameSize = 260;
 // What a process whose name cannot be read is compared as.
@@ -52,60 +46,10 @@ constexpr DWORD kImagePathSize = 1024;
 constexpr DWORD kProcessEntrySize = 296;
 static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "ANSI process record");
 
-using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD bytes, DWORD* bytesFilled);
-using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* bytesNeeded);
-using GetModuleBaseNameAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPSTR name, DWORD size);
-using GetModuleInformationFn = BOOL(WINAPI*)(HANDLE process, HMODULE module, void* info, DWORD size);
-using QueryFullProcessImageNameAFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPSTR path, DWORD* size);
-using CreateToolhelp32SnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId);
-using Process32WalkFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
-using Module32WalkFn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32* entry);
-
-// Entry-point slots, process-wide and empty at load. Each path refills its
-// slots at the start of every call and reads them only within that call.
-// PSAPI.DLL itself is loaded by the first NT-family call and kept for the
-// life of the process (one reference): loading and freeing it at every call
-// made the enumeration half as dear again as the same walk written inline.
-HMODULE g_processStatusModule;
-EnumProcessesFn g_enumProcesses;
-EnumProcessModulesFn g_enumProcessModules;
-GetModuleBaseNameAFn g_getModuleBaseNameA;
-GetModuleInformationFn g_getModuleInformation;
-QueryFullProcessImageNameAFn g_queryFullProcessImageNameA; // may stay empty
-CreateToolhelp32SnapshotFn g_createToolhelp32Snapshot;
-Process32WalkFn g_process32First;
-Process32WalkFn g_process32Next;
-Module32WalkFn g_module32First;
-Module32WalkFn g_module32Next;
-
-// Fills one slot from module by name; true when the entry exists.
-template <typename Fn>
-bool ResolveEntry(HMODULE module, const char* name, Fn* slot)
-{
-#ifdef SETUPSUP_TEST_SEAMS
-    *slot = EntryAs<Fn>(g_resolveEntry(module, name));
-#else
-    *slot = FindEntry<Fn>(module, name);
-#endif
-    return *slot != nullptr;
-}
-
-// Empties the NT-family entry slots at the end of a call: the next call
-// resolves them afresh.
-void ClearProcessStatusEntries()
-{
-    g_enumProcesses = nullptr;
-    g_enumProcessModules = nullptr;
-    g_getModuleBaseNameA = nullptr;
-    g_getModuleInformation = nullptr;
-    g_queryFullProcessImageNameA = nullptr;
-}
-
-struct ProcessStatusScope {
-    ProcessStatusScope() = default;
-    ProcessStatusScope(const ProcessStatusScope&) = delete;
-    ProcessStatusScope& operator=(const ProcessStatusScope&) = delete;
-    ~ProcessStatusScope() { ClearProcessStatusEntries(); }
+// The entry points of one NT-family walk, resolved at its start.
+struct NtEntries {
+    ProcessStatusEntries status;
+    KernelEntries kernel;
 };
 
 unsigned FoldAscii(unsigned char c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
@@ -127,25 +71,25 @@ unsigned NextFoldedCharacter(const unsigned char** p)
     return 0x10000u | upper;
 }
 
-int SameSingleByteIgnoringCase(const unsigned char* a, const unsigned char* b)
+bool SameSingleByteIgnoringCase(const unsigned char* a, const unsigned char* b)
 {
     for (;; ++a, ++b) {
         if (FoldAscii(*a) != FoldAscii(*b))
-            return 0;
+            return false;
         if (*a == 0)
-            return 1;
+            return true;
     }
 }
 
-int SameDoubleByteIgnoringCase(const unsigned char* a, const unsigned char* b)
+bool SameDoubleByteIgnoringCase(const unsigned char* a, const unsigned char* b)
 {
     for (;;) {
         unsigned ca = NextFoldedCharacter(&a);
         unsigned cb = NextFoldedCharacter(&b);
         if (ca != cb)
-            return 0;
+            return false;
         if (ca == 0)
-            return 1;
+            return true;
     }
 }
 
@@ -165,26 +109,62 @@ const char* AfterLastBackslash(const char* path)
     return base;
 }
 
+// Names a process whose modules cannot be listed by its image path (Vista
+// and later); before Vista such a process does not match.
+bool ImagePathHasBaseName(const KernelEntries& kernel, DWORD processId, const char* exeName)
+{
+    if (!kernel.queryFullProcessImageNameA)
+        return false;
+    unique_handle process(::OpenProcess(kImagePathAccess, FALSE, processId));
+    if (!process)
+        return false;
+    char path[kImagePathSize];
+    DWORD size = kImagePathSize;
+    if (!kernel.queryFullProcessImageNameA(process.get(), 0, path, &size) || size >= kImagePathSize)
+        return false;
+    path[size] = '\0';
+    return SameNameIgnoringCase(AfterLastBackslash(path), exeName);
+}
+
+// True when the process runs exeName, compared by its executable's base name.
+bool ProcessHasBaseName(const NtEntries& entries, DWORD processId, const char* exeName)
+{
+    char baseName[kBaseNameSize] = {};
+    std::memcpy(baseName, kUnreadableName, sizeof kUnreadableName);
+
+    unique_handle process(::OpenProcess(kProcessAccess, FALSE, processId));
+    HMODULE executable = nullptr;
+    DWORD bytesNeeded = 0;
+    if (!process || !entries.status.enumProcessModules(process.get(), &executable, sizeof executable, &bytesNeeded)) {
+        process.reset();
+        return ImagePathHasBaseName(entries.kernel, processId, exeName);
+    }
+    // When the name cannot be read, "unknown" stays and is what is compared.
+    entries.status.getModuleBaseNameA(process.get(), executable, baseName, kBaseNameSize);
+    baseName[kBaseNameSize - 1] = '\0';
+    return SameNameIgnoringCase(baseName, exeName);
+}
+
 // Every process id the system reports, up to the first kMaxProcessIds, is
 // checked in order until one runs exeName.
-int AnyProcessHasBaseName(const char* exeName)
+bool AnyProcessHasBaseName(const NtEntries& entries, const char* exeName)
 {
     DWORD ids[kMaxProcessIds];
     DWORD bytesFilled = 0;
-    if (!g_enumProcesses(ids, sizeof ids, &bytesFilled))
-        return 0;
+    if (!entries.status.enumProcesses(ids, sizeof ids, &bytesFilled))
+        return false;
     DWORD count = bytesFilled / sizeof ids[0];
     if (count > kMaxProcessIds) // never trust a count beyond the array
         count = kMaxProcessIds;
     for (DWORD i = 0; i < count; ++i)
-        if (ProcessHasBaseName(ids[i], exeName))
-            return 1;
-    return 0;
+        if (ProcessHasBaseName(entries, ids[i], exeName))
+            return true;
+    return false;
 }
 
 } // namespace
 
-int SameNameIgnoringCase(const char* a, const char* b)
+bool SameNameIgnoringCase(const char* a, const char* b)
 {
     auto ua = reinterpret_cast<const unsigned char*>(a);
     auto ub = reinterpret_cast<const unsigned char*>(b);
@@ -194,141 +174,78 @@ int SameNameIgnoringCase(const char* a, const char* b)
     return SameSingleByteIgnoringCase(ua, ub);
 }
 
-int LoadProcessStatusEntries()
+bool IsAppRunningNt(const char* exeName)
 {
-    if (!g_processStatusModule)
-        g_processStatusModule = ::LoadLibraryA(kProcessStatusLibrary);
-    if (!g_processStatusModule)
-        return 0;
-    bool all = ResolveEntry(g_processStatusModule, "EnumProcesses", &g_enumProcesses);
-    all &= ResolveEntry(g_processStatusModule, "EnumProcessModules", &g_enumProcessModules);
-    all &= ResolveEntry(g_processStatusModule, "GetModuleBaseNameA", &g_getModuleBaseNameA);
-    all &= ResolveEntry(g_processStatusModule, "GetModuleInformation", &g_getModuleInformation);
-    return all ? 1 : 0;
+    NtEntries entries;
+    if (!ResolveProcessStatusEntries(&entries.status))
+        return false;
+    ResolveKernelEntries(&entries.kernel); // only the image path is taken from it, and may be missing
+    return AnyProcessHasBaseName(entries, exeName);
 }
 
-void LoadImagePathEntry()
+bool IsAppRunning9x(const char* exeName)
 {
-    g_queryFullProcessImageNameA = nullptr;
-    HMODULE kernel = ::GetModuleHandleA(kKernelModule);
-    if (kernel)
-        ResolveEntry(kernel, "QueryFullProcessImageNameA", &g_queryFullProcessImageNameA);
-}
-
-int ImagePathHasBaseName(DWORD processId, const char* exeName)
-{
-    if (!g_queryFullProcessImageNameA)
-        return 0;
-    unique_handle process(::OpenProcess(kImagePathAccess, FALSE, processId));
-    if (!process)
-        return 0;
-    char path[kImagePathSize];
-    DWORD size = kImagePathSize;
-    if (!g_queryFullProcessImageNameA(process.get(), 0, path, &size) || size >= kImagePathSize)
-        return 0;
-    path[size] = '\0';
-    return SameNameIgnoringCase(AfterLastBackslash(path), exeName);
-}
-
-int ProcessHasBaseName(DWORD processId, const char* exeName)
-{
-    char baseName[kBaseNameSize] = {};
-    std::memcpy(baseName, kUnreadableName, sizeof kUnreadableName);
-
-    unique_handle process(::OpenProcess(kProcessAccess, FALSE, processId));
-    HMODULE executable = nullptr;
-    DWORD bytesNeeded = 0;
-    if (!process || !g_enumProcessModules(process.get(), &executable, sizeof executable, &bytesNeeded)) {
-        process.reset();
-        return ImagePathHasBaseName(processId, exeName);
-    }
-    // When the name cannot be read, "unknown" stays and is what is compared.
-    g_getModuleBaseNameA(process.get(), executable, baseName, kBaseNameSize);
-    baseName[kBaseNameSize - 1] = '\0';
-    return SameNameIgnoringCase(baseName, exeName);
-}
-
-int IsAppRunningNt(const char* exeName)
-{
-    ProcessStatusScope scope;
-    if (!LoadProcessStatusEntries())
-        return 0;
-    LoadImagePathEntry();
-    return AnyProcessHasBaseName(exeName);
-}
-
-int LoadToolHelpEntries()
-{
-    HMODULE kernel = ::GetModuleHandleA(kKernelModule);
-    if (!kernel)
-        return 0;
-    bool all = ResolveEntry(kernel, "CreateToolhelp32Snapshot", &g_createToolhelp32Snapshot);
-    all &= ResolveEntry(kernel, "Process32First", &g_process32First);
-    all &= ResolveEntry(kernel, "Process32Next", &g_process32Next);
-    all &= ResolveEntry(kernel, "Module32First", &g_module32First);
-    all &= ResolveEntry(kernel, "Module32Next", &g_module32Next);
-    return all ? 1 : 0;
-}
-
-int IsAppRunning9x(const char* exeName)
-{
-    if (!LoadToolHelpEntries())
-        return 0;
+    KernelEntries kernel;
+    if (!ResolveKernelEntries(&kernel) || !HasToolHelp(kernel))
+        return false;
 
     // Only the bytes a to z are raised: the system reports these paths in
     // upper case, and bytes above 0x7F are compared as they stand.
     size_t length = std::strlen(exeName);
     unique_hlocal copy(::LocalAlloc(LMEM_FIXED, length + 1));
     if (!copy)
-        return 0;
+        return false;
     char* upper = static_cast<char*>(copy.get());
     for (size_t i = 0; i <= length; ++i)
         upper[i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(exeName[i])));
     std::string_view wanted(upper, length);
 
-    unique_hfile snapshot(g_createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    unique_hfile snapshot(kernel.createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
-        return 0;
+        return false;
     PROCESSENTRY32 entry{};
     entry.dwSize = kProcessEntrySize;
     // The walk runs to the end of the snapshot even after a match.
-    int found = 0;
-    for (BOOL more = g_process32First(snapshot.get(), &entry); more; more = g_process32Next(snapshot.get(), &entry)) {
+    bool found = false;
+    for (BOOL more = kernel.process32First(snapshot.get(), &entry); more;
+         more = kernel.process32Next(snapshot.get(), &entry)) {
         std::string_view exeFile(entry.szExeFile, ::strnlen(entry.szExeFile, sizeof entry.szExeFile));
         if (exeFile.find(wanted) != std::string_view::npos)
-            found = 1;
+            found = true;
     }
     return found;
 }
 
 } // namespace setupsup
 
+// Opens the shell's mapping and never creates it: a probe that created the
+// object while nobody held it would make a second probe running at the same
+// moment (another thread, another installer) or the shell starting then see
+// it and take the shell for running.
 extern "C" int WINAPI IsZORBRunning(void)
 {
-    setupsup::unique_handle mapping(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0,
-                                                         setupsup::kShellSyncSize, setupsup::kShellSyncName));
-    if (!mapping)
-        return 0;
-    // Another holder had the object open; otherwise this probe made it, and
-    // closing the handle destroys it again.
-    int running = ::GetLastError() == ERROR_ALREADY_EXISTS ? 1 : 0;
-    return running;
+    setupsup::unique_handle mapping(::OpenFileMappingA(setupsup::kShellSyncAccess, FALSE, setupsup::kShellSyncName));
+    return mapping ? SETUPSUP_RUNNING : SETUPSUP_NOT_RUNNING;
 }
 
 extern "C" int WINAPI IsZORBAppRunning(const char* exeName)
 {
     if (!exeName)
-        return 0;
+        return SETUPSUP_NOT_RUNNING;
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = setupsup::kVersionInfoSize;
     if (!::GetVersionExA(&version))
-        return 0;
+        return SETUPSUP_NOT_RUNNING;
+    bool running = false;
     switch (version.dwPlatformId) {
         case VER_PLATFORM_WIN32_WINDOWS:
-            return setupsup::IsAppRunning9x(exeName);
+            running = setupsup::IsAppRunning9x(exeName);
+            break;
         case VER_PLATFORM_WIN32_NT:
-            return setupsup::IsAppRunningNt(exeName);
+            running = setupsup::IsAppRunningNt(exeName);
+            break;
         default:
-            return 0;
+            break;
     }
+    return running ? SETUPSUP_RUNNING : SETUPSUP_NOT_RUNNING;
 }

@@ -4,20 +4,22 @@
 #include <windows.h>
 #include <winsock.h>
 
-#include "frame/entry_points.h"
+#include <atomic>
+
+#include "frame/system_entries.h"
 #include "setupsup.h"
 #include "sysinfo/host_lookup.h"
 
+namespace setupsup {
 namespace {
 
-// The entry points a usable Windows Sockets must have, checked in this order.
-constexpr const char* kRequiredEntries[] = {"inet_addr", "gethostbyaddr", "gethostbyname", "gethostname", "WSAStartup"};
+enum class Sockets { kUndecided, kAvailable, kUnavailable };
 
-enum class Sockets { Undecided, Available, Unavailable };
-
-// Process-wide, written without synchronisation: two first calls at the
-// same moment both run the check and reach the same outcome.
-Sockets g_sockets = Sockets::Undecided;
+// Process-wide. Two first calls at the same moment both run the check and
+// reach the same outcome; one publishes it, the other gives back the start
+// its check left standing, so that exactly one start stays.
+constinit std::atomic<Sockets> g_sockets{Sockets::kUndecided};
+static_assert(std::atomic<Sockets>::is_always_lock_free, "the decision is published without a lock");
 
 // Windows 3.x (Win32s): no Windows Sockets 1.1 for a Win32 program.
 bool IsOldestSystem()
@@ -26,29 +28,49 @@ bool IsOldestSystem()
     return (version & 0x80000000u) && LOBYTE(LOWORD(version)) == 3;
 }
 
+// The entry points a usable Windows Sockets must have.
+bool HasRequiredEntries(const SocketEntries& sockets)
+{
+    return sockets.inetAddr && sockets.gethostbyaddr && sockets.gethostbyname && sockets.gethostname && sockets.startup;
+}
+
+// The availability check, with the entries it resolved left in *sockets.
 // The library stays loaded whatever the outcome, and a successful start is
 // left standing: later calls start and clean up their own on top of it.
-Sockets CheckSockets()
+Sockets CheckSockets(SocketEntries* sockets)
 {
     if (IsOldestSystem())
-        return Sockets::Unavailable;
-    HMODULE library = ::LoadLibraryA(setupsup::kSocketsLibrary);
-    if (!library)
-        return Sockets::Unavailable;
-    for (const char* name : kRequiredEntries)
-        if (!::GetProcAddress(library, name))
-            return Sockets::Unavailable;
-    auto startup = setupsup::FindEntry<setupsup::StartupFn>(library, "WSAStartup");
+        return Sockets::kUnavailable;
+    if (!ResolveSocketEntries(sockets) || !HasRequiredEntries(*sockets))
+        return Sockets::kUnavailable;
     WSADATA data = {};
-    if (startup(setupsup::kSocketsVersion11, &data) != 0)
-        return Sockets::Unavailable;
+    if (sockets->startup(kSocketsVersion11, &data) != 0)
+        return Sockets::kUnavailable;
     BYTE major = LOBYTE(data.wVersion), minor = HIBYTE(data.wVersion);
     if (major < 1 || (major == 1 && minor < 1))
-        return Sockets::Unavailable;
-    return Sockets::Available;
+        return Sockets::kUnavailable;
+    return Sockets::kAvailable;
+}
+
+// The process's decision, made by this call if no call has made it yet.
+bool SocketsAvailable()
+{
+    Sockets decided = g_sockets.load(std::memory_order_acquire);
+    if (decided != Sockets::kUndecided)
+        return decided == Sockets::kAvailable;
+    SocketEntries sockets;
+    decided = CheckSockets(&sockets);
+    Sockets expected = Sockets::kUndecided;
+    if (!g_sockets.compare_exchange_strong(expected, decided, std::memory_order_acq_rel)) {
+        if (decided == Sockets::kAvailable && sockets.cleanup)
+            sockets.cleanup(); // the winner's start is the one left standing
+        decided = expected;
+    }
+    return decided == Sockets::kAvailable;
 }
 
 } // namespace
+} // namespace setupsup
 
 // Needs no memory beyond its stack, so it never returns 1. A null buffer
 // cannot receive an address: 8, before the availability check, so that the
@@ -58,9 +80,9 @@ extern "C" int WINAPI GetHostIPAddr(char* address)
     if (!address)
         return setupsup::kHostAddressUnknown;
     address[0] = '\0';
-    if (g_sockets == Sockets::Undecided)
-        g_sockets = CheckSockets();
-    if (g_sockets == Sockets::Unavailable)
+    if (!setupsup::SocketsAvailable())
         return setupsup::kSocketsUnavailable;
-    return setupsup::ReportHostAddress(address, setupsup::LookUpSocketEntry);
+    setupsup::SocketEntries sockets;
+    setupsup::ResolveSocketEntries(&sockets); // loaded by the check; its entries afresh for this call
+    return setupsup::ReportHostAddress(address, sockets);
 }

@@ -1,61 +1,43 @@
-// Host name and address through Windows Sockets 1.1, entry points looked up
-// by name at run time (the library never imports "wsock32.dll").
+// Host name and address through Windows Sockets 1.1, entry points resolved
+// at run time (the library never imports "wsock32.dll").
 #include <windows.h>
 #include <winsock.h>
 #include <cstdio>
 #include <cstring>
 
-#include "frame/entry_points.h"
 #include "sysinfo/host_lookup.h"
 
 namespace setupsup {
-
 namespace {
 
 constexpr int kHostNameBytes = 64;
 constexpr int kIPv4Bytes = 4;
 
-using CleanupFn = int(WINAPI*)();
-using GetHostNameFn = int(WINAPI*)(char*, int);
-using InetAddrFn = unsigned long(WINAPI*)(const char*);
-using GetHostByAddrFn = hostent*(WINAPI*)(const char*, int, int);
-using GetHostByNameFn = hostent*(WINAPI*)(const char*);
-using NtohlFn = u_long(WINAPI*)(u_long);
-
-template <typename Fn>
-Fn Entry(SocketEntryLookup lookup, const char* name)
-{
-    return EntryAs<Fn>(lookup(name));
-}
-
 // Runs call (which returns false when its entry point is missing) with
 // Windows Sockets started for it. A failed start or a grant other than
 // exactly 1.1 fails without running call; every start is cleaned up.
 template <typename Call>
-bool WithSockets(SocketEntryLookup lookup, Call call)
+bool WithSockets(const SocketEntries& sockets, Call call)
 {
-    auto startup = Entry<StartupFn>(lookup, "WSAStartup");
-    auto cleanup = Entry<CleanupFn>(lookup, "WSACleanup");
-    if (!startup || !cleanup)
+    if (!sockets.startup || !sockets.cleanup)
         return false;
     WSADATA data = {};
-    if (startup(kSocketsVersion11, &data) != 0)
+    if (sockets.startup(kSocketsVersion11, &data) != 0)
         return false;
     bool done = data.wVersion == kSocketsVersion11 && call();
-    cleanup();
+    sockets.cleanup();
     return done;
 }
 
 // Fills name (kHostNameBytes) with the host name, or the empty string when
 // gethostname fails; false when Windows Sockets could not be used.
-bool GetHostName(SocketEntryLookup lookup, char* name)
+bool GetHostName(const SocketEntries& sockets, char* name)
 {
     name[0] = '\0';
-    return WithSockets(lookup, [&] {
-        auto gethostname = Entry<GetHostNameFn>(lookup, "gethostname");
-        if (!gethostname)
+    return WithSockets(sockets, [&] {
+        if (!sockets.gethostname)
             return false;
-        if (gethostname(name, kHostNameBytes) != 0)
+        if (sockets.gethostname(name, kHostNameBytes) != 0)
             name[0] = '\0';
         name[kHostNameBytes - 1] = '\0';
         return true;
@@ -84,27 +66,25 @@ int CountDots(const char* name)
 
 // A name of dotted form is looked up in reverse first; it and every other
 // name fall back to the forward lookup. Sets *found when an entry came back.
-bool LookUpHost(SocketEntryLookup lookup, const char* name, bool* found, u_long* address)
+bool LookUpHost(const SocketEntries& sockets, const char* name, bool* found, u_long* address)
 {
     *found = false;
     if (CountDots(name) == 3) {
         unsigned long converted = INADDR_NONE;
-        bool converting = WithSockets(lookup, [&] {
-            auto inet_addr = Entry<InetAddrFn>(lookup, "inet_addr");
-            if (!inet_addr)
+        bool converting = WithSockets(sockets, [&] {
+            if (!sockets.inetAddr)
                 return false;
-            converted = inet_addr(name);
+            converted = sockets.inetAddr(name);
             return true;
         });
         if (!converting)
             return false;
         if (converted != INADDR_NONE) {
-            bool reversing = WithSockets(lookup, [&] {
-                auto gethostbyaddr = Entry<GetHostByAddrFn>(lookup, "gethostbyaddr");
-                if (!gethostbyaddr)
+            bool reversing = WithSockets(sockets, [&] {
+                if (!sockets.gethostbyaddr)
                     return false;
-                *found = TakeFirstAddress(gethostbyaddr(reinterpret_cast<const char*>(&converted), kIPv4Bytes, AF_INET),
-                                          address);
+                *found = TakeFirstAddress(
+                    sockets.gethostbyaddr(reinterpret_cast<const char*>(&converted), kIPv4Bytes, AF_INET), address);
                 return true;
             });
             if (!reversing)
@@ -113,30 +93,28 @@ bool LookUpHost(SocketEntryLookup lookup, const char* name, bool* found, u_long*
     }
     if (*found)
         return true;
-    return WithSockets(lookup, [&] {
-        auto gethostbyname = Entry<GetHostByNameFn>(lookup, "gethostbyname");
-        if (!gethostbyname)
+    return WithSockets(sockets, [&] {
+        if (!sockets.gethostbyname)
             return false;
-        *found = TakeFirstAddress(gethostbyname(name), address);
+        *found = TakeFirstAddress(sockets.gethostbyname(name), address);
         return true;
     });
 }
 
 // The host-order IPv4 address of name, or 0 when it cannot be obtained.
-u_long ResolveHost(SocketEntryLookup lookup, const char* name)
+u_long ResolveHost(const SocketEntries& sockets, const char* name)
 {
     if (name[0] == '\0')
         return 0;
     bool found = false;
     u_long network = 0;
-    if (!LookUpHost(lookup, name, &found, &network) || !found)
+    if (!LookUpHost(sockets, name, &found, &network) || !found)
         return 0;
     u_long host = 0;
-    bool converted = WithSockets(lookup, [&] {
-        auto ntohl = Entry<NtohlFn>(lookup, "ntohl");
-        if (!ntohl)
+    bool converted = WithSockets(sockets, [&] {
+        if (!sockets.ntohl)
             return false;
-        host = ntohl(network);
+        host = sockets.ntohl(network);
         return true;
     });
     return converted ? host : 0;
@@ -144,21 +122,13 @@ u_long ResolveHost(SocketEntryLookup lookup, const char* name)
 
 } // namespace
 
-FARPROC LookUpSocketEntry(const char* name)
-{
-    HMODULE sockets = ::GetModuleHandleA(kSocketsLibrary);
-    if (!sockets)
-        sockets = ::LoadLibraryA(kSocketsLibrary); // kept loaded, never freed
-    return sockets ? ::GetProcAddress(sockets, name) : nullptr;
-}
-
-int ReportHostAddress(char* address, SocketEntryLookup lookup)
+int ReportHostAddress(char* address, const SocketEntries& sockets)
 {
     address[0] = '\0';
     char name[kHostNameBytes];
-    if (!GetHostName(lookup, name))
+    if (!GetHostName(sockets, name))
         return kHostAddressUnknown;
-    u_long host = ResolveHost(lookup, name);
+    u_long host = ResolveHost(sockets, name);
     if (host == 0)
         return kHostAddressUnknown;
     std::snprintf(address, kDottedAddressBytes, "%lu.%lu.%lu.%lu", (host >> 24) & 0xFF, (host >> 16) & 0xFF,

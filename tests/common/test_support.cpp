@@ -262,7 +262,8 @@ long CountProcessHandles()
     // open handle in the system; the first 32-bit word of a record is the
     // owning process id.
     using QueryFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-    auto query = setupsup::FindEntry<QueryFn>(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
+    auto query =
+        setupsup::EntryAs<QueryFn>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
     if (!query)
         return -1;
     std::vector<uint8_t> buffer(1 << 16);

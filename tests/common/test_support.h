@@ -15,11 +15,14 @@ namespace setupsup_test {
 // setupsup.dll, loaded with LoadLibraryA from the test program's folder.
 HMODULE Dll();
 
-// The export named name, as a pointer of type Fn; fails the test if absent.
+// The export named name, as a pointer of type Fn; null if absent. Always
+// through GetProcAddress, as an installer finds it (never through the test
+// builds' entry resolver).
 template <typename Fn>
 Fn Export(const char* name)
 {
-    return setupsup::FindEntry<Fn>(Dll(), name);
+    HMODULE dll = Dll();
+    return dll ? setupsup::EntryAs<Fn>(::GetProcAddress(dll, name)) : nullptr;
 }
 
 // The folder of the running test program, with a trailing backslash: the

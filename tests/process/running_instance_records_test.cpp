@@ -4,8 +4,8 @@
 // module lists that fail and more than 4096 processes come from stand-in
 // entry points handed out by the library's entry resolver. Everything the
 // stand-ins do not replace (opening the processes, closing handles, loading
-// PSAPI.DLL) is the real system. The library's source is compiled into this
-// program to reach the resolver.
+// PSAPI.DLL) is the real system. The library's sources are compiled into
+// this program with their test seams, to reach the resolver.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -206,58 +206,58 @@ using MissingEntries = RecordsTest;
 TEST_F(NtRecords, WholeBaseNameIgnoringAsciiCase)
 {
     ProcessesNamed({"setup.exe", "MyApp.exe", "explorer.exe"});
-    EXPECT_EQ(IsAppRunningNt("MYAPP.EXE"), 1) << "base name MyApp.exe, asked MYAPP.EXE";
+    EXPECT_TRUE(IsAppRunningNt("MYAPP.EXE")) << "base name MyApp.exe, asked MYAPP.EXE";
     EXPECT_EQ(g_records.enumBufferBytes, 16384u) << "EnumProcesses is given room for 4096 ids";
     EXPECT_EQ(g_records.moduleBufferBytes, sizeof(HMODULE)) << "room for exactly the executable's module";
     EXPECT_EQ(g_records.moduleListings, 2) << "the walk stops at the first match";
 
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt("app.exe"), 0) << "a base name is compared whole, never as a substring";
+    EXPECT_FALSE(IsAppRunningNt("app.exe")) << "a base name is compared whole, never as a substring";
     EXPECT_EQ(g_records.moduleListings, 3) << "every process is examined when none matches";
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt("D:\\TOOLS\\MyApp.exe"), 0) << "a name with a directory matches no base name";
+    EXPECT_FALSE(IsAppRunningNt("D:\\TOOLS\\MyApp.exe")) << "a name with a directory matches no base name";
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt(""), 0) << "the empty name matches no process on the NT family";
+    EXPECT_FALSE(IsAppRunningNt("")) << "the empty name matches no process on the NT family";
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt("MyApp.ex"), 0) << "a prefix of the base name is not the base name";
+    EXPECT_FALSE(IsAppRunningNt("MyApp.ex")) << "a prefix of the base name is not the base name";
 }
 
 TEST_F(NtRecords, UnreadableNameIsComparedAsUnknown)
 {
     ProcessesNamed({"setup.exe", nullptr});
-    EXPECT_EQ(IsAppRunningNt("UNKNOWN"), 1) << "the unreadable process reads as \"unknown\"";
+    EXPECT_TRUE(IsAppRunningNt("UNKNOWN")) << "the unreadable process reads as \"unknown\"";
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt("unknown"), 1);
+    EXPECT_TRUE(IsAppRunningNt("unknown"));
 
     // The buffer is set to "unknown" afresh for every process: a name read
     // for one process never stands in for the next.
     ProcessesNamed({"MyApp.exe", nullptr});
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt("UNKNOWN"), 1);
+    EXPECT_TRUE(IsAppRunningNt("UNKNOWN"));
     ProcessesNamed({"aVeryLongName.exe", nullptr});
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt("unknown"), 1) << "a longer earlier name must not leave its tail behind";
+    EXPECT_TRUE(IsAppRunningNt("unknown")) << "a longer earlier name must not leave its tail behind";
 
     ProcessesNamed({"setup.exe"});
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt("UNKNOWN"), 0) << "no unreadable process, no \"unknown\"";
+    EXPECT_FALSE(IsAppRunningNt("UNKNOWN")) << "no unreadable process, no \"unknown\"";
 }
 
 TEST_F(NtRecords, UnlistableProcessIsNamedByItsImagePath)
 {
     ProcessesNamed({"setup.exe", "other.exe"});
     g_records.imagePaths = {nullptr, "C:\\Program Files\\Zorb\\MyApp64.exe"};
-    EXPECT_EQ(IsAppRunningNt("MYAPP64.EXE"), 1) << "the path after its last backslash, case ignored";
+    EXPECT_TRUE(IsAppRunningNt("MYAPP64.EXE")) << "the path after its last backslash, case ignored";
     EXPECT_EQ(g_records.imagePathQueries, 1) << "asked only for the process whose modules did not list";
     EXPECT_EQ(g_records.imagePathFlags, 0u) << "the Win32 form of the path";
     for (const char* name : {"Zorb\\MyApp64.exe", "MyApp64.ex", "other.exe", "unknown"}) {
         g_records.moduleListings = 0;
-        EXPECT_EQ(IsAppRunningNt(name), 0) << name << " is not the base name of the image path";
+        EXPECT_FALSE(IsAppRunningNt(name)) << name << " is not the base name of the image path";
     }
 
     g_records.imagePaths = {nullptr, "MyApp64.exe"};
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt("myapp64.exe"), 1) << "a path without a backslash is compared whole";
+    EXPECT_TRUE(IsAppRunningNt("myapp64.exe")) << "a path without a backslash is compared whole";
 
     // An unreadable path, or one longer than the room for it, is no match:
     // never "unknown", never a cut name.
@@ -265,9 +265,9 @@ TEST_F(NtRecords, UnlistableProcessIsNamedByItsImagePath)
     for (const char* image : {kNoImagePath, longPath.c_str()}) {
         g_records.imagePaths = {nullptr, image};
         g_records.moduleListings = 0;
-        EXPECT_EQ(IsAppRunningNt("MyApp64.exe"), 0);
+        EXPECT_FALSE(IsAppRunningNt("MyApp64.exe"));
         g_records.moduleListings = 0;
-        EXPECT_EQ(IsAppRunningNt("unknown"), 0) << "the \"unknown\" rule is for names unread from a listed module";
+        EXPECT_FALSE(IsAppRunningNt("unknown")) << "the \"unknown\" rule is for names unread from a listed module";
     }
     EXPECT_EQ(g_records.imagePathResolutions, 10) << "resolved from KERNEL32.DLL afresh at every call";
 }
@@ -278,9 +278,9 @@ TEST_F(NtRecords, DoubleByteImagePathSplitsOnlyAtBackslashCharacters)
     // 95 5C is one character whose trail byte is the backslash byte.
     ProcessesNamed({"other.exe"});
     g_records.imagePaths = {"C:\\Tools\\\x95\x5C.exe"};
-    EXPECT_EQ(IsAppRunningNt("\x95\x5C.exe"), 1) << "the base name is the whole last character run";
+    EXPECT_TRUE(IsAppRunningNt("\x95\x5C.exe")) << "the base name is the whole last character run";
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt(".exe"), 0) << "a trail byte 5C separates nothing";
+    EXPECT_FALSE(IsAppRunningNt(".exe")) << "a trail byte 5C separates nothing";
 }
 
 TEST_F(NtRecords, ProcessesThatCannotBeOpenedDoNotMatch)
@@ -289,7 +289,7 @@ TEST_F(NtRecords, ProcessesThatCannotBeOpenedDoNotMatch)
     // with query and read rights; the walk goes on past them.
     g_records.ids = {0, 0xFFFFFFF0u, ::GetCurrentProcessId()};
     g_records.baseNames = {"MyApp.exe"};
-    EXPECT_EQ(IsAppRunningNt("MYAPP.EXE"), 1);
+    EXPECT_TRUE(IsAppRunningNt("MYAPP.EXE"));
     EXPECT_EQ(g_records.moduleListings, 1) << "only the process that opened was listed";
 }
 
@@ -299,9 +299,9 @@ TEST_F(NtRecords, OnlyTheFirst4096IdsAreExamined)
     names[4095] = "last.exe";
     names[4096] = "beyond.exe";
     ProcessesNamed(names);
-    EXPECT_EQ(IsAppRunningNt("LAST.EXE"), 1) << "the 4096th id is examined";
+    EXPECT_TRUE(IsAppRunningNt("LAST.EXE")) << "the 4096th id is examined";
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt("BEYOND.EXE"), 0) << "the 4097th id is never examined";
+    EXPECT_FALSE(IsAppRunningNt("BEYOND.EXE")) << "the 4097th id is never examined";
     EXPECT_EQ(g_records.moduleListings, 4096);
 
     // An enumeration that claims more bytes than it was given room for is
@@ -309,7 +309,7 @@ TEST_F(NtRecords, OnlyTheFirst4096IdsAreExamined)
     ProcessesNamed(std::vector<const char*>(4096, "other.exe"));
     g_records.reportedBytes = 5000 * sizeof(DWORD);
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt("NONE.EXE"), 0);
+    EXPECT_FALSE(IsAppRunningNt("NONE.EXE"));
     EXPECT_EQ(g_records.moduleListings, 4096) << "no id read from beyond the 4096-id array";
 }
 
@@ -317,37 +317,37 @@ TEST_F(NtRecords, FailedOrEmptyEnumerationGivesZero)
 {
     ProcessesNamed({"MyApp.exe"});
     g_records.enumFails = true;
-    EXPECT_EQ(IsAppRunningNt("MyApp.exe"), 0) << "EnumProcesses failed";
+    EXPECT_FALSE(IsAppRunningNt("MyApp.exe")) << "EnumProcesses failed";
     g_records.enumFails = false;
     g_records.ids.clear();
-    EXPECT_EQ(IsAppRunningNt("MyApp.exe"), 0) << "no processes reported";
+    EXPECT_FALSE(IsAppRunningNt("MyApp.exe")) << "no processes reported";
     EXPECT_EQ(g_records.moduleListings, 0);
 }
 
 TEST_F(Win9xRecords, UpperCasedNameSearchedInFullPaths)
 {
     g_records.exeFiles = {"C:\\WINDOWS\\EXPLORER.EXE", "D:\\TOOLS\\MYAPP.EXE", "C:\\WINDOWS\\SYSTRAY.EXE"};
-    EXPECT_EQ(IsAppRunning9x("app.exe"), 1) << "app.exe is searched as APP.EXE inside D:\\TOOLS\\MYAPP.EXE";
+    EXPECT_TRUE(IsAppRunning9x("app.exe")) << "app.exe is searched as APP.EXE inside D:\\TOOLS\\MYAPP.EXE";
     EXPECT_EQ(g_records.snapshotFlags, static_cast<DWORD>(TH32CS_SNAPPROCESS));
     EXPECT_EQ(g_records.snapshotProcessId, 0u);
     EXPECT_EQ(g_records.entrySize, 296u) << "dwSize of the ANSI process record";
     EXPECT_EQ(g_records.walkCalls, 4) << "the walk runs to the end of the snapshot after a match";
 
-    EXPECT_EQ(IsAppRunning9x("MyApp"), 1) << "any substring, raised to upper case";
-    EXPECT_EQ(IsAppRunning9x("tools\\myapp.exe"), 1) << "directories are part of what is searched";
-    EXPECT_EQ(IsAppRunning9x("notepad.exe"), 0);
+    EXPECT_TRUE(IsAppRunning9x("MyApp")) << "any substring, raised to upper case";
+    EXPECT_TRUE(IsAppRunning9x("tools\\myapp.exe")) << "directories are part of what is searched";
+    EXPECT_FALSE(IsAppRunning9x("notepad.exe"));
 
     g_records.exeFiles = {"d:\\tools\\app.exe"};
-    EXPECT_EQ(IsAppRunning9x("app.exe"), 0) << "the search is byte-exact: APP.EXE is not in d:\\tools\\app.exe";
-    EXPECT_EQ(IsAppRunning9x("APP.exe"), 0);
+    EXPECT_FALSE(IsAppRunning9x("app.exe")) << "the search is byte-exact: APP.EXE is not in d:\\tools\\app.exe";
+    EXPECT_FALSE(IsAppRunning9x("APP.exe"));
 }
 
 TEST_F(Win9xRecords, EmptyNameMatchesAnyEntry)
 {
     g_records.exeFiles = {"C:\\WINDOWS\\EXPLORER.EXE"};
-    EXPECT_EQ(IsAppRunning9x(""), 1) << "the empty name occurs in every entry";
+    EXPECT_TRUE(IsAppRunning9x("")) << "the empty name occurs in every entry";
     g_records.exeFiles.clear();
-    EXPECT_EQ(IsAppRunning9x(""), 0) << "an empty snapshot has nothing to match";
+    EXPECT_FALSE(IsAppRunning9x("")) << "an empty snapshot has nothing to match";
     EXPECT_EQ(g_records.walkCalls, 3) << "Process32First alone for the empty snapshot";
 }
 
@@ -357,24 +357,24 @@ TEST_F(Win9xRecords, OnlyAsciiLettersAreRaised)
     // changed by the upper-casing, so only the entry with the very same
     // byte matches.
     g_records.exeFiles = {"C:\\CAF\xC9.EXE"};
-    EXPECT_EQ(IsAppRunning9x("caf\xE9.exe"), 0) << "0xE9 is not raised to 0xC9";
+    EXPECT_FALSE(IsAppRunning9x("caf\xE9.exe")) << "0xE9 is not raised to 0xC9";
     g_records.exeFiles = {"C:\\CAF\xE9.EXE"};
-    EXPECT_EQ(IsAppRunning9x("caf\xE9.exe"), 1) << "0xE9 stays 0xE9, the ASCII letters are raised";
+    EXPECT_TRUE(IsAppRunning9x("caf\xE9.exe")) << "0xE9 stays 0xE9, the ASCII letters are raised";
     g_records.exeFiles = {"C:\\[\\]^_`{|}~.EXE"};
-    EXPECT_EQ(IsAppRunning9x("[\\]^_`{|}~.exe"), 1) << "the bytes around the letters are unchanged";
+    EXPECT_TRUE(IsAppRunning9x("[\\]^_`{|}~.exe")) << "the bytes around the letters are unchanged";
 }
 
 TEST_F(Win9xRecords, FailedSnapshotGivesZeroAndNothingLeaksOpen)
 {
     g_records.exeFiles = {"D:\\TOOLS\\MYAPP.EXE"};
     g_records.snapshotFails = true;
-    EXPECT_EQ(IsAppRunning9x("app.exe"), 0) << "no snapshot, no answer";
+    EXPECT_FALSE(IsAppRunning9x("app.exe")) << "no snapshot, no answer";
     EXPECT_EQ(g_records.walkCalls, 0) << "no walk without a snapshot";
 
     g_records.snapshotFails = false;
     long before = CountProcessHandles();
     for (int i = 0; i < 100; ++i)
-        ASSERT_EQ(IsAppRunning9x("app.exe"), 1);
+        ASSERT_TRUE(IsAppRunning9x("app.exe"));
     EXPECT_EQ(CountProcessHandles(), before) << "every snapshot handle closed";
 }
 
@@ -387,10 +387,10 @@ TEST_F(MissingEntries, AnyMissingEntryGivesZero)
     ASSERT_FALSE(self.empty());
     const char* baseName = self.c_str();
     g_records.missing = "none";
-    ASSERT_EQ(IsAppRunningNt(baseName), 1) << "with every entry present, the test program is found";
+    ASSERT_TRUE(IsAppRunningNt(baseName)) << "with every entry present, the test program is found";
     for (const char* entry : {"EnumProcesses", "EnumProcessModules", "GetModuleBaseNameA", "GetModuleInformation"}) {
         g_records.missing = entry;
-        EXPECT_EQ(IsAppRunningNt(baseName), 0) << "PSAPI.DLL without " << entry;
+        EXPECT_FALSE(IsAppRunningNt(baseName)) << "PSAPI.DLL without " << entry;
     }
 
     // QueryFullProcessImageNameA came with Vista: without it the process
@@ -399,20 +399,20 @@ TEST_F(MissingEntries, AnyMissingEntryGivesZero)
     ProcessesNamed({"MyApp.exe", "other.exe"});
     g_records.imagePaths = {nullptr, "C:\\Zorb\\MyApp64.exe"};
     g_records.missing = "QueryFullProcessImageNameA";
-    EXPECT_EQ(IsAppRunningNt("MyApp64.exe"), 0) << "no image path before Vista";
+    EXPECT_FALSE(IsAppRunningNt("MyApp64.exe")) << "no image path before Vista";
     g_records.moduleListings = 0;
-    EXPECT_EQ(IsAppRunningNt("MyApp.exe"), 1) << "its absence is no failure of the enumeration";
+    EXPECT_TRUE(IsAppRunningNt("MyApp.exe")) << "its absence is no failure of the enumeration";
     EXPECT_EQ(g_records.imagePathQueries, 0);
 
     g_records.exeFiles = {"D:\\TOOLS\\MYAPP.EXE"};
     g_records.missing = "none";
-    ASSERT_EQ(IsAppRunning9x("app.exe"), 1);
+    ASSERT_TRUE(IsAppRunning9x("app.exe"));
     for (const char* entry :
          {"CreateToolhelp32Snapshot", "Process32First", "Process32Next", "Module32First", "Module32Next"}) {
         g_records.missing = entry;
         g_records.walkCalls = 0;
         g_records.snapshotFlags = 0;
-        EXPECT_EQ(IsAppRunning9x("app.exe"), 0) << "KERNEL32.DLL without " << entry;
+        EXPECT_FALSE(IsAppRunning9x("app.exe")) << "KERNEL32.DLL without " << entry;
         EXPECT_EQ(g_records.snapshotFlags, 0u) << "no snapshot taken without " << entry;
     }
 }
@@ -423,25 +423,25 @@ TEST_F(MissingEntries, AnyMissingEntryGivesZero)
 TEST(SameNameIgnoringCase, SingleByteCodePageFoldsOnlyAsciiLetters)
 {
     ASSERT_EQ(::GetACP(), 1252u) << "this case runs in a locale with ANSI code page 1252";
-    EXPECT_EQ(SameNameIgnoringCase("MyApp.EXE", "myapp.exe"), 1);
-    EXPECT_EQ(SameNameIgnoringCase("caf\xE9.exe", "CAF\xE9.EXE"), 1);
-    EXPECT_EQ(SameNameIgnoringCase("caf\xE9.exe", "caf\xC9.exe"), 0) << "e-acute does not fold onto E-acute";
-    EXPECT_EQ(SameNameIgnoringCase("@.exe", "`.exe"), 0) << "0x40 and 0x60 are no letters";
-    EXPECT_EQ(SameNameIgnoringCase("[.exe", "{.exe"), 0) << "0x5B and 0x7B are no letters";
-    EXPECT_EQ(SameNameIgnoringCase("app.exe", "app.exe "), 0) << "whole strings";
-    EXPECT_EQ(SameNameIgnoringCase("", ""), 1);
+    EXPECT_TRUE(SameNameIgnoringCase("MyApp.EXE", "myapp.exe"));
+    EXPECT_TRUE(SameNameIgnoringCase("caf\xE9.exe", "CAF\xE9.EXE"));
+    EXPECT_FALSE(SameNameIgnoringCase("caf\xE9.exe", "caf\xC9.exe")) << "e-acute does not fold onto E-acute";
+    EXPECT_FALSE(SameNameIgnoringCase("@.exe", "`.exe")) << "0x40 and 0x60 are no letters";
+    EXPECT_FALSE(SameNameIgnoringCase("[.exe", "{.exe")) << "0x5B and 0x7B are no letters";
+    EXPECT_FALSE(SameNameIgnoringCase("app.exe", "app.exe ")) << "whole strings";
+    EXPECT_TRUE(SameNameIgnoringCase("", ""));
 }
 
 TEST(SameNameIgnoringCase, DoubleByteCodePageTakesLeadAndTrailTogether)
 {
     ASSERT_EQ(::GetACP(), 932u) << "this case runs in a Japanese locale (ANSI code page 932)";
     // Full-width A (82 60) and full-width a (82 81) fold to one character.
-    EXPECT_EQ(SameNameIgnoringCase("\x82\x60pp.exe", "\x82\x81PP.EXE"), 1) << "full-width letters fold";
+    EXPECT_TRUE(SameNameIgnoringCase("\x82\x60pp.exe", "\x82\x81PP.EXE")) << "full-width letters fold";
     // Katakana 83 41 and 83 61 are two characters whose trail bytes look
     // like 'A' and 'a': they belong to their lead byte and do not fold.
-    EXPECT_EQ(SameNameIgnoringCase("\x83\x41.exe", "\x83\x61.exe"), 0) << "trail bytes are no ASCII letters";
-    EXPECT_EQ(SameNameIgnoringCase("\x83\x41.exe", "\x83\x41.EXE"), 1);
-    EXPECT_EQ(SameNameIgnoringCase("\x83\x41x", "\x83"), 0);
-    EXPECT_EQ(SameNameIgnoringCase("\x83", "\x83"), 1) << "a lead byte at the end stands alone";
-    EXPECT_EQ(SameNameIgnoringCase("myapp.exe", "MYAPP.EXE"), 1) << "single-byte letters still fold";
+    EXPECT_FALSE(SameNameIgnoringCase("\x83\x41.exe", "\x83\x61.exe")) << "trail bytes are no ASCII letters";
+    EXPECT_TRUE(SameNameIgnoringCase("\x83\x41.exe", "\x83\x41.EXE"));
+    EXPECT_FALSE(SameNameIgnoringCase("\x83\x41x", "\x83"));
+    EXPECT_TRUE(SameNameIgnoringCase("\x83", "\x83")) << "a lead byte at the end stands alone";
+    EXPECT_TRUE(SameNameIgnoringCase("myapp.exe", "MYAPP.EXE")) << "single-byte letters still fold";
 }

@@ -1,8 +1,10 @@
 // The lookup behind GetHostIPAddr with its Windows Sockets entry points
 // replaced. Wine always resolves its own host name (to an interface address
 // or 127.0.0.1), so the unresolved name, the zero address and the reverse
-// lookup of a dotted name cannot be produced through the real host; this
-// seam at the entry-point lookup is the only fake in these tests.
+// lookup of a dotted name cannot be produced through the real host. The
+// library's sources are compiled in with their test seams: the entry points
+// come from the test builds' entry resolver, the only fake in these tests;
+// wsock32.dll itself is loaded for real.
 #include "sysinfo/host_lookup.h"
 #include "tests/common/test_support.h"
 
@@ -94,7 +96,7 @@ u_long WINAPI FakeNtohl(u_long value)
     return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
 }
 
-FARPROC FakeLookup(const char* name)
+FARPROC WINAPI FakeResolver(HMODULE, LPCSTR name)
 {
     if (g_fake->missing.count(name))
         return nullptr;
@@ -134,18 +136,29 @@ struct Entry {
 
 class HostLookup : public ::testing::Test {
 protected:
-    void SetUp() override { g_fake = &fake; }
+    void SetUp() override
+    {
+        g_fake = &fake;
+        setupsup::g_resolveEntry = FakeResolver;
+    }
     void TearDown() override
     {
         EXPECT_EQ(fake.starts, fake.cleanups) << "every start is balanced by a cleanup";
         EXPECT_EQ(fake.callsWhileStopped, 0) << "every sockets call made with sockets started";
+        setupsup::g_resolveEntry = ::GetProcAddress;
         g_fake = nullptr;
     }
-    // The caller's 16 bytes end at an inaccessible page: a write past them faults.
+    // The call's entries resolved as GetHostIPAddr resolves them. The
+    // caller's 16 bytes end at an inaccessible page: a write past them faults.
     int Report()
     {
         std::memset(address, 'x', 16);
-        return setupsup::ReportHostAddress(address, FakeLookup);
+        setupsup::SocketEntries sockets;
+        if (!setupsup::ResolveSocketEntries(&sockets)) {
+            ADD_FAILURE() << "wsock32.dll did not load";
+            return -1;
+        }
+        return setupsup::ReportHostAddress(address, sockets);
     }
     FakeSockets fake;
     setupsup_test::GuardedBuffer guarded{16};

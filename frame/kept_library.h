@@ -1,0 +1,34 @@
+// System DLLs the library loads at run time and keeps for the life of the
+// process (the process-status library, Windows Sockets). Several threads may
+// ask for one at the same moment: the module handle is published with an
+// interlocked compare-exchange, so a caller racing the first load either
+// sees the published handle whole or loads the module itself and gives back
+// only its own extra reference. Nothing is ever unloaded under a caller.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+namespace setupsup {
+
+class KeptLibrary {
+public:
+    // fileName: the DLL's file name; it must outlive the object (a literal).
+    constexpr explicit KeptLibrary(const char* fileName) noexcept : fileName_(fileName) {}
+    KeptLibrary(const KeptLibrary&) = delete;
+    KeptLibrary& operator=(const KeptLibrary&) = delete;
+
+    // The module, loaded by the first call that needs it and never freed;
+    // null while it cannot be loaded (a later call tries again).
+    HMODULE Get() noexcept;
+
+private:
+    const char* fileName_;
+    // Lock-free for a pointer: the compare-exchange is the processor's
+    // interlocked one (what InterlockedCompareExchange does on Windows 98
+    // and NT 4.0), inline, importing nothing.
+    std::atomic<HMODULE> module_{nullptr};
+};
+
+} // namespace setupsup

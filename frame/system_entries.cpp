@@ -1,0 +1,83 @@
+#include "frame/system_entries.h"
+
+#include "frame/entry_points.h"
+#include "frame/kept_library.h"
+
+namespace setupsup {
+
+#ifdef SETUPSUP_TEST_SEAMS
+EntryResolver g_resolveEntry = ::GetProcAddress;
+#endif
+
+namespace {
+
+constexpr char kKernelModule[] = "KERNEL32.DLL";
+
+// Loaded by the first call that needs them and kept: loading and freeing
+// PSAPI.DLL at every call made the enumeration half as dear again as the
+// same walk written inline, and Windows Sockets stays started once found
+// usable, so its library must stay loaded.
+constinit KeptLibrary g_processStatus("PSAPI.DLL");
+constinit KeptLibrary g_sockets("wsock32.dll");
+
+// Fills *slot with module's entry name; true when it exists.
+template <typename Fn>
+bool Resolve(HMODULE module, const char* name, Fn* slot)
+{
+    *slot = FindEntry<Fn>(module, name);
+    return *slot != nullptr;
+}
+
+} // namespace
+
+bool ResolveProcessStatusEntries(ProcessStatusEntries* entries)
+{
+    *entries = ProcessStatusEntries{};
+    HMODULE module = g_processStatus.Get();
+    if (!module)
+        return false;
+    bool all = Resolve(module, "EnumProcesses", &entries->enumProcesses);
+    all &= Resolve(module, "EnumProcessModules", &entries->enumProcessModules);
+    all &= Resolve(module, "GetModuleBaseNameA", &entries->getModuleBaseNameA);
+    all &= Resolve(module, "GetModuleInformation", &entries->getModuleInformation);
+    return all;
+}
+
+bool ResolveKernelEntries(KernelEntries* entries)
+{
+    *entries = KernelEntries{};
+    HMODULE kernel = ::GetModuleHandleA(kKernelModule);
+    if (!kernel)
+        return false;
+    Resolve(kernel, "CreateToolhelp32Snapshot", &entries->createToolhelp32Snapshot);
+    Resolve(kernel, "Process32First", &entries->process32First);
+    Resolve(kernel, "Process32Next", &entries->process32Next);
+    Resolve(kernel, "Module32First", &entries->module32First);
+    Resolve(kernel, "Module32Next", &entries->module32Next);
+    Resolve(kernel, "QueryFullProcessImageNameA", &entries->queryFullProcessImageNameA);
+    return true;
+}
+
+bool HasToolHelp(const KernelEntries& entries)
+{
+    return entries.createToolhelp32Snapshot && entries.process32First && entries.process32Next &&
+           entries.module32First && entries.module32Next;
+}
+
+bool ResolveSocketEntries(SocketEntries* entries)
+{
+    *entries = SocketEntries{};
+    HMODULE module = g_sockets.Get();
+    if (!module)
+        return false;
+    Resolve(module, "WSAStartup", &entries->startup);
+    Resolve(module, "WSACleanup", &entries->cleanup);
+    Resolve(module, "gethostname", &entries->gethostname);
+    Resolve(module, "inet_addr", &entries->inetAddr);
+    Resolve(module, "gethostbyaddr", &entries->gethostbyaddr);
+    Resolve(module, "gethostbyname", &entries->gethostbyname);
+    Resolve(module, "ntohl", &entries->ntohl);
+    return true;
+}
+
+} // namespace setupsup

@@ -1,0 +1,85 @@
+// The entry points the library resolves at run time, one table per system
+// DLL, each filled by its one resolver. A table lives for one call: an
+// export resolves the table it needs at its start and passes it by
+// reference to its helpers, so no call ever reads an entry point another
+// call wrote or cleared. What outlives a call is only the loaded module
+// (see kept_library.h) and, for the kernel, nothing at all.
+#pragma once
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+// Records of winsock.h and winsock2.h alike; the includers pick the header.
+struct WSAData;
+struct hostent;
+
+namespace setupsup {
+
+// ---- The process-status library ("PSAPI.DLL", NT family) -------------------
+
+using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD bytes, DWORD* bytesFilled);
+using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* bytesNeeded);
+using GetModuleBaseNameAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+using GetModuleInformationFn = BOOL(WINAPI*)(HANDLE process, HMODULE module, void* info, DWORD size);
+
+struct ProcessStatusEntries {
+    EnumProcessesFn enumProcesses = nullptr;
+    EnumProcessModulesFn enumProcessModules = nullptr;
+    GetModuleBaseNameAFn getModuleBaseNameA = nullptr;
+    GetModuleInformationFn getModuleInformation = nullptr; // required, never called
+};
+
+// Loads PSAPI.DLL (at the first call; kept for the life of the process) and
+// resolves its four entries. True when it loaded and all four exist.
+bool ResolveProcessStatusEntries(ProcessStatusEntries* entries);
+
+// ---- The kernel (KERNEL32.DLL, always loaded) ------------------------------
+
+using CreateToolhelp32SnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId);
+using Process32WalkFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
+using Module32WalkFn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32* entry);
+using QueryFullProcessImageNameAFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPSTR path, DWORD* size);
+
+struct KernelEntries {
+    // Tool-help: the Windows 95 family, and the NT family from Windows 2000.
+    CreateToolhelp32SnapshotFn createToolhelp32Snapshot = nullptr;
+    Process32WalkFn process32First = nullptr;
+    Process32WalkFn process32Next = nullptr;
+    Module32WalkFn module32First = nullptr; // required, never called
+    Module32WalkFn module32Next = nullptr;  // required, never called
+    // Windows Vista and later.
+    QueryFullProcessImageNameAFn queryFullProcessImageNameA = nullptr;
+};
+
+// Resolves every kernel entry the loaded KERNEL32.DLL has; what it lacks
+// stays null. False when the kernel module itself is not found.
+bool ResolveKernelEntries(KernelEntries* entries);
+
+// True when all five tool-help entries were resolved.
+bool HasToolHelp(const KernelEntries& entries);
+
+// ---- Windows Sockets 1.1 ("wsock32.dll") -----------------------------------
+
+using StartupFn = int(WINAPI*)(WORD version, WSAData* data);
+using CleanupFn = int(WINAPI*)();
+using GetHostNameFn = int(WINAPI*)(char* name, int length);
+using InetAddrFn = unsigned long(WINAPI*)(const char* text);
+using GetHostByAddrFn = hostent*(WINAPI*)(const char* address, int length, int family);
+using GetHostByNameFn = hostent*(WINAPI*)(const char* name);
+using NtohlFn = unsigned long(WINAPI*)(unsigned long value);
+
+struct SocketEntries {
+    StartupFn startup = nullptr;
+    CleanupFn cleanup = nullptr;
+    GetHostNameFn gethostname = nullptr;
+    InetAddrFn inetAddr = nullptr;
+    GetHostByAddrFn gethostbyaddr = nullptr;
+    GetHostByNameFn gethostbyname = nullptr;
+    NtohlFn ntohl = nullptr;
+};
+
+// Loads wsock32.dll (at the first call; never freed) and resolves every
+// entry it has; what it lacks stays null. False when it cannot be loaded.
+bool ResolveSocketEntries(SocketEntries* entries);
+
+} // namespace setupsup
