@@ -46,8 +46,6 @@ timespec FromFileTime(uint64_t ticks)
 // the open.
 int OpenExclusive(const char* path, int flags)
 {
-    if (path == nullptr)
-        return -1;
     int fd = open(path, flags | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return -1;
@@ -65,28 +63,28 @@ int OpenExclusive(const char* path, int flags)
 
 } // namespace
 
-int PosixCbfPlatform::CaptureTimes(const char* path, CbfFileTimes* times)
+FileTimesResult PosixCbfPlatform::CaptureTimes(const char* path, CbfFileTimes* times)
 {
     int fd = OpenExclusive(path, O_RDONLY);
     if (fd < 0)
-        return -1;
+        return FileTimesResult::kCannotOpen;
     struct stat info;
     bool ok = fstat(fd, &info) == 0 && ToFileTime(info.st_ctim, &times->creation) &&
               ToFileTime(info.st_atim, &times->lastAccess) && ToFileTime(info.st_mtim, &times->lastWrite);
     close(fd); // also drops the lock
-    return ok ? 0 : 3;
+    return ok ? FileTimesResult::kOk : FileTimesResult::kFailed;
 }
 
-int PosixCbfPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
+FileTimesResult PosixCbfPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
 {
     int fd = OpenExclusive(path, O_RDWR);
     if (fd < 0)
-        return -1;
+        return FileTimesResult::kCannotOpen;
     // times.creation has no place to go: POSIX cannot set a creation time.
     const timespec both[2] = {FromFileTime(times.lastAccess), FromFileTime(times.lastWrite)};
     bool ok = futimens(fd, both) == 0;
     close(fd);
-    return ok ? 0 : 3;
+    return ok ? FileTimesResult::kOk : FileTimesResult::kFailed;
 }
 
 void* PosixCbfPlatform::AllocZeroed(size_t bytes) { return calloc(1, bytes); }

@@ -15,8 +15,8 @@ namespace setupsup {
 // Last access and last write are kept to the 100 ns of a FILETIME.
 class PosixCbfPlatform : public CbfPlatform {
 public:
-    int CaptureTimes(const char* path, CbfFileTimes* times) override;
-    int RestoreTimes(const char* path, const CbfFileTimes& times) override;
+    FileTimesResult CaptureTimes(const char* path, CbfFileTimes* times) override;
+    FileTimesResult RestoreTimes(const char* path, const CbfFileTimes& times) override;
     void* AllocZeroed(size_t bytes) override;
     void Free(void* block) override;
     bool SetStreamLength(FILE* stream, uint64_t length) override;

@@ -8,6 +8,7 @@
 #include "cbf/cbf_walks.h"
 
 #include "cbf/cbf_format.h"
+#include "frame/invariants.h"
 
 #include <algorithm>
 
@@ -85,12 +86,17 @@ private:
     CbfHandle handle_{};
 };
 
-// The platform promises 0, -1 or 3; anything else is still a failure, and
-// must never pass for success.
-int TimesResult(int result)
+// The walk's result for how a capture or restore ended.
+int TimesResult(FileTimesResult result)
 {
-    if (result == kCbfWalkOk || result == kCbfWalkCannotOpen)
-        return result;
+    switch (result) {
+        case FileTimesResult::kOk:
+            return kCbfWalkOk;
+        case FileTimesResult::kCannotOpen:
+            return kCbfWalkCannotOpen;
+        case FileTimesResult::kFailed:
+            break;
+    }
     return kCbfWalkBadFile;
 }
 
@@ -200,6 +206,9 @@ bool FitsInPlace(const LoadedCbf& target, const OverlapIndex& overlaps, int32_t 
 int PlanMerge(const LoadedCbf& source, LoadedCbf& target, const OverlapIndex& overlaps, uint64_t originalLength,
               uint64_t sourceLength)
 {
+    // Entry i of the update lands in entry i of the installed map, which has
+    // room for its own entries only (MergeFiles refuses a larger update).
+    SETUPSUP_ASSERT(source.count() <= target.count());
     uint64_t end = originalLength;
     for (int32_t i = 0; i < source.count(); ++i) {
         const ProcMapEntry entry = source.entries()[i];
@@ -404,8 +413,7 @@ using TargetWork = int (*)(CbfPlatform&, const char*, const char*);
 // the time it returns, so the restore's exclusive open can succeed.
 int WithTimesKept(CbfPlatform& platform, const char* sourcePath, const char* targetPath, TargetWork work)
 {
-    if (targetPath == nullptr)
-        return kCbfWalkCannotOpen;
+    SETUPSUP_ASSERT(targetPath != nullptr);
     CbfFileTimes times{};
     int result = TimesResult(platform.CaptureTimes(targetPath, &times));
     if (result != kCbfWalkOk)

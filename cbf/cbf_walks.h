@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "frame/file_times_result.h"
+
 namespace setupsup {
 
 // The three times of a file in FILETIME units (100 ns since 1601-01-01 UTC).
@@ -23,12 +25,10 @@ struct CbfFileTimes {
 class CbfPlatform {
 public:
     // Opens `path` exclusively for reading and reads its three times.
-    // 0; -1 when it cannot be opened so (also for a null path); 3 when the
-    // times cannot be read.
-    virtual int CaptureTimes(const char* path, CbfFileTimes* times) = 0;
+    virtual FileTimesResult CaptureTimes(const char* path, CbfFileTimes* times) = 0;
     // Opens `path` exclusively for reading and writing and sets all three
-    // times exactly. 0, -1 or 3 as for CaptureTimes.
-    virtual int RestoreTimes(const char* path, const CbfFileTimes& times) = 0;
+    // times exactly.
+    virtual FileTimesResult RestoreTimes(const char* path, const CbfFileTimes& times) = 0;
     // A zero-filled block, or null.
     virtual void* AllocZeroed(size_t bytes) = 0;
     virtual void Free(void* block) = 0;
@@ -61,6 +61,9 @@ enum CbfWalkResult : int {
 // Size of the buffer a block is copied through.
 inline constexpr size_t kCbfCopyBufferSize = 8192;
 
+// The walks below take the installed file's path non-null (the exports
+// refuse a null one before any walk starts).
+//
 // Copies every present proc of `sourcePath` into `targetPath`: entry and,
 // when the entry has a block, the block (in place when it fits in the old
 // one, else appended). A null sourcePath means "ZORBDLG.CBF". Every placement

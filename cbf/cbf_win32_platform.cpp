@@ -8,25 +8,7 @@
 
 namespace setupsup {
 
-namespace {
-
-// The walk's result code for how a capture or restore ended.
-int WalkResult(FileTimesResult result)
-{
-    switch (result) {
-        case FileTimesResult::kOk:
-            return kCbfWalkOk;
-        case FileTimesResult::kCannotOpen:
-            return kCbfWalkCannotOpen;
-        case FileTimesResult::kFailed:
-            break;
-    }
-    return kCbfWalkBadFile;
-}
-
-} // namespace
-
-int Win32CbfPlatform::CaptureTimes(const char* path, CbfFileTimes* times)
+FileTimesResult Win32CbfPlatform::CaptureTimes(const char* path, CbfFileTimes* times)
 {
     FileTimeSet captured;
     FileTimesResult result = CaptureFileTimes(path, &captured);
@@ -35,16 +17,16 @@ int Win32CbfPlatform::CaptureTimes(const char* path, CbfFileTimes* times)
         times->lastAccess = FileTimeTicks(captured.lastAccess);
         times->lastWrite = FileTimeTicks(captured.lastWrite);
     }
-    return WalkResult(result);
+    return result;
 }
 
-int Win32CbfPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
+FileTimesResult Win32CbfPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
 {
     FileTimeSet restored;
     restored.creation = TicksToFileTime(times.creation);
     restored.lastAccess = TicksToFileTime(times.lastAccess);
     restored.lastWrite = TicksToFileTime(times.lastWrite);
-    return WalkResult(RestoreFileTimes(path, restored));
+    return RestoreFileTimes(path, restored);
 }
 
 void* Win32CbfPlatform::AllocZeroed(size_t bytes)

@@ -8,8 +8,8 @@ namespace setupsup {
 
 class Win32CbfPlatform : public CbfPlatform {
 public:
-    int CaptureTimes(const char* path, CbfFileTimes* times) override;
-    int RestoreTimes(const char* path, const CbfFileTimes& times) override;
+    FileTimesResult CaptureTimes(const char* path, CbfFileTimes* times) override;
+    FileTimesResult RestoreTimes(const char* path, const CbfFileTimes& times) override;
     void* AllocZeroed(size_t bytes) override;
     void Free(void* block) override;
     bool SetStreamLength(FILE* stream, uint64_t length) override;

@@ -7,8 +7,7 @@
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
-using setupsup::unique_hlocal;
-
+namespace setupsup {
 namespace {
 
 constexpr int kOk = SETUPSUP_LANGUAGE_OK;
@@ -81,17 +80,18 @@ bool ReadFirstTranslation(const char* path, BYTE entry[4])
 }
 
 } // namespace
+} // namespace setupsup
 
 extern "C" int WINAPI GetFileLanguage(const char* path, int* lowByte, int* highByte, char* name)
 {
-    SetByte(lowByte, 0);
-    SetByte(highByte, 0);
-    SetName(name, kUnavailable);
+    setupsup::SetByte(lowByte, 0);
+    setupsup::SetByte(highByte, 0);
+    setupsup::SetName(name, setupsup::kUnavailable);
     BYTE entry[4];
-    if (!path || !ReadFirstTranslation(path, entry))
-        return kNoLanguage;
-    SetByte(lowByte, entry[0]);
-    SetByte(highByte, entry[1]);
-    SetName(name, LanguageNameOf(entry[0]));
-    return kOk;
+    if (!path || !setupsup::ReadFirstTranslation(path, entry))
+        return setupsup::kNoLanguage;
+    setupsup::SetByte(lowByte, entry[0]);
+    setupsup::SetByte(highByte, entry[1]);
+    setupsup::SetName(name, setupsup::LanguageNameOf(entry[0]));
+    return setupsup::kOk;
 }

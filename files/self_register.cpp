@@ -6,12 +6,15 @@
 #include <ole2.h>
 #include <oleauto.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "frame/entry_points.h"
+#include "frame/invariants.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
+namespace setupsup {
 namespace {
 
 // Result codes of SelfRegisterFile, as setupsup.h names them; any other
@@ -26,49 +29,38 @@ constexpr int kModuleNotLoaded = SETUPSUP_REGISTER_NOT_LOADABLE;
 // Room for the widened type-library path, terminating NUL included.
 constexpr size_t kWidePathUnits = 256;
 
-// 1 once OleInitialize has succeeded in this process. Never cleared, and OLE
-// is never uninitialised here: components registered later in the same
-// installer run (on any thread) rely on it staying up. A plain variable: the
-// library takes no locks, and a racing second initialisation is harmless.
-int oleInitialised = 0;
-
-void ReleaseTypeLib(ITypeLib* typeLib) noexcept { typeLib->Release(); }
-using unique_typelib = setupsup::unique_any<setupsup::detail::null_traits<ITypeLib*, ReleaseTypeLib>>;
+// Set once OleInitialize has succeeded in this process, on any thread, and
+// never cleared; OLE is never uninitialised here: components registered
+// later in the same installer run (on any thread) rely on it staying up.
+// Two first calls at the same moment each initialise OLE on their own
+// thread, which is harmless; the flag only ever goes from false to true.
+constinit std::atomic<bool> g_oleInitialised{false};
 
 using RegisterServerFn = HRESULT(STDAPICALLTYPE*)();
 
-} // namespace
+// Initialises OLE unless an earlier call of this process already has. A
+// failure leaves the flag clear, so that the next call tries again.
+bool EnsureOleInitialised()
+{
+    if (g_oleInitialised.load(std::memory_order_acquire))
+        return true;
+    if (FAILED(::OleInitialize(nullptr)))
+        return false;
+    g_oleInitialised.store(true, std::memory_order_release);
+    return true;
+}
 
-namespace setupsup {
-
-// True when path is longer than three bytes and ends in t, l, b (either case).
-// No dot is required and nothing else in the name is looked at.
+// True when path is longer than three bytes and ends in t, l, b (either
+// case). No dot is required and nothing else in the name is looked at.
 bool IsTypeLibraryName(const char* path)
 {
-    if (!path)
-        return false;
+    SETUPSUP_ASSERT(path != nullptr);
     size_t n = std::strlen(path);
     if (n <= 3)
         return false;
     const char* tail = path + n - 3;
     return (tail[0] == 't' || tail[0] == 'T') && (tail[1] == 'l' || tail[1] == 'L') &&
            (tail[2] == 'b' || tail[2] == 'B');
-}
-
-} // namespace setupsup
-
-namespace {
-
-// Initialises OLE unless an earlier call of this process already has. A
-// failure leaves the flag clear, so that the next call tries again.
-bool EnsureOleInitialised()
-{
-    if (oleInitialised)
-        return true;
-    if (FAILED(::OleInitialize(nullptr)))
-        return false;
-    oleInitialised = 1;
-    return true;
 }
 
 // Widens path byte for byte (0x80..0xFF become U+0080..U+00FF, not a code
@@ -98,12 +90,10 @@ int RegisterTypeLibrary(const char* path)
 
 int RegisterModule(const char* path)
 {
-    if (!path)
-        return kModuleNotLoaded;
-    setupsup::unique_hmodule module(::LoadLibraryA(path));
+    unique_hmodule module(::LoadLibraryA(path));
     if (!module)
         return kModuleNotLoaded;
-    auto registerServer = setupsup::FindEntry<RegisterServerFn>(module.get(), "DllRegisterServer");
+    auto registerServer = FindEntry<RegisterServerFn>(module.get(), "DllRegisterServer");
     if (!registerServer)
         return kNoRegisterEntry;
     // Passed back unchanged, so that failure codes arrive as negative numbers.
@@ -111,11 +101,16 @@ int RegisterModule(const char* path)
 }
 
 } // namespace
+} // namespace setupsup
 
+// OLE is initialised first, for a module as for a type library, so a null
+// path fails only after that, as a file that cannot be loaded.
 extern "C" SETUPSUP_API int WINAPI SelfRegisterFile(const char* path)
 {
-    bool typeLibrary = setupsup::IsTypeLibraryName(path);
-    if (!EnsureOleInitialised())
-        return kOleInitFailed;
-    return typeLibrary ? RegisterTypeLibrary(path) : RegisterModule(path);
+    const bool typeLibrary = path && setupsup::IsTypeLibraryName(path);
+    if (!setupsup::EnsureOleInitialised())
+        return setupsup::kOleInitFailed;
+    if (!path)
+        return setupsup::kModuleNotLoaded;
+    return typeLibrary ? setupsup::RegisterTypeLibrary(path) : setupsup::RegisterModule(path);
 }

@@ -7,6 +7,7 @@
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
+namespace setupsup {
 namespace {
 
 constexpr char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
@@ -21,30 +22,31 @@ constexpr int kKeyUnopenable = SETUPSUP_REFCOUNT_KEY_NOT_OPENED;
 bool IsFileName(const char* fileName) { return fileName && *fileName; }
 
 } // namespace
+} // namespace setupsup
 
 extern "C" SETUPSUP_API int WINAPI GetFileRefCount(const char* fileName)
 {
     setupsup::unique_hkey key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-        return kKeyUnopenable;
-    if (!IsFileName(fileName))
-        return kCountUnreadable;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, setupsup::kSharedDllsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+        return setupsup::kKeyUnopenable;
+    if (!setupsup::IsFileName(fileName))
+        return setupsup::kCountUnreadable;
     // Zeroed first: a value shorter than 4 bytes fills only the low bytes.
     DWORD count = 0;
     DWORD size = sizeof count;
     if (::RegQueryValueExA(key.get(), fileName, nullptr, nullptr, reinterpret_cast<BYTE*>(&count), &size) !=
         ERROR_SUCCESS)
-        return kCountUnreadable;
+        return setupsup::kCountUnreadable;
     return static_cast<int>(count);
 }
 
 extern "C" SETUPSUP_API int WINAPI SetFileRefCount(const char* fileName, int count)
 {
     setupsup::unique_hkey key;
-    LONG status = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_ALL_ACCESS, key.put());
+    LONG status = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, setupsup::kSharedDllsKey, 0, KEY_ALL_ACCESS, key.put());
     if (status != ERROR_SUCCESS)
         return static_cast<int>(status);
-    if (!IsFileName(fileName))
+    if (!setupsup::IsFileName(fileName))
         return ERROR_INVALID_PARAMETER;
     DWORD value = static_cast<DWORD>(count);
     return static_cast<int>(

@@ -8,6 +8,7 @@
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
+namespace setupsup {
 namespace {
 
 constexpr char kFallbackFace[] = "System";
@@ -49,7 +50,7 @@ int CALLBACK FixedPitchTrueType(const LOGFONTA* font, const TEXTMETRICA*, DWORD 
 // test. Any failure on the way leaves pick not found.
 bool FindFont(FONTENUMPROCA test, FontPick* pick)
 {
-    setupsup::unique_hdc dc(::CreateCompatibleDC(nullptr));
+    unique_hdc dc(::CreateCompatibleDC(nullptr));
     if (!dc)
         return false;
     LOGFONTA templ = {};
@@ -63,32 +64,35 @@ bool FindFont(FONTENUMPROCA test, FontPick* pick)
 void CopyFace(char* buffer, const char* face) { ::lstrcpynA(buffer, face, kFaceBytes); }
 
 } // namespace
+} // namespace setupsup
 
 // The font queries never fail: a null buffer gets nothing and the usual 0.
 extern "C" int WINAPI GetSystemFont(char* faceName)
 {
     if (!faceName)
-        return 0;
-    FontPick pick;
-    CopyFace(faceName, FindFont(AnyTrueType, &pick) ? pick.face : kFallbackFace);
-    return 0;
+        return SETUPSUP_FONT_OK;
+    setupsup::FontPick pick;
+    setupsup::CopyFace(faceName,
+                       setupsup::FindFont(setupsup::AnyTrueType, &pick) ? pick.face : setupsup::kFallbackFace);
+    return SETUPSUP_FONT_OK;
 }
 
 // Prefers a fixed-pitch TrueType face, then any TrueType face.
 extern "C" int WINAPI GetSystemFixedFont(char* faceName)
 {
     if (!faceName)
-        return 0;
-    FontPick fixed, any;
-    if (FindFont(FixedPitchTrueType, &fixed))
-        CopyFace(faceName, fixed.face);
+        return SETUPSUP_FONT_OK;
+    setupsup::FontPick fixed, any;
+    if (setupsup::FindFont(setupsup::FixedPitchTrueType, &fixed))
+        setupsup::CopyFace(faceName, fixed.face);
     else
-        CopyFace(faceName, FindFont(AnyTrueType, &any) ? any.face : kFallbackFace);
-    return 0;
+        setupsup::CopyFace(faceName,
+                           setupsup::FindFont(setupsup::AnyTrueType, &any) ? any.face : setupsup::kFallbackFace);
+    return SETUPSUP_FONT_OK;
 }
 
 extern "C" int WINAPI GetSystemCharset()
 {
-    FontPick pick;
-    return FindFont(AnyTrueType, &pick) ? pick.charset : kFallbackCharset;
+    setupsup::FontPick pick;
+    return setupsup::FindFont(setupsup::AnyTrueType, &pick) ? pick.charset : setupsup::kFallbackCharset;
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <cstdint>
 
+#include "frame/file_times_result.h"
 #include "frame/unique_handles.h"
 
 namespace setupsup {
@@ -16,10 +17,6 @@ namespace setupsup {
 struct FileTimeSet {
     FILETIME creation{}, lastAccess{}, lastWrite{};
 };
-
-// How a capture or restore ended: the open failed, or the open succeeded and
-// reading or setting the times did not.
-enum class FileTimesResult { kOk, kCannotOpen, kFailed };
 
 // Opens the existing file path with share mode 0: the open fails while any
 // other handle has the file open. access: GENERIC_READ, or with GENERIC_WRITE

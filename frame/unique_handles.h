@@ -9,6 +9,8 @@
 #pragma once
 
 #include <windows.h>
+#include <oaidl.h>
+
 #include <cstdio>
 #include <utility>
 
@@ -76,6 +78,7 @@ inline void free_library(HMODULE m) noexcept { ::FreeLibrary(m); }
 inline void local_free(HLOCAL l) noexcept { ::LocalFree(l); }
 inline void delete_dc(HDC dc) noexcept { ::DeleteDC(dc); }
 inline void close_file(FILE* f) noexcept { std::fclose(f); }
+inline void release_typelib(ITypeLib* t) noexcept { t->Release(); }
 template <typename T, void (*Close)(T)>
 using null_traits = handle_traits<T, null_value<T>, Close>;
 } // namespace detail
@@ -89,5 +92,7 @@ using unique_hmodule = unique_any<detail::null_traits<HMODULE, detail::free_libr
 using unique_hlocal = unique_any<detail::null_traits<HLOCAL, detail::local_free>>;
 using unique_hdc = unique_any<detail::null_traits<HDC, detail::delete_dc>>;
 using unique_file = unique_any<detail::null_traits<FILE*, detail::close_file>>;
+// A type library object from LoadTypeLib.
+using unique_typelib = unique_any<detail::null_traits<ITypeLib*, detail::release_typelib>>;
 
 } // namespace setupsup

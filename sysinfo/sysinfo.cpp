@@ -6,6 +6,7 @@
 #include "setupsup.h"
 #include "sysinfo/product_suite.h"
 
+namespace setupsup {
 namespace {
 
 constexpr int kDateChars = SETUPSUP_DATE_SIZE; // the caller's buffer, NUL included
@@ -21,11 +22,12 @@ MEMORYSTATUS MemoryStatus()
 }
 
 } // namespace
+} // namespace setupsup
 
 // Both values are returned bit for bit as MEMORYSTATUS holds them.
-extern "C" int WINAPI GetPhysRAM() { return static_cast<int>(MemoryStatus().dwTotalPhys); }
+extern "C" int WINAPI GetPhysRAM() { return static_cast<int>(setupsup::MemoryStatus().dwTotalPhys); }
 
-extern "C" int WINAPI GetVirtRAM() { return static_cast<int>(MemoryStatus().dwTotalVirtual); }
+extern "C" int WINAPI GetVirtRAM() { return static_cast<int>(setupsup::MemoryStatus().dwTotalVirtual); }
 
 // Only the low 16 bits of each argument count, as SYSTEMTIME holds them.
 // A null buffer formats nothing: 0, as for any date that cannot be written.
@@ -37,7 +39,7 @@ extern "C" int WINAPI FormatDate(int year, int month, int day, char* buffer)
     date.wYear = static_cast<WORD>(year);
     date.wMonth = static_cast<WORD>(month);
     date.wDay = static_cast<WORD>(day);
-    return ::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &date, nullptr, buffer, kDateChars);
+    return ::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &date, nullptr, buffer, setupsup::kDateChars);
 }
 
 // 1 when the product suite list names "Terminal Server" exactly (case
@@ -45,10 +47,11 @@ extern "C" int WINAPI FormatDate(int year, int month, int day, char* buffer)
 extern "C" int WINAPI QueryTerminalServer()
 {
     setupsup::unique_hkey key;
-    if (::RegOpenKeyA(HKEY_LOCAL_MACHINE, kProductOptionsKey, key.put()) != ERROR_SUCCESS)
+    if (::RegOpenKeyA(HKEY_LOCAL_MACHINE, setupsup::kProductOptionsKey, key.put()) != ERROR_SUCCESS)
         return 0;
     DWORD size = 0;
-    if (::RegQueryValueExA(key.get(), kProductSuiteValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
+    if (::RegQueryValueExA(key.get(), setupsup::kProductSuiteValue, nullptr, nullptr, nullptr, &size) !=
+            ERROR_SUCCESS ||
         size == 0)
         return 0;
     setupsup::unique_hlocal block(::LocalAlloc(LMEM_ZEROINIT, size));
@@ -56,7 +59,7 @@ extern "C" int WINAPI QueryTerminalServer()
         return 0;
     DWORD type = 0;
     auto* data = static_cast<BYTE*>(block.get());
-    if (::RegQueryValueExA(key.get(), kProductSuiteValue, nullptr, &type, data, &size) != ERROR_SUCCESS ||
+    if (::RegQueryValueExA(key.get(), setupsup::kProductSuiteValue, nullptr, &type, data, &size) != ERROR_SUCCESS ||
         type != REG_MULTI_SZ)
         return 0;
     return setupsup::SuiteListHasTerminalServer(reinterpret_cast<const char*>(data), size) ? 1 : 0;

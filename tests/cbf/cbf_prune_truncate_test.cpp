@@ -136,10 +136,10 @@ TEST_F(WalkTest, AllocationFailuresReportOneAndWriteNothing)
 TEST_F(WalkTest, CaptureFailuresStopBeforeAnything)
 {
     const std::string s = Write("src.cbf", Installed()), t = Write("dst.cbf", Installed());
-    for (int code : {-1, 3, 42}) {
+    for (FileTimesResult failure : {FileTimesResult::kCannotOpen, FileTimesResult::kFailed}) {
         platform.Reset();
-        platform.captureResult = code;
-        const int expected = code == 42 ? 3 : code; // never mistaken for success
+        platform.captureResult = failure;
+        const int expected = failure == FileTimesResult::kCannotOpen ? -1 : 3;
         EXPECT_EQ(Merge(s, t), expected);
         EXPECT_EQ(Prune(s, t), expected);
         EXPECT_EQ(Truncate(t), expected);
@@ -169,10 +169,11 @@ TEST_F(WalkTest, EveryWalkRestoresEachTimeInItsOwnRole)
 TEST_F(WalkTest, RestoreFailuresComeAfterTheWork)
 {
     const std::string s = Write("src.cbf", Installed());
-    for (int code : {-1, 3}) {
+    for (FileTimesResult failure : {FileTimesResult::kCannotOpen, FileTimesResult::kFailed}) {
+        const int code = failure == FileTimesResult::kCannotOpen ? -1 : 3;
         const std::string t = Write("dst.cbf", Installed());
         platform.Reset();
-        platform.restoreResult = code;
+        platform.restoreResult = failure;
         EXPECT_EQ(Prune(s, t), code);
         EXPECT_EQ(MapOf(ReadBytes(t), 250)[0].present, 0u) << "the prune is in the file";
         EXPECT_EQ(Truncate(t), code);

@@ -17,22 +17,22 @@ int OpenDescriptorCount()
     return count;
 }
 
-int TestPlatform::CaptureTimes(const char* path, CbfFileTimes* times)
+FileTimesResult TestPlatform::CaptureTimes(const char* path, CbfFileTimes* times)
 {
-    if (captureResult != 0)
-        return captureResult;
-    int rc = real_.CaptureTimes(path, times);
-    if (rc == 0 && givenTimes)
+    if (captureResult)
+        return *captureResult;
+    FileTimesResult result = real_.CaptureTimes(path, times);
+    if (result == FileTimesResult::kOk && givenTimes)
         *times = *givenTimes;
-    return rc;
+    return result;
 }
 
-int TestPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
+FileTimesResult TestPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
 {
     ++restores;
     restored = times;
-    if (restoreResult != 0)
-        return restoreResult;
+    if (restoreResult)
+        return *restoreResult;
     return real_.RestoreTimes(path, times);
 }
 

@@ -28,24 +28,26 @@ int OpenDescriptorCount();
 // Wraps the POSIX platform; records blocks and fails on request.
 class TestPlatform : public CbfPlatform {
 public:
-    int CaptureTimes(const char* path, CbfFileTimes* times) override;
-    int RestoreTimes(const char* path, const CbfFileTimes& times) override;
+    FileTimesResult CaptureTimes(const char* path, CbfFileTimes* times) override;
+    FileTimesResult RestoreTimes(const char* path, const CbfFileTimes& times) override;
     void* AllocZeroed(size_t bytes) override;
     void Free(void* block) override;
     bool SetStreamLength(FILE* stream, uint64_t length) override;
     // Back to no faults and no records.
     void Reset()
     {
-        failAllocation = captureResult = restoreResult = restores = freedUnknown = 0;
+        failAllocation = restores = freedUnknown = 0;
+        captureResult.reset();
+        restoreResult.reset();
         failCut = false;
         givenTimes.reset();
         allocations.clear();
         live.clear();
     }
 
-    int failAllocation = 0; // fail the n-th allocation (1-based); 0: never
-    int captureResult = 0;  // returned instead of capturing, when non-zero
-    int restoreResult = 0;  // returned instead of restoring, when non-zero
+    int failAllocation = 0;                       // fail the n-th allocation (1-based); 0: never
+    std::optional<FileTimesResult> captureResult; // returned instead of capturing, when set
+    std::optional<FileTimesResult> restoreResult; // returned instead of restoring, when set
     bool failCut = false;
     // Captured instead of the file's own times, when set: the file system
     // here has no creation time to capture or restore.
