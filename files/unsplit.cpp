@@ -1,9 +1,8 @@
-// Joining split files and copying time stamps between files.
-//
-// Both exports read a file's three times through an exclusive open and write
-// them role for role through another exclusive open. UnsplitFile appends the
-// piece through buffered streams, which share the file with other openers, so
-// the exclusive opens are held only around the time stamps.
+// UnsplitFile: joins a split file piece by piece. Each call appends one piece
+// to the file being rebuilt and gives that file back the three times it had
+// before the call. The times are read and written through exclusive opens;
+// the piece is appended through buffered streams, which share the file with
+// other openers, so the exclusive opens are held only around the time stamps.
 #include <windows.h>
 
 #include <io.h>
@@ -13,9 +12,6 @@
 #include "frame/file_times.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
-
-using setupsup::unique_file;
-using setupsup::unique_hfile;
 
 namespace setupsup {
 
@@ -29,19 +25,13 @@ PieceRead ReadFromStream(std::FILE* piece, void* buffer, size_t size)
 PieceReader g_readPiece = ReadFromStream;
 #endif
 
-} // namespace setupsup
-
 namespace {
 
-// Result codes of UnsplitFile and MatchFileDate, as setupsup.h names them.
-// UnsplitFile: kCannotOpen for any open or time failure; kShortWrite and
-// kReadFailed when the append was cut short; kSeekFailed with nothing
-// appended. MatchFileDate: kCannotOpen for the source, then the rest.
+// Result codes of UnsplitFile, as setupsup.h names them: kCannotOpen for any
+// open or time failure; kShortWrite and kReadFailed when the append was cut
+// short; kSeekFailed with nothing appended.
 constexpr int kOk = SETUPSUP_FILE_OK;
 constexpr int kCannotOpen = SETUPSUP_FILE_NOT_OPENED;
-constexpr int kTargetNotWritable = SETUPSUP_FILE_TARGET_NOT_OPENED;
-constexpr int kTimesUnreadable = SETUPSUP_FILE_TIMES_UNREADABLE;
-constexpr int kTimesNotSet = SETUPSUP_FILE_TIMES_NOT_SET;
 constexpr int kShortWrite = SETUPSUP_FILE_SHORT_WRITE;
 constexpr int kSeekFailed = SETUPSUP_FILE_SEEK_FAILED;
 constexpr int kReadFailed = SETUPSUP_FILE_PIECE_UNREADABLE;
@@ -63,7 +53,7 @@ int CopyPiece(FILE* piece, long long length, FILE* target)
     unsigned char buffer[kCopyBufferSize];
     while (length > 0) {
         size_t want = length < static_cast<long long>(kCopyBufferSize) ? static_cast<size_t>(length) : kCopyBufferSize;
-        setupsup::PieceRead read = setupsup::g_readPiece(piece, buffer, want);
+        PieceRead read = g_readPiece(piece, buffer, want);
         size_t got = read.bytes;
         if (got > 0 && std::fwrite(buffer, 1, got, target) < got)
             return kShortWrite;
@@ -113,36 +103,18 @@ int AppendPiece(const char* targetPath, const char* piecePath)
 }
 
 } // namespace
+} // namespace setupsup
 
 extern "C" int WINAPI UnsplitFile(const char* targetPath, const char* piecePath)
 {
     if (!targetPath || !piecePath)
-        return kCannotOpen;
+        return setupsup::kCannotOpen;
     setupsup::FileTimeSet times;
     if (setupsup::CaptureFileTimes(targetPath, &times) != setupsup::FileTimesResult::kOk)
-        return kCannotOpen;
-    int rc = AppendPiece(targetPath, piecePath);
-    if (rc != kOk)
+        return setupsup::kCannotOpen;
+    int rc = setupsup::AppendPiece(targetPath, piecePath);
+    if (rc != setupsup::kOk)
         return rc;
-    return setupsup::RestoreFileTimes(targetPath, times) == setupsup::FileTimesResult::kOk ? kOk : kCannotOpen;
-}
-
-extern "C" int WINAPI MatchFileDate(const char* sourcePath, const char* targetPath)
-{
-    if (!sourcePath)
-        return kCannotOpen;
-    unique_hfile source = setupsup::OpenExclusive(sourcePath, GENERIC_READ);
-    if (!source)
-        return kCannotOpen;
-    if (!targetPath)
-        return kTargetNotWritable;
-    unique_hfile target = setupsup::OpenExclusive(targetPath, GENERIC_READ | GENERIC_WRITE);
-    if (!target)
-        return kTargetNotWritable;
-    setupsup::FileTimeSet times;
-    if (!setupsup::ReadFileTimes(source.get(), &times))
-        return kTimesUnreadable;
-    if (!setupsup::WriteFileTimes(target.get(), times))
-        return kTimesNotSet;
-    return kOk;
+    return setupsup::RestoreFileTimes(targetPath, times) == setupsup::FileTimesResult::kOk ? setupsup::kOk
+                                                                                           : setupsup::kCannotOpen;
 }

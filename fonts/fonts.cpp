@@ -1,11 +1,12 @@
-// Font resources and shell launch: AddFont, RemoveFont, GooseFont and
-// ShellExecuteSimple. Each is one system call plus, for the font resources,
-// the WM_FONTCHANGE broadcast that tells running programs to re-read fonts.
+// Font resources: AddFont, RemoveFont and GooseFont. The first two are one
+// system call each plus the WM_FONTCHANGE broadcast that tells running
+// programs to re-read fonts; GooseFont opens the font file through the shell.
 #include <windows.h>
-#include <shellapi.h>
 
+#include "frame/shell_launch.h"
 #include "setupsup.h"
 
+namespace setupsup {
 namespace {
 
 // How long the broadcast waits for any one top-level window to handle
@@ -13,10 +14,6 @@ namespace {
 // once (SMTO_ABORTIFHUNG); this bounds a window that stops responding while
 // the message waits for it.
 constexpr UINT kFontChangeTimeoutMs = 5000;
-
-// What GooseFont and ShellExecuteSimple return for a null file: the shell's
-// own value for a file that is not found.
-constexpr int kShellFileNotFound = SE_ERR_FNF;
 
 // Sent, not posted: the call returns once every responding top-level window
 // has handled the message, so a program started right after sees the new
@@ -31,11 +28,8 @@ int BroadcastFontChange()
     return static_cast<int>(result);
 }
 
-// ShellExecuteA's pseudo-handle carries the shell's result value (above 32
-// on success, else the error value); it always fits 32 bits.
-int ShellResult(HINSTANCE result) { return static_cast<int>(reinterpret_cast<INT_PTR>(result)); }
-
 } // namespace
+} // namespace setupsup
 
 // The broadcast goes out whenever the file added any font, so programs hear
 // of every font of a collection too; the result stays the count unless
@@ -44,11 +38,11 @@ int ShellResult(HINSTANCE result) { return static_cast<int>(reinterpret_cast<INT
 extern "C" int WINAPI AddFont(const char* fontPath)
 {
     if (!fontPath)
-        return 0;
+        return SETUPSUP_FONT_NONE_ADDED;
     int added = ::AddFontResourceA(fontPath);
     if (added < 1)
         return added;
-    int broadcast = BroadcastFontChange();
+    int broadcast = setupsup::BroadcastFontChange();
     return added == 1 ? broadcast : added;
 }
 
@@ -58,22 +52,13 @@ extern "C" int WINAPI RemoveFont(const char* fontPath)
 {
     if (fontPath)
         ::RemoveFontResourceA(fontPath);
-    return BroadcastFontChange();
+    return setupsup::BroadcastFontChange();
 }
 
+// The verb "open", hidden: the shell's handler for font files.
 extern "C" int WINAPI GooseFont(const char* fontPath)
 {
     if (!fontPath)
-        return kShellFileNotFound;
-    return ShellResult(::ShellExecuteA(nullptr, "open", fontPath, nullptr, nullptr, SW_HIDE));
-}
-
-// No verb: the file's default action, everything else as the caller gave it
-// (null parameters and folder mean none, as for ShellExecuteA).
-extern "C" int WINAPI ShellExecuteSimple(const char* file, const char* parameters, const char* directory,
-                                         int showCommand)
-{
-    if (!file)
-        return kShellFileNotFound;
-    return ShellResult(::ShellExecuteA(nullptr, nullptr, file, parameters, directory, showCommand));
+        return setupsup::kShellFileNotFound;
+    return setupsup::ShellLaunch("open", fontPath, nullptr, nullptr, SW_HIDE);
 }

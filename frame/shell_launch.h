@@ -1,0 +1,24 @@
+// The one shell launch of the library: GooseFont opens a font file with the
+// verb "open", ShellExecuteSimple starts a file with its default action.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+namespace setupsup {
+
+// What a launch of a null file gives: the shell's own value for a file that
+// is not found.
+inline constexpr int kShellFileNotFound = SE_ERR_FNF;
+
+// ShellExecuteA with no owner window. Its pseudo-handle carries the shell's
+// result value (above 32 on success, else the error value), which always
+// fits 32 bits and is returned as it is.
+inline int ShellLaunch(const char* verb, const char* file, const char* parameters, const char* directory,
+                       int showCommand) noexcept
+{
+    HINSTANCE result = ::ShellExecuteA(nullptr, verb, file, parameters, directory, showCommand);
+    return static_cast<int>(reinterpret_cast<INT_PTR>(result));
+}
+
+} // namespace setupsup
