@@ -63,8 +63,10 @@ bool CbfTell(FILE* stream, uint64_t* position)
     return true;
 }
 
+namespace {
+
 // Reads one little-endian 32-bit word; false on a short read.
-static bool ReadWord(FILE* stream, uint32_t* word)
+bool ReadWord(FILE* stream, uint32_t* word)
 {
     unsigned char bytes[4];
     if (fread(bytes, 1, sizeof bytes, stream) != sizeof bytes)
@@ -76,13 +78,13 @@ static bool ReadWord(FILE* stream, uint32_t* word)
 
 // Every failure after the stream is open closes it first, so that the
 // handle never keeps a stream on a file it refused.
-static int FailClosed(CbfHandle* handle, int result)
+int FailClosed(CbfHandle* handle, int result)
 {
     CloseCbf(handle);
     return result;
 }
 
-static int FailRead(CbfHandle* handle, CbfTraceHook trace)
+int FailRead(CbfHandle* handle, CbfTraceHook trace)
 {
     CloseCbf(handle);
     trace(2, kCbfMsgReadError);
@@ -92,7 +94,7 @@ static int FailRead(CbfHandle* handle, CbfTraceHook trace)
 // Copies the file name into the fixed working buffer. A name that does not
 // fit (512 bytes or more with its NUL) is refused rather than cut, since a
 // shortened name could open a different file.
-static bool CopyName(const char* name, char (&buffer)[kCbfNameBufferSize])
+bool CopyName(const char* name, char (&buffer)[kCbfNameBufferSize])
 {
     const char* source = name ? name : kCbfDefaultName;
     const void* end = memchr(source, '\0', sizeof buffer);
@@ -104,7 +106,7 @@ static bool CopyName(const char* name, char (&buffer)[kCbfNameBufferSize])
 
 // The header checks: version, magic, revision, count and map size, in that order
 // so that a file with several faults reports the first one met.
-static int ValidateHeader(CbfHandle* handle, uint64_t* mapBytes, CbfTraceHook trace)
+int ValidateHeader(CbfHandle* handle, uint64_t* mapBytes, CbfTraceHook trace)
 {
     char version[kCbfVersionBytes + 1] = {};
     if (fread(version, 1, kCbfVersionBytes, handle->stream) != kCbfVersionBytes) {
@@ -148,7 +150,7 @@ static int ValidateHeader(CbfHandle* handle, uint64_t* mapBytes, CbfTraceHook tr
 }
 
 // The map: capacity check, then the entries one by one.
-static int ReadMap(CbfHandle* handle, ProcMapEntry* mapBuffer, uint32_t capacity, uint64_t mapBytes, CbfTraceHook trace)
+int ReadMap(CbfHandle* handle, ProcMapEntry* mapBuffer, uint32_t capacity, uint64_t mapBytes, CbfTraceHook trace)
 {
     if (mapBytes > capacity) {
         CloseCbf(handle);
@@ -164,6 +166,8 @@ static int ReadMap(CbfHandle* handle, ProcMapEntry* mapBuffer, uint32_t capacity
     }
     return kCbfOpenOk;
 }
+
+} // namespace
 
 int OpenCbfTraced(const char* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle,
                   CbfTraceHook trace)
@@ -213,10 +217,14 @@ int OpenCbf(const char* name, int update, ProcMapEntry* mapBuffer, uint32_t* map
     return OpenCbfTraced(name, update, mapBuffer, mapSize, handle, CbfTrace);
 }
 
-static bool IsOpenHandle(const CbfHandle* handle)
+namespace {
+
+bool IsOpenHandle(const CbfHandle* handle)
 {
     return handle != nullptr && handle->marker == kCbfMagic && handle->stream != nullptr;
 }
+
+} // namespace
 
 int CloseCbf(CbfHandle* handle)
 {

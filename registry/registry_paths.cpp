@@ -12,9 +12,11 @@ bool JoinRegPath(char (&out)[kRegPathRoom], const char* parent, const char* name
     return length >= 0 && static_cast<unsigned>(length) < sizeof out;
 }
 
+namespace {
+
 // Upper-cases an ANSI path for comparison; false when it exceeds the room
 // (no walked child path is that long).
-static bool UpperPath(char (&out)[kRegPathRoom], const char* path)
+bool UpperPath(char (&out)[kRegPathRoom], const char* path)
 {
     size_t length = std::strlen(path);
     if (length >= sizeof out)
@@ -23,6 +25,8 @@ static bool UpperPath(char (&out)[kRegPathRoom], const char* path)
     ::CharUpperBuffA(out, static_cast<DWORD>(length));
     return true;
 }
+
+} // namespace
 
 bool IsSameRegPath(const char* a, const char* b)
 {
