@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "frame/system_entries.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
@@ -56,21 +57,25 @@ void SetByte(int* out, BYTE value)
 }
 
 // Reads the first translation entry of path's version resource into entry
-// (the language identifier's two bytes, then the code page's).
+// (the language identifier's two bytes, then the code page's). Without the
+// version information functions there is no entry to read.
 bool ReadFirstTranslation(const char* path, BYTE entry[4])
 {
+    VersionEntries version;
+    if (!ResolveVersionEntries(&version))
+        return false;
     DWORD ignored = 0;
-    DWORD size = ::GetFileVersionInfoSizeA(path, &ignored);
+    DWORD size = version.getFileVersionInfoSizeA(path, &ignored);
     if (size == 0)
         return false;
     unique_hlocal block(::LocalAlloc(LMEM_FIXED, size));
     if (!block)
         return false;
-    if (!::GetFileVersionInfoA(path, 0, size, block.get()))
+    if (!version.getFileVersionInfoA(path, 0, size, block.get()))
         return false;
     void* value = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueA(block.get(), "\\VarFileInfo\\Translation", &value, &length) || length == 0)
+    if (!version.verQueryValueA(block.get(), "\\VarFileInfo\\Translation", &value, &length) || length == 0)
         return false;
     // The entry is copied out before the block that holds it is freed; a value
     // shorter than one entry yields only the bytes it has.

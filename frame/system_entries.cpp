@@ -17,8 +17,11 @@ constexpr char kKernelModule[] = "KERNEL32.DLL";
 // PSAPI.DLL at every call made the enumeration half as dear again as the
 // same walk written inline, and Windows Sockets stays started once found
 // usable, so its library must stay loaded.
-constinit KeptLibrary g_processStatus("PSAPI.DLL");
+constinit KeptLibrary g_processStatus("psapi.dll");
 constinit KeptLibrary g_sockets("wsock32.dll");
+// Not imported: it is no known DLL, so an import would be looked for beside
+// the program and a DLL of that name there would run with the library.
+constinit KeptLibrary g_version("version.dll");
 
 // Fills *slot with module's entry name; true when it exists.
 template <typename Fn>
@@ -55,6 +58,8 @@ bool ResolveKernelEntries(KernelEntries* entries)
     Resolve(kernel, "Module32First", &entries->module32First);
     Resolve(kernel, "Module32Next", &entries->module32Next);
     Resolve(kernel, "QueryFullProcessImageNameA", &entries->queryFullProcessImageNameA);
+    Resolve(kernel, "SetDllDirectoryA", &entries->setDllDirectoryA);
+    Resolve(kernel, "SetDefaultDllDirectories", &entries->setDefaultDllDirectories);
     return true;
 }
 
@@ -62,6 +67,18 @@ bool HasToolHelp(const KernelEntries& entries)
 {
     return entries.createToolhelp32Snapshot && entries.process32First && entries.process32Next &&
            entries.module32First && entries.module32Next;
+}
+
+bool ResolveVersionEntries(VersionEntries* entries)
+{
+    *entries = VersionEntries{};
+    HMODULE module = g_version.Get();
+    if (!module)
+        return false;
+    bool all = Resolve(module, "GetFileVersionInfoSizeA", &entries->getFileVersionInfoSizeA);
+    all &= Resolve(module, "GetFileVersionInfoA", &entries->getFileVersionInfoA);
+    all &= Resolve(module, "VerQueryValueA", &entries->verQueryValueA);
+    return all;
 }
 
 bool ResolveSocketEntries(SocketEntries* entries)

@@ -39,6 +39,8 @@ using CreateToolhelp32SnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId)
 using Process32WalkFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
 using Module32WalkFn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32* entry);
 using QueryFullProcessImageNameAFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPSTR path, DWORD* size);
+using SetDllDirectoryAFn = BOOL(WINAPI*)(LPCSTR folder);
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
 
 struct KernelEntries {
     // Tool-help: the Windows 95 family, and the NT family from Windows 2000.
@@ -49,6 +51,10 @@ struct KernelEntries {
     Module32WalkFn module32Next = nullptr;  // required, never called
     // Windows Vista and later.
     QueryFullProcessImageNameAFn queryFullProcessImageNameA = nullptr;
+    // The DLL search of a process: Windows XP SP1 and later, and Windows 8
+    // (or 7 with KB2533623) and later; setupsup-call narrows its own.
+    SetDllDirectoryAFn setDllDirectoryA = nullptr;
+    SetDefaultDllDirectoriesFn setDefaultDllDirectories = nullptr;
 };
 
 // Resolves every kernel entry the loaded KERNEL32.DLL has; what it lacks
@@ -57,6 +63,22 @@ bool ResolveKernelEntries(KernelEntries* entries);
 
 // True when all five tool-help entries were resolved.
 bool HasToolHelp(const KernelEntries& entries);
+
+// ---- Version information ("version.dll") -----------------------------------
+
+using GetFileVersionInfoSizeAFn = DWORD(WINAPI*)(LPCSTR path, DWORD* handle);
+using GetFileVersionInfoAFn = BOOL(WINAPI*)(LPCSTR path, DWORD handle, DWORD size, void* data);
+using VerQueryValueAFn = BOOL(WINAPI*)(const void* block, LPCSTR subBlock, void** value, UINT* length);
+
+struct VersionEntries {
+    GetFileVersionInfoSizeAFn getFileVersionInfoSizeA = nullptr;
+    GetFileVersionInfoAFn getFileVersionInfoA = nullptr;
+    VerQueryValueAFn verQueryValueA = nullptr;
+};
+
+// Loads version.dll (at the first call; kept for the life of the process)
+// and resolves its three entries. True when it loaded and all three exist.
+bool ResolveVersionEntries(VersionEntries* entries);
 
 // ---- Windows Sockets 1.1 ("wsock32.dll") -----------------------------------
 

@@ -2,7 +2,9 @@
 # Checks the import table of the built DLL against the committed list of
 # allowed imports, and that no thread library is linked into it.
 #   check_imports.sh OBJDUMP NM DLL LIST
-# Every imported function must be in LIST, whose entries name the first
+# Every imported DLL must be named on a "DLL" line of LIST (the known DLLs
+# of the NT family; any other is loaded at run time from the system folder),
+# and every imported function must be in LIST, whose entries name the first
 # Windows 95-family and the first NT release that export the function; an
 # entry newer than Windows 98 or NT 4.0 is refused, since the DLL would then
 # not load there (such a function must be resolved by name at run time).
@@ -24,6 +26,10 @@ printf '%s\n' "$imports" | awk -v list="$list" '
     while ((getline line < list) > 0) {
       if (line ~ /^[ \t]*(#|$)/) continue
       n = split(line, f, /[ \t]+/)
+      if (f[1] == "DLL") {
+        knownDll[toupper(f[2])] = 1
+        continue
+      }
       key = toupper(f[1]) " " f[2]
       allowed[key] = 1
       if (n < 4 || !(f[3] in old95) || !(f[4] in oldNt)) {
@@ -34,6 +40,11 @@ printf '%s\n' "$imports" | awk -v list="$list" '
   }
   {
     used[$0] = 1
+    if (!($1 in knownDll) && !($1 in refusedDll)) {
+      printf "imports from %s, which is not a known DLL of the NT family: a DLL of that name beside the program would be loaded with this one; load it at run time from the system folder (frame/kept_library.h)\n", $1
+      refusedDll[$1] = 1
+      bad = 1
+    }
     if (!($0 in allowed)) {
       printf "new import %s: add it to %s with the first Windows 95-family and NT releases that export it\n", $0, list
       bad = 1
