@@ -88,9 +88,30 @@ int RegisterTypeLibrary(const char* path)
     return kRegistered;
 }
 
+// True for a path the system takes as it stands: a drive and a backslash
+// ("C:\\...") or two backslashes (a UNC path, or "\\\\?\\..."). "C:name" and
+// "\\dir\\name" depend on the current drive or folder; a path with forward
+// slashes is left to the plain load, which takes it.
+bool IsAbsolutePath(const char* path)
+{
+    const bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':';
+    return (drive && path[2] == '\\') || (path[0] == '\\' && path[1] == '\\');
+}
+
+// Loads the module as regsvr32 does. An absolute path is loaded with the
+// altered search order, so that the DLLs the module imports are found in
+// its own folder (where its application installed them) and never beside
+// the installer; a relative path or bare name is searched for as always.
+unique_hmodule LoadServerModule(const char* path)
+{
+    if (IsAbsolutePath(path))
+        return unique_hmodule(::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    return unique_hmodule(::LoadLibraryA(path));
+}
+
 int RegisterModule(const char* path)
 {
-    unique_hmodule module(::LoadLibraryA(path));
+    unique_hmodule module = LoadServerModule(path);
     if (!module)
         return kModuleNotLoaded;
     auto registerServer = FindEntry<RegisterServerFn>(module.get(), "DllRegisterServer");

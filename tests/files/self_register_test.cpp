@@ -136,6 +136,9 @@ TEST_F(SelfRegisterFileTest, CallsTheModulesDllRegisterServerAndUnloadsIt)
         {"selfreg_ok.dll", 0, "selfreg_ok"},
         {"selfreg_fail.dll", static_cast<int>(0x80040201), "selfreg_fail"},
         {"selfreg_noentry.dll", 98, ""},
+        // Loaded as regsvr32 loads it: the private DLL it imports is found
+        // in its own folder, not beside this program (where there is none).
+        {"private\\selfreg_needs_private.dll", 0, "selfreg_needs_private"},
     };
     for (const Case& c : cases) {
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kMarkKey);
