@@ -6,6 +6,8 @@
 //
 // The DLL is loaded by its full name in this program's own folder, as an
 // installer loads the copy it brought, never from the current folder or PATH.
+// Before anything is loaded the program narrows its own DLL search, since a
+// copy unpacked into a Downloads folder sits beside whatever else is there.
 // Exit status: 0 the export was called, 1 the DLL or the export was not
 // found, 2 the command line was refused (nothing is loaded then).
 #include <windows.h>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <string>
 
+#include "frame/system_entries.h"
 #include "tools/setupsup-call/runner.h"
 
 using namespace setupsup_call;
@@ -21,6 +24,24 @@ using namespace setupsup_call;
 namespace {
 
 constexpr char kDllName[] = "setupsup.dll";
+// The default search of a hardened process: the system folder and the
+// folders added explicitly (none are), never this program's folder.
+constexpr DWORD kHardenedSearch = LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS;
+
+// The current folder leaves the DLL search (Windows XP SP1 and later), and
+// the default search is limited to the system folder (Windows 8, and 7 with
+// KB2533623). Both functions are found at run time, so the program still
+// starts on older systems, which then search as they always did.
+void HardenDllSearch()
+{
+    setupsup::KernelEntries kernel;
+    if (!setupsup::ResolveKernelEntries(&kernel))
+        return;
+    if (kernel.setDllDirectoryA)
+        kernel.setDllDirectoryA("");
+    if (kernel.setDefaultDllDirectories)
+        kernel.setDefaultDllDirectories(kHardenedSearch);
+}
 
 // The full path of setupsup.dll beside this program; empty if this
 // program's own path cannot be had whole.
@@ -64,6 +85,7 @@ int Call(const Command& command)
 
 int main(int argc, char** argv)
 {
+    HardenDllSearch();
     Command command;
     std::string error;
     if (!ParseCommandLine(argc - 1, argv + 1, &command, &error)) {
