@@ -16,10 +16,15 @@ work=$(mktemp -d /tmp/setupsup-reproducible.XXXXXX)
 # Kept when the check fails, to look into.
 trap 'rm -rf "$work"' EXIT
 
-# copy_sources DEST: the tracked files of the work tree, with their changes.
+# copy_sources DEST: the tracked files of the work tree, with their changes
+# (without git: the tree but for its build and release folders).
 copy_sources() {
   mkdir -p "$1"
-  (cd "$tree" && git ls-files -z | tar --null --ignore-failed-read -T - -cf - 2>/dev/null) | tar -xf - -C "$1"
+  if git -C "$tree" rev-parse --git-dir >/dev/null 2>&1; then
+    (cd "$tree" && git ls-files -z | tar --null --ignore-failed-read -T - -cf - 2>/dev/null) | tar -xf - -C "$1"
+  else
+    tar -C "$tree" --exclude=./build --exclude=./dist -cf - . | tar -xf - -C "$1"
+  fi
 }
 
 # make_one SOURCE BUILD DIST UMASK TZ: one release, from SOURCE.
