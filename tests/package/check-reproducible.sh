@@ -35,44 +35,12 @@ make_one() {
   echo "check-reproducible: $1 built in $((SECONDS - started)) s"
 }
 
-# files_of FOLDER: its files, relative to it, sorted.
-files_of() { find "$1" -type f -printf '%P\n' | LC_ALL=C sort; }
-
-# compare A B: status 0 when the two folders hold the same files with the
-# same bytes; else prints every file that is in one only or differs (with
-# its first differing byte).
-compare() {
-  local a=$1 b=$2 file status=0
-  if ! diff <(files_of "$a") <(files_of "$b") >"$work/listing.diff"; then
-    echo "check-reproducible: the release folders hold different files:"
-    sed -n 's/^[<>] /  /p' "$work/listing.diff"
-    status=1
-  fi
-  while read -r file; do
-    [ -f "$b/$file" ] || continue
-    if ! cmp "$a/$file" "$b/$file" >"$work/cmp.out" 2>&1; then
-      echo "check-reproducible: differs: $file ($(cat "$work/cmp.out"))"
-      status=1
-    fi
-  done < <(files_of "$a")
-  return $status
-}
-
-# zip_differences A B: the entries of two zips whose name, date, mode or
-# contents differ.
-zip_differences() {
-  /usr/bin/python3 - "$1" "$2" <<'EOF'
-import sys, zipfile
-def entries(path):
-    return [(i.filename, i.date_time, oct(i.external_attr >> 16), i.create_system, i.CRC, i.extra)
-            for i in zipfile.ZipFile(path).infolist()]
-a, b = entries(sys.argv[1]), entries(sys.argv[2])
-for x, y in zip(a, b):
-    if x != y:
-        print(f"  entry {x} against {y}")
-if len(a) != len(b):
-    print(f"  {len(a)} entries against {len(b)}")
-EOF
+# zip_entries ZIP: one line per entry: its name, date, mode, system, CRC
+# and extra fields, where a zip that differs shows what.
+zip_entries() {
+  /usr/bin/python3 -c 'import sys, zipfile
+for i in zipfile.ZipFile(sys.argv[1]).infolist():
+    print(i.filename, i.date_time, oct(i.external_attr >> 16), i.create_system, i.CRC, i.extra)' "$1"
 }
 
 SOURCE_DATE_EPOCH=$(setupsup_source_date_epoch "$tree")
@@ -87,16 +55,15 @@ make_one "$second" "$work/elsewhere/build-b" "$work/dist-b" 077 Pacific/Kiritima
 
 name=$(cat "$first/build/release/release-name")
 status=0
-compare "$work/dist-a/$name" "$work/dist-b/$name" || status=1
+# Every file of the two release folders, and the two zips.
+diff -rq "$work/dist-a" "$work/dist-b" | sed 's/^/check-reproducible: /' || status=1
 if ! cmp -s "$work/dist-a/$name.zip" "$work/dist-b/$name.zip"; then
-  echo "check-reproducible: differs: $name.zip"
-  zip_differences "$work/dist-a/$name.zip" "$work/dist-b/$name.zip" || true
-  status=1
+  diff <(zip_entries "$work/dist-a/$name.zip") <(zip_entries "$work/dist-b/$name.zip") | grep '^[<>]' || true
 fi
 if [ $status -ne 0 ]; then
   trap - EXIT
   echo "check-reproducible: the two releases differ; both are in $work" >&2
   exit 1
 fi
-echo "check-reproducible: $name: $(files_of "$work/dist-a/$name" | wc -l) files and the zip" \
+echo "check-reproducible: $name: $(find "$work/dist-a/$name" -type f | wc -l) files and the zip" \
   "(sha256 $(sha256sum "$work/dist-a/$name.zip" | cut -d' ' -f1)) are the same from both builds"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2016,SC2034 # expect evaluates its condition (with $status) when it runs
 # The package set-up of scripts/lib/setup.sh against a mirror in the middle
 # of a sync, with fake apt-get, dpkg and dpkg-query first on PATH (no root,
 # no network, nothing installed): an index that fails to download, an install
