@@ -1,11 +1,13 @@
 // The CBF exports of setupsup.dll: the walks of cbf_walks.cpp on the Win32
-// platform. Their results are the walks' codes, unchanged.
+// platform, for ANSI names and, in the W twins, UTF-16 names. Their results
+// are the walks' codes, unchanged.
 //
 // A null source path means "ZORBDLG.CBF" in the current folder (the walks
 // open that name). A null installed-file path names no file: it is refused
 // here, as a file that cannot be opened, before any walk starts.
 #include "cbf/cbf_platform.h"
 #include "cbf/cbf_walks.h"
+#include "frame/ansi_fallback.h"
 #include "setupsup.h"
 
 // The walks' codes are the exports' results. The CBF core builds without
@@ -22,18 +24,61 @@ static_assert(setupsup::kCbfWalkMapWriteFailed == SETUPSUP_CBF_MAP_NOT_WRITTEN);
 static_assert(setupsup::kCbfWalkTruncMapFailed == SETUPSUP_CBF_TRUNCATED_MAP_NOT_WRITTEN);
 static_assert(setupsup::kCbfWalkCutFailed == SETUPSUP_CBF_NOT_CUT);
 
-extern "C" int WINAPI MergeCbf(const char* sourcePath, const char* targetPath)
+namespace setupsup {
+namespace {
+
+using TwoFileWalk = int (*)(CbfPlatform&, const char*, const char*);
+using TwoFileWalkW = int (*)(CbfPlatform&, const wchar_t*, const wchar_t*);
+
+// A merge or prune of the installed file targetPath.
+int RunTwoFileWalk(TwoFileWalk walk, const char* sourcePath, const char* targetPath)
 {
     if (!targetPath)
-        return setupsup::kCbfWalkCannotOpen;
-    return setupsup::MergeCbfWalk(setupsup::DefaultCbfPlatform(), sourcePath, targetPath);
+        return kCbfWalkCannotOpen;
+    return walk(DefaultCbfPlatform(), sourcePath, targetPath);
+}
+
+// The same with UTF-16 names. On the Windows 95 family they are converted
+// to the ANSI code page; a name without an exact ANSI form is refused before
+// anything is opened, as a file that cannot be opened (the installed file:
+// -1; the other file: 3, as its failed open gives).
+int RunTwoFileWalkW(TwoFileWalk ansiWalk, TwoFileWalkW wideWalk, const wchar_t* sourcePath, const wchar_t* targetPath)
+{
+    if (!targetPath)
+        return kCbfWalkCannotOpen;
+    if (!IsWindows95Family())
+        return wideWalk(DefaultCbfPlatform(), sourcePath, targetPath);
+    AnsiText source(sourcePath), target(targetPath);
+    if (!target.exact())
+        return kCbfWalkCannotOpen;
+    if (!source.exact())
+        return kCbfWalkBadFile;
+    return ansiWalk(DefaultCbfPlatform(), source.get(), target.get());
+}
+
+} // namespace
+} // namespace setupsup
+
+extern "C" int WINAPI MergeCbf(const char* sourcePath, const char* targetPath)
+{
+    return setupsup::RunTwoFileWalk(setupsup::MergeCbfWalk<char>, sourcePath, targetPath);
+}
+
+extern "C" int WINAPI MergeCbfW(const wchar_t* sourcePath, const wchar_t* targetPath)
+{
+    return setupsup::RunTwoFileWalkW(setupsup::MergeCbfWalk<char>, setupsup::MergeCbfWalk<wchar_t>, sourcePath,
+                                     targetPath);
 }
 
 extern "C" int WINAPI PruneCbf(const char* sourcePath, const char* targetPath)
 {
-    if (!targetPath)
-        return setupsup::kCbfWalkCannotOpen;
-    return setupsup::PruneCbfWalk(setupsup::DefaultCbfPlatform(), sourcePath, targetPath);
+    return setupsup::RunTwoFileWalk(setupsup::PruneCbfWalk<char>, sourcePath, targetPath);
+}
+
+extern "C" int WINAPI PruneCbfW(const wchar_t* sourcePath, const wchar_t* targetPath)
+{
+    return setupsup::RunTwoFileWalkW(setupsup::PruneCbfWalk<char>, setupsup::PruneCbfWalk<wchar_t>, sourcePath,
+                                     targetPath);
 }
 
 extern "C" int WINAPI TruncateCbf(const char* targetPath)
@@ -41,4 +86,16 @@ extern "C" int WINAPI TruncateCbf(const char* targetPath)
     if (!targetPath)
         return setupsup::kCbfWalkCannotOpen;
     return setupsup::TruncateCbfWalk(setupsup::DefaultCbfPlatform(), targetPath);
+}
+
+extern "C" int WINAPI TruncateCbfW(const wchar_t* targetPath)
+{
+    if (!targetPath)
+        return setupsup::kCbfWalkCannotOpen;
+    if (!setupsup::IsWindows95Family())
+        return setupsup::TruncateCbfWalk(setupsup::DefaultCbfPlatform(), targetPath);
+    setupsup::AnsiText target(targetPath);
+    if (!target.exact())
+        return setupsup::kCbfWalkCannotOpen;
+    return setupsup::TruncateCbfWalk(setupsup::DefaultCbfPlatform(), target.get());
 }

@@ -1,6 +1,8 @@
 // CBF access routines: open and validate, read the map, write it back, close.
 #include "cbf/cbf_format.h"
 
+#include "frame/streams.h"
+
 #include <cstdarg>
 #include <cstring>
 
@@ -92,17 +94,25 @@ int FailRead(CbfHandle* handle, CbfTraceHook trace)
 }
 
 // Copies the file name into the fixed working buffer. A name that does not
-// fit (512 bytes or more with its NUL) is refused rather than cut, since a
-// shortened name could open a different file.
-bool CopyName(const char* name, char (&buffer)[kCbfNameBufferSize])
+// fit (512 characters or more with its NUL) is refused rather than cut, since
+// a shortened name could open a different file.
+template <typename Char>
+bool CopyName(const Char* name, Char (&buffer)[kCbfNameBufferSize])
 {
-    const char* source = name ? name : kCbfDefaultName;
-    const void* end = memchr(source, '\0', sizeof buffer);
-    if (end == nullptr)
+    const Char* source = name ? name : kCbfDefaultName.Of<Char>();
+    size_t length = 0;
+    while (length < kCbfNameBufferSize && source[length] != 0)
+        ++length;
+    if (length == kCbfNameBufferSize)
         return false;
-    memcpy(buffer, source, static_cast<size_t>(static_cast<const char*>(end) - source) + 1);
+    memcpy(buffer, source, (length + 1) * sizeof(Char));
     return true;
 }
+
+void TraceOpenFailed(CbfTraceHook trace, const char* name) { trace(2, kCbfMsgOpenFailed, name); }
+#ifdef _WIN32
+void TraceOpenFailed(CbfTraceHook trace, const wchar_t* name) { trace(2, kCbfMsgOpenFailedWide, name); }
+#endif
 
 // The header checks: version, magic, revision, count and map size, in that order
 // so that a file with several faults reports the first one met.
@@ -167,10 +177,10 @@ int ReadMap(CbfHandle* handle, ProcMapEntry* mapBuffer, uint32_t capacity, uint6
     return kCbfOpenOk;
 }
 
-} // namespace
-
-int OpenCbfTraced(const char* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle,
-                  CbfTraceHook trace)
+// OpenCbf over a name of either character type.
+template <typename Char>
+int OpenNamedCbf(const Char* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle,
+                 CbfTraceHook trace)
 {
     if (handle == nullptr)
         return kCbfOpenNoHandle;
@@ -182,14 +192,14 @@ int OpenCbfTraced(const char* name, int update, ProcMapEntry* mapBuffer, uint32_
     if (mapSize == nullptr)
         return kCbfOpenNoHandle;
 
-    char path[kCbfNameBufferSize];
+    Char path[kCbfNameBufferSize];
     if (!CopyName(name, path)) {
-        trace(2, kCbfMsgOpenFailed, name);
+        TraceOpenFailed(trace, name);
         return kCbfOpenCannotOpen;
     }
-    handle->stream = fopen(path, update ? "r+b" : "rb");
+    handle->stream = OpenStream(path, update ? "r+b" : "rb");
     if (handle->stream == nullptr) {
-        trace(2, kCbfMsgOpenFailed, path);
+        TraceOpenFailed(trace, path);
         return kCbfOpenCannotOpen;
     }
     // A stream that stays open carries whole blocks: give it a buffer large
@@ -211,6 +221,21 @@ int OpenCbfTraced(const char* name, int update, ProcMapEntry* mapBuffer, uint32_
     }
     return ReadMap(handle, mapBuffer, *mapSize, mapBytes, trace);
 }
+
+} // namespace
+
+int OpenCbfTraced(const char* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle,
+                  CbfTraceHook trace)
+{
+    return OpenNamedCbf(name, update, mapBuffer, mapSize, handle, trace);
+}
+
+#ifdef _WIN32
+int OpenCbf(const wchar_t* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle)
+{
+    return OpenNamedCbf(name, update, mapBuffer, mapSize, handle, CbfTrace);
+}
+#endif
 
 int OpenCbf(const char* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle)
 {

@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <type_traits>
 
+#include "frame/text.h"
+
 namespace setupsup {
 
 // ---- File layout constants ------------------------------------------------
@@ -34,8 +36,8 @@ inline constexpr uint32_t kCbfMapOffset = 21; // packed header, no padding
 inline constexpr uint32_t kCbfEntrySize = 24;
 inline constexpr int32_t kCbfSmallestCount = 250;
 inline constexpr uint32_t kCbfLargestMap = 65396; // so at most 2724 entries
-inline constexpr char kCbfDefaultName[] = "ZORBDLG.CBF";
-inline constexpr std::size_t kCbfNameBufferSize = 512;
+inline constexpr TextLiteral kCbfDefaultName = SETUPSUP_TEXT("ZORBDLG.CBF");
+inline constexpr std::size_t kCbfNameBufferSize = 512; // characters, NUL included
 // The stream buffer of a file opened with its map read (allocated by the C
 // runtime, one per open file, released when the file is closed).
 inline constexpr std::size_t kCbfStreamBufferSize = 64 * 1024;
@@ -86,6 +88,7 @@ enum CbfOpenResult : int {
 // Named once so that tools and tests can recognise them.
 
 inline constexpr char kCbfMsgOpenFailed[] = "Open of CBF File %s failed.\n File not found.\n";
+inline constexpr char kCbfMsgOpenFailedWide[] = "Open of CBF File %ls failed.\n File not found.\n";
 inline constexpr char kCbfMsgVersion[] = "CBF file version mismatch. Expected '%s', got '%s'\n";
 inline constexpr char kCbfMsgMagic[] = "CBF file magic number is bad.\n";
 inline constexpr char kCbfMsgRevision[] = "CBF file revision number mismatch.\n";
@@ -116,7 +119,9 @@ using CbfTraceHook = void (*)(int level, const char* format, ...);
 // ---- Access routines ------------------------------------------------------
 
 // Opens `name` (null: "ZORBDLG.CBF" in the current directory) with "r+b" when
-// `update` is non-zero, else "rb", and validates the header.
+// `update` is non-zero, else "rb", and validates the header. A name of 512
+// characters or more with its NUL is refused as a file that cannot be
+// opened, never cut. On Windows the name may be UTF-16 too.
 //   mapBuffer null: size query. Stores count*24 in *mapSize and closes.
 //   mapBuffer set:  *mapSize is its capacity in bytes; reads the whole map
 //                   and leaves the stream open just after it.
@@ -124,6 +129,9 @@ using CbfTraceHook = void (*)(int level, const char* format, ...);
 int OpenCbf(const char* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle);
 int OpenCbfTraced(const char* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle,
                   CbfTraceHook trace);
+#ifdef _WIN32
+int OpenCbf(const wchar_t* name, int update, ProcMapEntry* mapBuffer, uint32_t* mapSize, CbfHandle* handle);
+#endif
 
 // Flushes and closes the handle's stream. Returns 1 when a stream was
 // closed; 0, changing nothing, for a null, unmarked or closed handle.

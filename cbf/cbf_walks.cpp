@@ -54,7 +54,8 @@ public:
 
     // Size query, allocation of exactly that size, then the read. 0, or 1 when
     // the map cannot be allocated, or 3 for any OpenCbf failure.
-    int Load(const char* path, int queryUpdate, int readUpdate)
+    template <typename Char>
+    int Load(const Char* path, int queryUpdate, int readUpdate)
     {
         uint32_t mapSize = 0;
         if (OpenCbf(path, queryUpdate, nullptr, &mapSize, &handle_) != kCbfOpenOk) {
@@ -314,7 +315,8 @@ int FileLength(FILE* stream, uint64_t* length)
 
 // Loads the two maps in the order merge and prune need: the target's, open
 // for update, then the source's, open for reading.
-int LoadBothMaps(LoadedCbf* target, const char* targetPath, LoadedCbf* source, const char* sourcePath)
+template <typename Char>
+int LoadBothMaps(LoadedCbf* target, const Char* targetPath, LoadedCbf* source, const Char* sourcePath)
 {
     int result = target->Load(targetPath, 0, 1);
     if (result != kCbfWalkOk)
@@ -327,7 +329,8 @@ int LoadBothMaps(LoadedCbf* target, const char* targetPath, LoadedCbf* source, c
 // they were (appended bytes stay past the old end as dead space); only a
 // write that fails among the blocks in place can leave a replaced block
 // under the old map.
-int MergeFiles(CbfPlatform& platform, const char* sourcePath, const char* targetPath)
+template <typename Char>
+int MergeFiles(CbfPlatform& platform, const Char* sourcePath, const Char* targetPath)
 {
     LoadedCbf target(platform);
     LoadedCbf source(platform);
@@ -361,7 +364,8 @@ int MergeFiles(CbfPlatform& platform, const char* sourcePath, const char* target
 
 // ---- Prune ----------------------------------------------------------------
 
-int PruneFiles(CbfPlatform& platform, const char* sourcePath, const char* targetPath)
+template <typename Char>
+int PruneFiles(CbfPlatform& platform, const Char* sourcePath, const Char* targetPath)
 {
     LoadedCbf target(platform);
     LoadedCbf source(platform);
@@ -388,7 +392,8 @@ int PruneFiles(CbfPlatform& platform, const char* sourcePath, const char* target
 
 // ---- Truncate -------------------------------------------------------------
 
-int TruncateFile(CbfPlatform& platform, const char* targetPath)
+template <typename Char>
+int TruncateFile(CbfPlatform& platform, const Char* targetPath)
 {
     LoadedCbf target(platform);
     int result = target.Load(targetPath, 1, 1);
@@ -407,11 +412,13 @@ int TruncateFile(CbfPlatform& platform, const char* targetPath)
 
 // ---- Frame ----------------------------------------------------------------
 
-using TargetWork = int (*)(CbfPlatform&, const char*, const char*);
+template <typename Char>
+using TargetWork = int (*)(CbfPlatform&, const Char*, const Char*);
 
 // Capture, work, restore. `work` has closed every stream on the target by
 // the time it returns, so the restore's exclusive open can succeed.
-int WithTimesKept(CbfPlatform& platform, const char* sourcePath, const char* targetPath, TargetWork work)
+template <typename Char>
+int WithTimesKept(CbfPlatform& platform, const Char* sourcePath, const Char* targetPath, TargetWork<Char> work)
 {
     SETUPSUP_ASSERT(targetPath != nullptr);
     CbfFileTimes times{};
@@ -424,26 +431,39 @@ int WithTimesKept(CbfPlatform& platform, const char* sourcePath, const char* tar
     return TimesResult(platform.RestoreTimes(targetPath, times));
 }
 
-int TruncateWork(CbfPlatform& platform, const char*, const char* targetPath)
+template <typename Char>
+int TruncateWork(CbfPlatform& platform, const Char*, const Char* targetPath)
 {
     return TruncateFile(platform, targetPath);
 }
 
 } // namespace
 
-int MergeCbfWalk(CbfPlatform& platform, const char* sourcePath, const char* targetPath)
+template <typename Char>
+int MergeCbfWalk(CbfPlatform& platform, const Char* sourcePath, const Char* targetPath)
 {
-    return WithTimesKept(platform, sourcePath, targetPath, MergeFiles);
+    return WithTimesKept<Char>(platform, sourcePath, targetPath, MergeFiles<Char>);
 }
 
-int PruneCbfWalk(CbfPlatform& platform, const char* sourcePath, const char* targetPath)
+template <typename Char>
+int PruneCbfWalk(CbfPlatform& platform, const Char* sourcePath, const Char* targetPath)
 {
-    return WithTimesKept(platform, sourcePath, targetPath, PruneFiles);
+    return WithTimesKept<Char>(platform, sourcePath, targetPath, PruneFiles<Char>);
 }
 
-int TruncateCbfWalk(CbfPlatform& platform, const char* targetPath)
+template <typename Char>
+int TruncateCbfWalk(CbfPlatform& platform, const Char* targetPath)
 {
-    return WithTimesKept(platform, nullptr, targetPath, TruncateWork);
+    return WithTimesKept<Char>(platform, nullptr, targetPath, TruncateWork<Char>);
 }
+
+template int MergeCbfWalk(CbfPlatform&, const char*, const char*);
+template int PruneCbfWalk(CbfPlatform&, const char*, const char*);
+template int TruncateCbfWalk(CbfPlatform&, const char*);
+#ifdef _WIN32
+template int MergeCbfWalk(CbfPlatform&, const wchar_t*, const wchar_t*);
+template int PruneCbfWalk(CbfPlatform&, const wchar_t*, const wchar_t*);
+template int TruncateCbfWalk(CbfPlatform&, const wchar_t*);
+#endif
 
 } // namespace setupsup

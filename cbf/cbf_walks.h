@@ -29,6 +29,11 @@ public:
     // Opens `path` exclusively for reading and writing and sets all three
     // times exactly.
     virtual FileTimesResult RestoreTimes(const char* path, const CbfFileTimes& times) = 0;
+#ifdef _WIN32
+    // The same for a UTF-16 name.
+    virtual FileTimesResult CaptureTimes(const wchar_t* path, CbfFileTimes* times) = 0;
+    virtual FileTimesResult RestoreTimes(const wchar_t* path, const CbfFileTimes& times) = 0;
+#endif
     // A zero-filled block, or null.
     virtual void* AllocZeroed(size_t bytes) = 0;
     virtual void Free(void* block) = 0;
@@ -62,7 +67,8 @@ enum CbfWalkResult : int {
 inline constexpr size_t kCbfCopyBufferSize = 8192;
 
 // The walks below take the installed file's path non-null (the exports
-// refuse a null one before any walk starts).
+// refuse a null one before any walk starts). Paths are ANSI (char) or, on
+// Windows, UTF-16 (wchar_t); the same walk serves both.
 //
 // Copies every present proc of `sourcePath` into `targetPath`: entry and,
 // when the entry has a block, the block (in place when it fits in the old
@@ -70,13 +76,25 @@ inline constexpr size_t kCbfCopyBufferSize = 8192;
 // is planned before anything is written; the appended blocks are written
 // before those in place, so a failure up to the blocks in place leaves the
 // target's bytes and map as they were.
-int MergeCbfWalk(CbfPlatform& platform, const char* sourcePath, const char* targetPath);
+template <typename Char>
+int MergeCbfWalk(CbfPlatform& platform, const Char* sourcePath, const Char* targetPath);
 
 // Marks absent, with no block, every target proc for which the source entry
 // has a block offset or length. No data moves; the file keeps its length.
-int PruneCbfWalk(CbfPlatform& platform, const char* sourcePath, const char* targetPath);
+template <typename Char>
+int PruneCbfWalk(CbfPlatform& platform, const Char* sourcePath, const Char* targetPath);
 
 // Marks every proc of the target absent and cuts the file after its map.
-int TruncateCbfWalk(CbfPlatform& platform, const char* targetPath);
+template <typename Char>
+int TruncateCbfWalk(CbfPlatform& platform, const Char* targetPath);
+
+extern template int MergeCbfWalk(CbfPlatform&, const char*, const char*);
+extern template int PruneCbfWalk(CbfPlatform&, const char*, const char*);
+extern template int TruncateCbfWalk(CbfPlatform&, const char*);
+#ifdef _WIN32
+extern template int MergeCbfWalk(CbfPlatform&, const wchar_t*, const wchar_t*);
+extern template int PruneCbfWalk(CbfPlatform&, const wchar_t*, const wchar_t*);
+extern template int TruncateCbfWalk(CbfPlatform&, const wchar_t*);
+#endif
 
 } // namespace setupsup

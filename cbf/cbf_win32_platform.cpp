@@ -8,7 +8,11 @@
 
 namespace setupsup {
 
-FileTimesResult Win32CbfPlatform::CaptureTimes(const char* path, CbfFileTimes* times)
+namespace {
+
+// The frame's capture and restore, with the times as the walks count them.
+template <typename Char>
+FileTimesResult Capture(const Char* path, CbfFileTimes* times)
 {
     FileTimeSet captured;
     FileTimesResult result = CaptureFileTimes(path, &captured);
@@ -20,13 +24,33 @@ FileTimesResult Win32CbfPlatform::CaptureTimes(const char* path, CbfFileTimes* t
     return result;
 }
 
-FileTimesResult Win32CbfPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
+template <typename Char>
+FileTimesResult Restore(const Char* path, const CbfFileTimes& times)
 {
     FileTimeSet restored;
     restored.creation = TicksToFileTime(times.creation);
     restored.lastAccess = TicksToFileTime(times.lastAccess);
     restored.lastWrite = TicksToFileTime(times.lastWrite);
     return RestoreFileTimes(path, restored);
+}
+
+} // namespace
+
+FileTimesResult Win32CbfPlatform::CaptureTimes(const char* path, CbfFileTimes* times) { return Capture(path, times); }
+
+FileTimesResult Win32CbfPlatform::CaptureTimes(const wchar_t* path, CbfFileTimes* times)
+{
+    return Capture(path, times);
+}
+
+FileTimesResult Win32CbfPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
+{
+    return Restore(path, times);
+}
+
+FileTimesResult Win32CbfPlatform::RestoreTimes(const wchar_t* path, const CbfFileTimes& times)
+{
+    return Restore(path, times);
 }
 
 void* Win32CbfPlatform::AllocZeroed(size_t bytes)

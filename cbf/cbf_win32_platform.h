@@ -10,6 +10,8 @@ class Win32CbfPlatform : public CbfPlatform {
 public:
     FileTimesResult CaptureTimes(const char* path, CbfFileTimes* times) override;
     FileTimesResult RestoreTimes(const char* path, const CbfFileTimes& times) override;
+    FileTimesResult CaptureTimes(const wchar_t* path, CbfFileTimes* times) override;
+    FileTimesResult RestoreTimes(const wchar_t* path, const CbfFileTimes& times) override;
     void* AllocZeroed(size_t bytes) override;
     void Free(void* block) override;
     bool SetStreamLength(FILE* stream, uint64_t length) override;

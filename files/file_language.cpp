@@ -4,7 +4,9 @@
 
 #include <cstring>
 
+#include "frame/ansi_fallback.h"
 #include "frame/system_entries.h"
+#include "frame/text.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
@@ -20,6 +22,7 @@ constexpr size_t kLanguageNameSize = SETUPSUP_LANGUAGE_NAME_SIZE;
 using LanguageName = char[kLanguageNameSize];
 
 constexpr LanguageName kUnavailable = "Unavailable";
+constexpr TextLiteral kTranslationValue = SETUPSUP_TEXT("\\VarFileInfo\\Translation");
 constexpr LanguageName kUnknown = "Unknown";
 
 struct LanguageEntry {
@@ -44,10 +47,12 @@ const char* LanguageNameOf(BYTE primary)
     return kUnknown;
 }
 
-void SetName(char* buffer, const char* name)
+// Every name is ASCII and fits the caller's kLanguageNameSize characters.
+template <typename Char>
+void SetName(Char* buffer, const char* name)
 {
     if (buffer)
-        std::memcpy(buffer, name, std::strlen(name) + 1);
+        CopyAscii(buffer, name);
 }
 
 void SetByte(int* out, BYTE value)
@@ -59,23 +64,24 @@ void SetByte(int* out, BYTE value)
 // Reads the first translation entry of path's version resource into entry
 // (the language identifier's two bytes, then the code page's). Without the
 // version information functions there is no entry to read.
-bool ReadFirstTranslation(const char* path, BYTE entry[4])
+template <typename Char>
+bool ReadFirstTranslation(const Char* path, BYTE entry[4])
 {
-    VersionEntries version;
+    VersionEntries<Char> version;
     if (!ResolveVersionEntries(&version))
         return false;
     DWORD ignored = 0;
-    DWORD size = version.getFileVersionInfoSizeA(path, &ignored);
+    DWORD size = version.getFileVersionInfoSize(path, &ignored);
     if (size == 0)
         return false;
     unique_hlocal block(::LocalAlloc(LMEM_FIXED, size));
     if (!block)
         return false;
-    if (!version.getFileVersionInfoA(path, 0, size, block.get()))
+    if (!version.getFileVersionInfo(path, 0, size, block.get()))
         return false;
     void* value = nullptr;
     UINT length = 0;
-    if (!version.verQueryValueA(block.get(), "\\VarFileInfo\\Translation", &value, &length) || length == 0)
+    if (!version.verQueryValue(block.get(), kTranslationValue.Of<Char>(), &value, &length) || length == 0)
         return false;
     // The entry is copied out before the block that holds it is freed; a value
     // shorter than one entry yields only the bytes it has.
@@ -84,19 +90,40 @@ bool ReadFirstTranslation(const char* path, BYTE entry[4])
     return true;
 }
 
+// The outputs preset to "Unavailable", then the first translation's bytes
+// and language name. A null path names no file: the presets stand.
+template <typename Char>
+int ReportLanguage(const Char* path, int* lowByte, int* highByte, Char* name)
+{
+    SetByte(lowByte, 0);
+    SetByte(highByte, 0);
+    SetName(name, kUnavailable);
+    BYTE entry[4];
+    if (!path || !ReadFirstTranslation(path, entry))
+        return kNoLanguage;
+    SetByte(lowByte, entry[0]);
+    SetByte(highByte, entry[1]);
+    SetName(name, LanguageNameOf(entry[0]));
+    return kOk;
+}
+
 } // namespace
 } // namespace setupsup
 
 extern "C" int WINAPI GetFileLanguage(const char* path, int* lowByte, int* highByte, char* name)
 {
-    setupsup::SetByte(lowByte, 0);
-    setupsup::SetByte(highByte, 0);
-    setupsup::SetName(name, setupsup::kUnavailable);
-    BYTE entry[4];
-    if (!path || !setupsup::ReadFirstTranslation(path, entry))
-        return setupsup::kNoLanguage;
-    setupsup::SetByte(lowByte, entry[0]);
-    setupsup::SetByte(highByte, entry[1]);
-    setupsup::SetName(name, setupsup::LanguageNameOf(entry[0]));
-    return setupsup::kOk;
+    return setupsup::ReportLanguage(path, lowByte, highByte, name);
+}
+
+// On the Windows 95 family a path without an exact ANSI form names no file.
+extern "C" int WINAPI GetFileLanguageW(const wchar_t* path, int* lowByte, int* highByte, wchar_t* name)
+{
+    if (!setupsup::IsWindows95Family())
+        return setupsup::ReportLanguage(path, lowByte, highByte, name);
+    setupsup::AnsiText ansiPath(path);
+    char ansiName[setupsup::kLanguageNameSize];
+    const int result = setupsup::ReportLanguage(ansiPath.get(), lowByte, highByte, name ? ansiName : nullptr);
+    if (name)
+        setupsup::WidenAnsi(ansiName, name, static_cast<int>(setupsup::kLanguageNameSize));
+    return result;
 }

@@ -3,6 +3,7 @@
 // the times are taken and set.
 #include <windows.h>
 
+#include "frame/ansi_fallback.h"
 #include "frame/file_times.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
@@ -18,27 +19,44 @@ constexpr int kTargetNotOpened = SETUPSUP_FILE_TARGET_NOT_OPENED;
 constexpr int kTimesUnreadable = SETUPSUP_FILE_TIMES_UNREADABLE;
 constexpr int kTimesNotSet = SETUPSUP_FILE_TIMES_NOT_SET;
 
+// Gives targetPath the three times of sourcePath. A null path names no file:
+// the open it stands for fails, in step order (a null target counts only
+// once the source has opened); on the Windows 95 family a W name without an
+// exact ANSI form comes here as null.
+template <typename Char>
+int MatchTimes(const Char* sourcePath, const Char* targetPath)
+{
+    if (!sourcePath)
+        return kSourceNotOpened;
+    unique_hfile source = OpenExclusive(sourcePath, GENERIC_READ);
+    if (!source)
+        return kSourceNotOpened;
+    if (!targetPath)
+        return kTargetNotOpened;
+    unique_hfile target = OpenExclusive(targetPath, GENERIC_READ | GENERIC_WRITE);
+    if (!target)
+        return kTargetNotOpened;
+    FileTimeSet times;
+    if (!ReadFileTimes(source.get(), &times))
+        return kTimesUnreadable;
+    if (!WriteFileTimes(target.get(), times))
+        return kTimesNotSet;
+    return kOk;
+}
+
 } // namespace
 } // namespace setupsup
 
-// A null path names no file: the open it stands for fails, in step order
-// (a null target counts only once the source has opened).
 extern "C" int WINAPI MatchFileDate(const char* sourcePath, const char* targetPath)
 {
-    if (!sourcePath)
-        return setupsup::kSourceNotOpened;
-    setupsup::unique_hfile source = setupsup::OpenExclusive(sourcePath, GENERIC_READ);
-    if (!source)
-        return setupsup::kSourceNotOpened;
-    if (!targetPath)
-        return setupsup::kTargetNotOpened;
-    setupsup::unique_hfile target = setupsup::OpenExclusive(targetPath, GENERIC_READ | GENERIC_WRITE);
-    if (!target)
-        return setupsup::kTargetNotOpened;
-    setupsup::FileTimeSet times;
-    if (!setupsup::ReadFileTimes(source.get(), &times))
-        return setupsup::kTimesUnreadable;
-    if (!setupsup::WriteFileTimes(target.get(), times))
-        return setupsup::kTimesNotSet;
-    return setupsup::kOk;
+    return setupsup::MatchTimes(sourcePath, targetPath);
+}
+
+extern "C" int WINAPI MatchFileDateW(const wchar_t* sourcePath, const wchar_t* targetPath)
+{
+    if (setupsup::IsWindows95Family()) {
+        setupsup::AnsiText source(sourcePath), target(targetPath);
+        return setupsup::MatchTimes(source.get(), target.get());
+    }
+    return setupsup::MatchTimes(sourcePath, targetPath);
 }

@@ -9,8 +9,11 @@
 #include <atomic>
 #include <cstring>
 
+#include "frame/ansi_fallback.h"
 #include "frame/entry_points.h"
 #include "frame/invariants.h"
+#include "frame/text.h"
+#include "frame/text_api.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
@@ -50,15 +53,16 @@ bool EnsureOleInitialised()
     return true;
 }
 
-// True when path is longer than three bytes and ends in t, l, b (either
-// case). No dot is required and nothing else in the name is looked at.
-bool IsTypeLibraryName(const char* path)
+// True when path is longer than three characters and ends in t, l, b
+// (either case). No dot is required and nothing else in the name is looked at.
+template <typename Char>
+bool IsTypeLibraryName(const Char* path)
 {
     SETUPSUP_ASSERT(path != nullptr);
-    size_t n = std::strlen(path);
+    size_t n = TextLength(path);
     if (n <= 3)
         return false;
-    const char* tail = path + n - 3;
+    const Char* tail = path + n - 3;
     return (tail[0] == 't' || tail[0] == 'T') && (tail[1] == 'l' || tail[1] == 'L') &&
            (tail[2] == 'b' || tail[2] == 'B');
 }
@@ -75,10 +79,24 @@ bool WidenBytes(const char* path, wchar_t (&wide)[kWidePathUnits])
     return true;
 }
 
-int RegisterTypeLibrary(const char* path)
+// The wide path OLE Automation takes, in the same room for both exports: a
+// UTF-16 path as it is, an ANSI path widened byte for byte.
+bool WidePath(const wchar_t* path, wchar_t (&wide)[kWidePathUnits])
+{
+    size_t n = TextLength(path);
+    if (n >= kWidePathUnits)
+        return false;
+    std::memcpy(wide, path, (n + 1) * sizeof(wchar_t));
+    return true;
+}
+
+bool WidePath(const char* path, wchar_t (&wide)[kWidePathUnits]) { return WidenBytes(path, wide); }
+
+template <typename Char>
+int RegisterTypeLibrary(const Char* path)
 {
     wchar_t wide[kWidePathUnits];
-    if (!WidenBytes(path, wide))
+    if (!WidePath(path, wide))
         return kTypeLibNotLoaded;
     unique_typelib typeLib;
     if (FAILED(::LoadTypeLib(wide, typeLib.put())))
@@ -92,7 +110,8 @@ int RegisterTypeLibrary(const char* path)
 // ("C:\\...") or two backslashes (a UNC path, or "\\\\?\\..."). "C:name" and
 // "\\dir\\name" depend on the current drive or folder; a path with forward
 // slashes is left to the plain load, which takes it.
-bool IsAbsolutePath(const char* path)
+template <typename Char>
+bool IsAbsolutePath(const Char* path)
 {
     const bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':';
     return (drive && path[2] == '\\') || (path[0] == '\\' && path[1] == '\\');
@@ -102,14 +121,16 @@ bool IsAbsolutePath(const char* path)
 // altered search order, so that the DLLs the module imports are found in
 // its own folder (where its application installed them) and never beside
 // the installer; a relative path or bare name is searched for as always.
-unique_hmodule LoadServerModule(const char* path)
+template <typename Char>
+unique_hmodule LoadServerModule(const Char* path)
 {
     if (IsAbsolutePath(path))
-        return unique_hmodule(::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    return unique_hmodule(::LoadLibraryA(path));
+        return unique_hmodule(LoadLibraryExT(path, LOAD_WITH_ALTERED_SEARCH_PATH));
+    return unique_hmodule(LoadLibraryT(path));
 }
 
-int RegisterModule(const char* path)
+template <typename Char>
+int RegisterModule(const Char* path)
 {
     unique_hmodule module = LoadServerModule(path);
     if (!module)
@@ -121,17 +142,40 @@ int RegisterModule(const char* path)
     return static_cast<int>(registerServer());
 }
 
+// Registers the file named path. OLE is initialised first, for a module as
+// for a type library, so a null path fails only after that, as a module
+// that cannot be loaded.
+template <typename Char>
+int Register(const Char* path)
+{
+    const bool typeLibrary = path && IsTypeLibraryName(path);
+    if (!EnsureOleInitialised())
+        return kOleInitFailed;
+    if (!path)
+        return kModuleNotLoaded;
+    return typeLibrary ? RegisterTypeLibrary(path) : RegisterModule(path);
+}
+
+// A file whose name cannot reach the system (on the Windows 95 family, a W
+// path without an exact ANSI form): after OLE, as the file its name says it
+// is that cannot be loaded.
+int RefuseUnnamedFile(const wchar_t* path)
+{
+    const bool typeLibrary = IsTypeLibraryName(path);
+    if (!EnsureOleInitialised())
+        return kOleInitFailed;
+    return typeLibrary ? kTypeLibNotLoaded : kModuleNotLoaded;
+}
+
 } // namespace
 } // namespace setupsup
 
-// OLE is initialised first, for a module as for a type library, so a null
-// path fails only after that, as a file that cannot be loaded.
-extern "C" SETUPSUP_API int WINAPI SelfRegisterFile(const char* path)
+extern "C" SETUPSUP_API int WINAPI SelfRegisterFile(const char* path) { return setupsup::Register(path); }
+
+extern "C" SETUPSUP_API int WINAPI SelfRegisterFileW(const wchar_t* path)
 {
-    const bool typeLibrary = path && setupsup::IsTypeLibraryName(path);
-    if (!setupsup::EnsureOleInitialised())
-        return setupsup::kOleInitFailed;
-    if (!path)
-        return setupsup::kModuleNotLoaded;
-    return typeLibrary ? setupsup::RegisterTypeLibrary(path) : setupsup::RegisterModule(path);
+    if (!setupsup::IsWindows95Family())
+        return setupsup::Register(path);
+    setupsup::AnsiText ansiPath(path);
+    return ansiPath.exact() ? setupsup::Register(ansiPath.get()) : setupsup::RefuseUnnamedFile(path);
 }

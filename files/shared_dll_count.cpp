@@ -1,16 +1,21 @@
 // GetFileRefCount and SetFileRefCount: the system's shared-DLL reference
 // count of a file, one value per file under the machine's SharedDLLs key.
 // Raising or lowering a count is the caller's business; these only read and
-// write the stored number. The key is opened, never created.
+// write the stored number. The key is opened, never created. The registry
+// keeps value names in UTF-16, so the A and W exports read and write the
+// same value for the same path.
 #include <windows.h>
 
+#include "frame/ansi_fallback.h"
+#include "frame/text.h"
+#include "frame/text_api.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
 namespace setupsup {
 namespace {
 
-constexpr char kSharedDllsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+constexpr TextLiteral kSharedDllsKey = SETUPSUP_TEXT("Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs");
 
 // Results of GetFileRefCount that are not counts. A stored count of either
 // value reads back the same, indistinguishable from the failure.
@@ -19,36 +24,68 @@ constexpr int kKeyUnopenable = SETUPSUP_REFCOUNT_KEY_NOT_OPENED;
 
 // A null or empty name would address the key's default value, which holds no
 // file's count.
-bool IsFileName(const char* fileName) { return fileName && *fileName; }
+template <typename Char>
+bool IsFileName(const Char* fileName)
+{
+    return fileName && *fileName;
+}
+
+// The count stored for fileName; a name that is no file name (null, empty,
+// or on the Windows 95 family a W name without an exact ANSI form) has none.
+template <typename Char>
+int ReadCount(const Char* fileName)
+{
+    unique_hkey key;
+    if (RegOpenKeyExT(HKEY_LOCAL_MACHINE, kSharedDllsKey.Of<Char>(), KEY_READ, key.put()) != ERROR_SUCCESS)
+        return kKeyUnopenable;
+    if (!IsFileName(fileName))
+        return kCountUnreadable;
+    // Zeroed first: a value shorter than 4 bytes fills only the low bytes.
+    DWORD count = 0;
+    DWORD size = sizeof count;
+    if (RegQueryValueExT(key.get(), fileName, nullptr, reinterpret_cast<BYTE*>(&count), &size) != ERROR_SUCCESS)
+        return kCountUnreadable;
+    return static_cast<int>(count);
+}
+
+// Stores count for fileName: 0, or the Win32 error of the open or the write
+// (ERROR_INVALID_PARAMETER for a name that is no file name).
+template <typename Char>
+int WriteCount(const Char* fileName, int count)
+{
+    unique_hkey key;
+    LONG status = RegOpenKeyExT(HKEY_LOCAL_MACHINE, kSharedDllsKey.Of<Char>(), KEY_ALL_ACCESS, key.put());
+    if (status != ERROR_SUCCESS)
+        return static_cast<int>(status);
+    if (!IsFileName(fileName))
+        return ERROR_INVALID_PARAMETER;
+    DWORD value = static_cast<DWORD>(count);
+    return static_cast<int>(
+        RegSetValueExT(key.get(), fileName, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value));
+}
 
 } // namespace
 } // namespace setupsup
 
-extern "C" SETUPSUP_API int WINAPI GetFileRefCount(const char* fileName)
+extern "C" SETUPSUP_API int WINAPI GetFileRefCount(const char* fileName) { return setupsup::ReadCount(fileName); }
+
+extern "C" SETUPSUP_API int WINAPI GetFileRefCountW(const wchar_t* fileName)
 {
-    setupsup::unique_hkey key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, setupsup::kSharedDllsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-        return setupsup::kKeyUnopenable;
-    if (!setupsup::IsFileName(fileName))
-        return setupsup::kCountUnreadable;
-    // Zeroed first: a value shorter than 4 bytes fills only the low bytes.
-    DWORD count = 0;
-    DWORD size = sizeof count;
-    if (::RegQueryValueExA(key.get(), fileName, nullptr, nullptr, reinterpret_cast<BYTE*>(&count), &size) !=
-        ERROR_SUCCESS)
-        return setupsup::kCountUnreadable;
-    return static_cast<int>(count);
+    if (!setupsup::IsWindows95Family())
+        return setupsup::ReadCount(fileName);
+    setupsup::AnsiText name(fileName);
+    return setupsup::ReadCount(name.get());
 }
 
 extern "C" SETUPSUP_API int WINAPI SetFileRefCount(const char* fileName, int count)
 {
-    setupsup::unique_hkey key;
-    LONG status = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, setupsup::kSharedDllsKey, 0, KEY_ALL_ACCESS, key.put());
-    if (status != ERROR_SUCCESS)
-        return static_cast<int>(status);
-    if (!setupsup::IsFileName(fileName))
-        return ERROR_INVALID_PARAMETER;
-    DWORD value = static_cast<DWORD>(count);
-    return static_cast<int>(
-        ::RegSetValueExA(key.get(), fileName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value));
+    return setupsup::WriteCount(fileName, count);
+}
+
+extern "C" SETUPSUP_API int WINAPI SetFileRefCountW(const wchar_t* fileName, int count)
+{
+    if (!setupsup::IsWindows95Family())
+        return setupsup::WriteCount(fileName, count);
+    setupsup::AnsiText name(fileName);
+    return setupsup::WriteCount(name.get(), count);
 }

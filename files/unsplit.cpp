@@ -9,7 +9,9 @@
 #include <cstdio>
 
 #include "files/unsplit.h"
+#include "frame/ansi_fallback.h"
 #include "frame/file_times.h"
+#include "frame/streams.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
@@ -70,14 +72,15 @@ int CopyPiece(FILE* piece, long long length, FILE* target)
 
 // Appends piecePath to targetPath through streams; kOk when the whole piece
 // reached the target and both streams closed cleanly.
-int AppendPiece(const char* targetPath, const char* piecePath)
+template <typename Char>
+int AppendPiece(const Char* targetPath, const Char* piecePath)
 {
-    unique_file target(std::fopen(targetPath, "a+b"));
+    unique_file target(OpenStream(targetPath, "a+b"));
     if (!target)
         return kCannotOpen;
     // Opened for update although only read: a piece that may not be written
     // is refused, as the installer expects of pieces it deletes afterwards.
-    unique_file piece(std::fopen(piecePath, "r+b"));
+    unique_file piece(OpenStream(piecePath, "r+b"));
     if (!piece)
         return kCannotOpen;
     // Before the first read or write, as the C library requires. A buffer the
@@ -102,6 +105,19 @@ int AppendPiece(const char* targetPath, const char* piecePath)
     return kOk;
 }
 
+// Appends the piece and gives the target back its three times.
+template <typename Char>
+int Unsplit(const Char* targetPath, const Char* piecePath)
+{
+    FileTimeSet times;
+    if (CaptureFileTimes(targetPath, &times) != FileTimesResult::kOk)
+        return kCannotOpen;
+    int rc = AppendPiece(targetPath, piecePath);
+    if (rc != kOk)
+        return rc;
+    return RestoreFileTimes(targetPath, times) == FileTimesResult::kOk ? kOk : kCannotOpen;
+}
+
 } // namespace
 } // namespace setupsup
 
@@ -109,12 +125,18 @@ extern "C" int WINAPI UnsplitFile(const char* targetPath, const char* piecePath)
 {
     if (!targetPath || !piecePath)
         return setupsup::kCannotOpen;
-    setupsup::FileTimeSet times;
-    if (setupsup::CaptureFileTimes(targetPath, &times) != setupsup::FileTimesResult::kOk)
+    return setupsup::Unsplit(targetPath, piecePath);
+}
+
+extern "C" int WINAPI UnsplitFileW(const wchar_t* targetPath, const wchar_t* piecePath)
+{
+    if (!targetPath || !piecePath)
         return setupsup::kCannotOpen;
-    int rc = setupsup::AppendPiece(targetPath, piecePath);
-    if (rc != setupsup::kOk)
-        return rc;
-    return setupsup::RestoreFileTimes(targetPath, times) == setupsup::FileTimesResult::kOk ? setupsup::kOk
-                                                                                           : setupsup::kCannotOpen;
+    if (setupsup::IsWindows95Family()) {
+        setupsup::AnsiText target(targetPath), piece(piecePath);
+        if (!target.exact() || !piece.exact())
+            return setupsup::kCannotOpen;
+        return setupsup::Unsplit(target.get(), piece.get());
+    }
+    return setupsup::Unsplit(targetPath, piecePath);
 }

@@ -1,10 +1,15 @@
 // System font queries: GetSystemFont, GetSystemFixedFont, GetSystemCharset.
 // All three name or measure the first TrueType face the system reports in
 // the character set of the stock system font, so that text an installer
-// shows in that face suits the system's language.
+// shows in that face suits the system's language. The face-name queries
+// have W twins that enumerate with the W functions, so that a face name
+// outside the ANSI code page reaches the caller whole.
 #include <windows.h>
 #include <cstring>
 
+#include "frame/ansi_fallback.h"
+#include "frame/text.h"
+#include "frame/text_api.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
@@ -13,55 +18,103 @@ namespace {
 
 constexpr char kFallbackFace[] = "System";
 constexpr int kFallbackCharset = DEFAULT_CHARSET;
-constexpr int kFaceBytes = SETUPSUP_FACE_NAME_SIZE; // caller's buffer, NUL included
-static_assert(kFaceBytes == LF_FACESIZE, "the caller's buffer holds any face name the system reports");
+constexpr int kFaceChars = SETUPSUP_FACE_NAME_SIZE; // caller's buffer, NUL included
+static_assert(kFaceChars == LF_FACESIZE, "the caller's buffer holds any face name the system reports");
 
+template <typename Char>
 struct FontPick {
     bool found = false;
-    char face[LF_FACESIZE] = {};
+    Char face[LF_FACESIZE] = {};
     BYTE charset = 0;
 };
 
+template <typename Char>
+using LogFontOf = typename FontRecords<Char>::LogFont;
+template <typename Char>
+using TextMetricOf = typename FontRecords<Char>::TextMetric;
+
 // Records the reported font and returns 0, which stops the enumeration.
-int Record(const LOGFONTA* font, LPARAM param)
+template <typename Char>
+int Record(const LogFontOf<Char>* font, LPARAM param)
 {
-    auto* pick = reinterpret_cast<FontPick*>(param);
+    auto* pick = reinterpret_cast<FontPick<Char>*>(param);
     std::memcpy(pick->face, font->lfFaceName, sizeof pick->face);
-    pick->face[sizeof pick->face - 1] = '\0';
+    pick->face[LF_FACESIZE - 1] = 0;
     pick->charset = font->lfCharSet;
     pick->found = true;
     return 0;
 }
 
-// The LOGFONTA handed to the callback is the head of an ENUMLOGFONTEXA.
-int CALLBACK AnyTrueType(const LOGFONTA* font, const TEXTMETRICA*, DWORD type, LPARAM param)
+// The LOGFONT handed to the callback is the head of an ENUMLOGFONTEX.
+template <typename Char>
+int CALLBACK AnyTrueType(const LogFontOf<Char>* font, const TextMetricOf<Char>*, DWORD type, LPARAM param)
 {
-    return (type & TRUETYPE_FONTTYPE) ? Record(font, param) : 1;
+    return (type & TRUETYPE_FONTTYPE) ? Record<Char>(font, param) : 1;
 }
 
-int CALLBACK FixedPitchTrueType(const LOGFONTA* font, const TEXTMETRICA*, DWORD type, LPARAM param)
+template <typename Char>
+int CALLBACK FixedPitchTrueType(const LogFontOf<Char>* font, const TextMetricOf<Char>*, DWORD type, LPARAM param)
 {
     bool fixed = (font->lfPitchAndFamily & FIXED_PITCH) != 0;
-    return ((type & TRUETYPE_FONTTYPE) && fixed) ? Record(font, param) : 1;
+    return ((type & TRUETYPE_FONTTYPE) && fixed) ? Record<Char>(font, param) : 1;
 }
 
 // Enumerates the fonts of the system font's character set (an empty face
 // name asks for every family) and fills pick with the first that passes
 // test. Any failure on the way leaves pick not found.
-bool FindFont(FONTENUMPROCA test, FontPick* pick)
+template <typename Char>
+bool FindFont(typename FontRecords<Char>::EnumProc test, FontPick<Char>* pick)
 {
     unique_hdc dc(::CreateCompatibleDC(nullptr));
     if (!dc)
         return false;
-    LOGFONTA templ = {};
-    if (::GetObjectA(::GetStockObject(SYSTEM_FONT), sizeof templ, &templ) == 0)
+    LogFontOf<Char> templ = {};
+    if (GetObjectT(::GetStockObject(SYSTEM_FONT), &templ) == 0)
         return false;
-    templ.lfFaceName[0] = '\0';
-    ::EnumFontFamiliesExA(dc.get(), &templ, test, reinterpret_cast<LPARAM>(pick), 0);
+    templ.lfFaceName[0] = 0;
+    EnumFontFamiliesExT(dc.get(), &templ, test, reinterpret_cast<LPARAM>(pick));
     return pick->found;
 }
 
-void CopyFace(char* buffer, const char* face) { ::lstrcpynA(buffer, face, kFaceBytes); }
+template <typename Char>
+void CopyFace(Char* buffer, const Char* face)
+{
+    int i = 0;
+    for (; i < kFaceChars - 1 && face[i] != 0; ++i)
+        buffer[i] = face[i];
+    buffer[i] = 0;
+}
+
+// The first TrueType face of the system font's character set, or "System".
+template <typename Char>
+void WriteSystemFont(Char* faceName)
+{
+    FontPick<Char> pick;
+    if (FindFont<Char>(AnyTrueType<Char>, &pick))
+        CopyFace(faceName, pick.face);
+    else
+        CopyAscii(faceName, kFallbackFace);
+}
+
+// Prefers a fixed-pitch TrueType face, then any TrueType face.
+template <typename Char>
+void WriteSystemFixedFont(Char* faceName)
+{
+    FontPick<Char> fixed;
+    if (FindFont<Char>(FixedPitchTrueType<Char>, &fixed))
+        CopyFace(faceName, fixed.face);
+    else
+        WriteSystemFont(faceName);
+}
+
+// A face query of a W export on the Windows 95 family: the A query, its
+// face name converted to UTF-16.
+void WriteWideFromAnsi(void (*query)(char*), wchar_t* faceName)
+{
+    char face[kFaceChars];
+    query(face);
+    WidenAnsi(face, faceName, kFaceChars);
+}
 
 } // namespace
 } // namespace setupsup
@@ -69,30 +122,38 @@ void CopyFace(char* buffer, const char* face) { ::lstrcpynA(buffer, face, kFaceB
 // The font queries never fail: a null buffer gets nothing and the usual 0.
 extern "C" int WINAPI GetSystemFont(char* faceName)
 {
-    if (!faceName)
-        return SETUPSUP_FONT_OK;
-    setupsup::FontPick pick;
-    setupsup::CopyFace(faceName,
-                       setupsup::FindFont(setupsup::AnyTrueType, &pick) ? pick.face : setupsup::kFallbackFace);
+    if (faceName)
+        setupsup::WriteSystemFont(faceName);
     return SETUPSUP_FONT_OK;
 }
 
-// Prefers a fixed-pitch TrueType face, then any TrueType face.
+extern "C" int WINAPI GetSystemFontW(wchar_t* faceName)
+{
+    if (faceName && setupsup::IsWindows95Family())
+        setupsup::WriteWideFromAnsi(setupsup::WriteSystemFont<char>, faceName);
+    else if (faceName)
+        setupsup::WriteSystemFont(faceName);
+    return SETUPSUP_FONT_OK;
+}
+
 extern "C" int WINAPI GetSystemFixedFont(char* faceName)
 {
-    if (!faceName)
-        return SETUPSUP_FONT_OK;
-    setupsup::FontPick fixed, any;
-    if (setupsup::FindFont(setupsup::FixedPitchTrueType, &fixed))
-        setupsup::CopyFace(faceName, fixed.face);
-    else
-        setupsup::CopyFace(faceName,
-                           setupsup::FindFont(setupsup::AnyTrueType, &any) ? any.face : setupsup::kFallbackFace);
+    if (faceName)
+        setupsup::WriteSystemFixedFont(faceName);
+    return SETUPSUP_FONT_OK;
+}
+
+extern "C" int WINAPI GetSystemFixedFontW(wchar_t* faceName)
+{
+    if (faceName && setupsup::IsWindows95Family())
+        setupsup::WriteWideFromAnsi(setupsup::WriteSystemFixedFont<char>, faceName);
+    else if (faceName)
+        setupsup::WriteSystemFixedFont(faceName);
     return SETUPSUP_FONT_OK;
 }
 
 extern "C" int WINAPI GetSystemCharset()
 {
-    setupsup::FontPick pick;
-    return setupsup::FindFont(setupsup::AnyTrueType, &pick) ? pick.charset : setupsup::kFallbackCharset;
+    setupsup::FontPick<char> pick;
+    return setupsup::FindFont<char>(setupsup::AnyTrueType<char>, &pick) ? pick.charset : setupsup::kFallbackCharset;
 }

@@ -3,7 +3,10 @@
 // programs to re-read fonts; GooseFont opens the font file through the shell.
 #include <windows.h>
 
+#include "frame/ansi_fallback.h"
 #include "frame/shell_launch.h"
+#include "frame/text.h"
+#include "frame/text_api.h"
 #include "setupsup.h"
 
 namespace setupsup {
@@ -28,30 +31,60 @@ int BroadcastFontChange()
     return static_cast<int>(result);
 }
 
-} // namespace
-} // namespace setupsup
-
 // The broadcast goes out whenever the file added any font, so programs hear
 // of every font of a collection too; the result stays the count unless
-// exactly one font was added, where it is the broadcast's result. A null
-// path adds nothing, like a missing file.
-extern "C" int WINAPI AddFont(const char* fontPath)
+// exactly one font was added, where it is the broadcast's result.
+template <typename Char>
+int AddFontFile(const Char* fontPath)
 {
-    if (!fontPath)
-        return SETUPSUP_FONT_NONE_ADDED;
-    int added = ::AddFontResourceA(fontPath);
+    int added = AddFontResourceT(fontPath);
     if (added < 1)
         return added;
-    int broadcast = setupsup::BroadcastFontChange();
+    int broadcast = BroadcastFontChange();
     return added == 1 ? broadcast : added;
 }
 
+constexpr TextLiteral kOpenVerb = SETUPSUP_TEXT("open");
+
+} // namespace
+} // namespace setupsup
+
+// A null path adds nothing, like a missing file; so does, on the Windows 95
+// family, a W path without an exact ANSI form.
+extern "C" int WINAPI AddFont(const char* fontPath)
+{
+    return fontPath ? setupsup::AddFontFile(fontPath) : SETUPSUP_FONT_NONE_ADDED;
+}
+
+extern "C" int WINAPI AddFontW(const wchar_t* fontPath)
+{
+    if (!fontPath)
+        return SETUPSUP_FONT_NONE_ADDED;
+    if (!setupsup::IsWindows95Family())
+        return setupsup::AddFontFile(fontPath);
+    setupsup::AnsiText path(fontPath);
+    return path.exact() ? setupsup::AddFontFile(path.get()) : SETUPSUP_FONT_NONE_ADDED;
+}
+
 // A failed removal is not an error to the installer: the broadcast is sent
-// regardless (a null path included) and its result returned.
+// regardless (a null path included, and a W path that names no file) and
+// its result returned.
 extern "C" int WINAPI RemoveFont(const char* fontPath)
 {
     if (fontPath)
         ::RemoveFontResourceA(fontPath);
+    return setupsup::BroadcastFontChange();
+}
+
+extern "C" int WINAPI RemoveFontW(const wchar_t* fontPath)
+{
+    if (fontPath && !setupsup::IsWindows95Family()) {
+        setupsup::RemoveFontResourceT(fontPath);
+    } else if (fontPath) {
+        setupsup::AnsiText path(fontPath);
+        if (path.exact())
+            ::RemoveFontResourceA(path.get());
+    }
     return setupsup::BroadcastFontChange();
 }
 
@@ -60,5 +93,17 @@ extern "C" int WINAPI GooseFont(const char* fontPath)
 {
     if (!fontPath)
         return setupsup::kShellFileNotFound;
-    return setupsup::ShellLaunch("open", fontPath, nullptr, nullptr, SW_HIDE);
+    return setupsup::ShellLaunch<char>(setupsup::kOpenVerb.narrow, fontPath, nullptr, nullptr, SW_HIDE);
+}
+
+extern "C" int WINAPI GooseFontW(const wchar_t* fontPath)
+{
+    if (!fontPath)
+        return setupsup::kShellFileNotFound;
+    if (!setupsup::IsWindows95Family())
+        return setupsup::ShellLaunch<wchar_t>(setupsup::kOpenVerb.wide, fontPath, nullptr, nullptr, SW_HIDE);
+    setupsup::AnsiText path(fontPath);
+    if (!path.exact())
+        return setupsup::kShellFileNotFound;
+    return setupsup::ShellLaunch<char>(setupsup::kOpenVerb.narrow, path.get(), nullptr, nullptr, SW_HIDE);
 }

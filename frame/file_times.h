@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "frame/file_times_result.h"
+#include "frame/text_api.h"
 #include "frame/unique_handles.h"
 
 namespace setupsup {
@@ -18,12 +19,13 @@ struct FileTimeSet {
     FILETIME creation{}, lastAccess{}, lastWrite{};
 };
 
-// Opens the existing file path with share mode 0: the open fails while any
-// other handle has the file open. access: GENERIC_READ, or with GENERIC_WRITE
-// to set times.
-inline unique_hfile OpenExclusive(const char* path, DWORD access) noexcept
+// Opens the existing file path (an ANSI or a UTF-16 name) with share mode 0:
+// the open fails while any other handle has the file open. access:
+// GENERIC_READ, or with GENERIC_WRITE to set times.
+template <typename Char>
+unique_hfile OpenExclusive(const Char* path, DWORD access) noexcept
 {
-    return unique_hfile(::CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return unique_hfile(CreateFileT(path, access, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
 }
 
 // Reads the three times of an open file; false when the system refuses.
@@ -39,7 +41,8 @@ inline bool WriteFileTimes(HANDLE file, const FileTimeSet& times) noexcept
 }
 
 // The three times of path, through an exclusive read-only open.
-inline FileTimesResult CaptureFileTimes(const char* path, FileTimeSet* times) noexcept
+template <typename Char>
+FileTimesResult CaptureFileTimes(const Char* path, FileTimeSet* times) noexcept
 {
     unique_hfile file = OpenExclusive(path, GENERIC_READ);
     if (!file)
@@ -48,7 +51,8 @@ inline FileTimesResult CaptureFileTimes(const char* path, FileTimeSet* times) no
 }
 
 // Gives path the three times, through an exclusive read-write open.
-inline FileTimesResult RestoreFileTimes(const char* path, const FileTimeSet& times) noexcept
+template <typename Char>
+FileTimesResult RestoreFileTimes(const Char* path, const FileTimeSet& times) noexcept
 {
     unique_hfile file = OpenExclusive(path, GENERIC_READ | GENERIC_WRITE);
     if (!file)

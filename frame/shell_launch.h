@@ -5,19 +5,22 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "frame/text_api.h"
+
 namespace setupsup {
 
 // What a launch of a null file gives: the shell's own value for a file that
 // is not found.
 inline constexpr int kShellFileNotFound = SE_ERR_FNF;
 
-// ShellExecuteA with no owner window. Its pseudo-handle carries the shell's
-// result value (above 32 on success, else the error value), which always
-// fits 32 bits and is returned as it is.
-inline int ShellLaunch(const char* verb, const char* file, const char* parameters, const char* directory,
-                       int showCommand) noexcept
+// ShellExecute with no owner window, for ANSI or UTF-16 text. Its
+// pseudo-handle carries the shell's result value (above 32 on success, else
+// the error value), which always fits 32 bits and is returned as it is.
+template <typename Char>
+int ShellLaunch(const Char* verb, const Char* file, const Char* parameters, const Char* directory,
+                int showCommand) noexcept
 {
-    HINSTANCE result = ::ShellExecuteA(nullptr, verb, file, parameters, directory, showCommand);
+    HINSTANCE result = ShellExecuteT(verb, file, parameters, directory, showCommand);
     return static_cast<int>(reinterpret_cast<INT_PTR>(result));
 }
 

@@ -33,18 +33,22 @@ bool Resolve(HMODULE module, const char* name, Fn* slot)
 
 } // namespace
 
-bool ResolveProcessStatusEntries(ProcessStatusEntries* entries)
+template <typename Char>
+bool ResolveProcessStatusEntries(ProcessStatusEntries<Char>* entries)
 {
-    *entries = ProcessStatusEntries{};
+    *entries = ProcessStatusEntries<Char>{};
     HMODULE module = g_processStatus.Get();
     if (!module)
         return false;
     bool all = Resolve(module, "EnumProcesses", &entries->enumProcesses);
     all &= Resolve(module, "EnumProcessModules", &entries->enumProcessModules);
-    all &= Resolve(module, "GetModuleBaseNameA", &entries->getModuleBaseNameA);
+    all &= Resolve(module, sizeof(Char) > 1 ? "GetModuleBaseNameW" : "GetModuleBaseNameA", &entries->getModuleBaseName);
     all &= Resolve(module, "GetModuleInformation", &entries->getModuleInformation);
     return all;
 }
+
+template bool ResolveProcessStatusEntries(ProcessStatusEntries<char>*);
+template bool ResolveProcessStatusEntries(ProcessStatusEntries<wchar_t>*);
 
 bool ResolveKernelEntries(KernelEntries* entries)
 {
@@ -58,6 +62,7 @@ bool ResolveKernelEntries(KernelEntries* entries)
     Resolve(kernel, "Module32First", &entries->module32First);
     Resolve(kernel, "Module32Next", &entries->module32Next);
     Resolve(kernel, "QueryFullProcessImageNameA", &entries->queryFullProcessImageNameA);
+    Resolve(kernel, "QueryFullProcessImageNameW", &entries->queryFullProcessImageNameW);
     Resolve(kernel, "SetDllDirectoryA", &entries->setDllDirectoryA);
     Resolve(kernel, "SetDefaultDllDirectories", &entries->setDefaultDllDirectories);
     return true;
@@ -69,17 +74,23 @@ bool HasToolHelp(const KernelEntries& entries)
            entries.module32First && entries.module32Next;
 }
 
-bool ResolveVersionEntries(VersionEntries* entries)
+template <typename Char>
+bool ResolveVersionEntries(VersionEntries<Char>* entries)
 {
-    *entries = VersionEntries{};
+    constexpr bool kWide = sizeof(Char) > 1;
+    *entries = VersionEntries<Char>{};
     HMODULE module = g_version.Get();
     if (!module)
         return false;
-    bool all = Resolve(module, "GetFileVersionInfoSizeA", &entries->getFileVersionInfoSizeA);
-    all &= Resolve(module, "GetFileVersionInfoA", &entries->getFileVersionInfoA);
-    all &= Resolve(module, "VerQueryValueA", &entries->verQueryValueA);
+    bool all = Resolve(module, kWide ? "GetFileVersionInfoSizeW" : "GetFileVersionInfoSizeA",
+                       &entries->getFileVersionInfoSize);
+    all &= Resolve(module, kWide ? "GetFileVersionInfoW" : "GetFileVersionInfoA", &entries->getFileVersionInfo);
+    all &= Resolve(module, kWide ? "VerQueryValueW" : "VerQueryValueA", &entries->verQueryValue);
     return all;
 }
+
+template bool ResolveVersionEntries(VersionEntries<char>*);
+template bool ResolveVersionEntries(VersionEntries<wchar_t>*);
 
 bool ResolveSocketEntries(SocketEntries* entries)
 {

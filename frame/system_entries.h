@@ -19,19 +19,21 @@ namespace setupsup {
 
 using EnumProcessesFn = BOOL(WINAPI*)(DWORD* ids, DWORD bytes, DWORD* bytesFilled);
 using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* bytesNeeded);
-using GetModuleBaseNameAFn = DWORD(WINAPI*)(HANDLE process, HMODULE module, LPSTR name, DWORD size);
 using GetModuleInformationFn = BOOL(WINAPI*)(HANDLE process, HMODULE module, void* info, DWORD size);
 
+// GetModuleBaseNameA for char, GetModuleBaseNameW for wchar_t.
+template <typename Char>
 struct ProcessStatusEntries {
     EnumProcessesFn enumProcesses = nullptr;
     EnumProcessModulesFn enumProcessModules = nullptr;
-    GetModuleBaseNameAFn getModuleBaseNameA = nullptr;
+    DWORD(WINAPI* getModuleBaseName)(HANDLE process, HMODULE module, Char* name, DWORD size) = nullptr;
     GetModuleInformationFn getModuleInformation = nullptr; // required, never called
 };
 
 // Loads PSAPI.DLL (at the first call; kept for the life of the process) and
 // resolves its four entries. True when it loaded and all four exist.
-bool ResolveProcessStatusEntries(ProcessStatusEntries* entries);
+template <typename Char>
+bool ResolveProcessStatusEntries(ProcessStatusEntries<Char>* entries);
 
 // ---- The kernel (KERNEL32.DLL, always loaded) ------------------------------
 
@@ -39,6 +41,7 @@ using CreateToolhelp32SnapshotFn = HANDLE(WINAPI*)(DWORD flags, DWORD processId)
 using Process32WalkFn = BOOL(WINAPI*)(HANDLE snapshot, PROCESSENTRY32* entry);
 using Module32WalkFn = BOOL(WINAPI*)(HANDLE snapshot, MODULEENTRY32* entry);
 using QueryFullProcessImageNameAFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPSTR path, DWORD* size);
+using QueryFullProcessImageNameWFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPWSTR path, DWORD* size);
 using SetDllDirectoryAFn = BOOL(WINAPI*)(LPCSTR folder);
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
 
@@ -51,6 +54,7 @@ struct KernelEntries {
     Module32WalkFn module32Next = nullptr;  // required, never called
     // Windows Vista and later.
     QueryFullProcessImageNameAFn queryFullProcessImageNameA = nullptr;
+    QueryFullProcessImageNameWFn queryFullProcessImageNameW = nullptr;
     // The DLL search of a process: Windows XP SP1 and later, and Windows 8
     // (or 7 with KB2533623) and later; setupsup-call narrows its own.
     SetDllDirectoryAFn setDllDirectoryA = nullptr;
@@ -64,21 +68,31 @@ bool ResolveKernelEntries(KernelEntries* entries);
 // True when all five tool-help entries were resolved.
 bool HasToolHelp(const KernelEntries& entries);
 
+// The kernel's image-path query for the character type.
+inline QueryFullProcessImageNameAFn ImagePathQuery(const KernelEntries& kernel, char) noexcept
+{
+    return kernel.queryFullProcessImageNameA;
+}
+inline QueryFullProcessImageNameWFn ImagePathQuery(const KernelEntries& kernel, wchar_t) noexcept
+{
+    return kernel.queryFullProcessImageNameW;
+}
+
 // ---- Version information ("version.dll") -----------------------------------
 
-using GetFileVersionInfoSizeAFn = DWORD(WINAPI*)(LPCSTR path, DWORD* handle);
-using GetFileVersionInfoAFn = BOOL(WINAPI*)(LPCSTR path, DWORD handle, DWORD size, void* data);
-using VerQueryValueAFn = BOOL(WINAPI*)(const void* block, LPCSTR subBlock, void** value, UINT* length);
-
+// The A functions for char, the W functions for wchar_t.
+template <typename Char>
 struct VersionEntries {
-    GetFileVersionInfoSizeAFn getFileVersionInfoSizeA = nullptr;
-    GetFileVersionInfoAFn getFileVersionInfoA = nullptr;
-    VerQueryValueAFn verQueryValueA = nullptr;
+    DWORD(WINAPI* getFileVersionInfoSize)(const Char* path, DWORD* handle) = nullptr;
+    BOOL(WINAPI* getFileVersionInfo)(const Char* path, DWORD handle, DWORD size, void* data) = nullptr;
+    BOOL(WINAPI* verQueryValue)(const void* block, const Char* subBlock, void** value, UINT* length) = nullptr;
 };
 
 // Loads version.dll (at the first call; kept for the life of the process)
-// and resolves its three entries. True when it loaded and all three exist.
-bool ResolveVersionEntries(VersionEntries* entries);
+// and resolves its three entries for Char. True when it loaded and all three
+// exist.
+template <typename Char>
+bool ResolveVersionEntries(VersionEntries<Char>* entries);
 
 // ---- Windows Sockets 1.1 ("wsock32.dll") -----------------------------------
 

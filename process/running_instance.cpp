@@ -14,7 +14,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "frame/ansi_fallback.h"
 #include "frame/system_entries.h"
+#include "frame/text.h"
 #include "frame/unique_handles.h"
 #include "process/running_instance.h"
 #include "setupsup.h"
@@ -35,7 +37,7 @@ static_assert(sizeof(OSVERSIONINFOA) == kVersionInfoSize, "ANSI version record")
 constexpr DWORD kMaxProcessIds = 4096;
 constexpr DWORD kBaseNameSize = 260;
 // What a process whose name cannot be read is compared as.
-constexpr char kUnreadableName[] = "unknown";
+constexpr TextLiteral kUnreadableName = SETUPSUP_TEXT("unknown");
 constexpr DWORD kProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 // PROCESS_QUERY_LIMITED_INFORMATION (Vista and later): granted for processes
 // whose memory this process may not read; enough for the image path.
@@ -47,12 +49,20 @@ constexpr DWORD kProcessEntrySize = 296;
 static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "ANSI process record");
 
 // The entry points of one NT-family walk, resolved at its start.
+template <typename Char>
 struct NtEntries {
-    ProcessStatusEntries status;
+    ProcessStatusEntries<Char> status;
     KernelEntries kernel;
 };
 
 unsigned FoldAscii(unsigned char c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
+
+// A UTF-16 code unit raised to upper case by the system's case table, as the
+// file system compares names (a surrogate stands for itself).
+wchar_t FoldWide(wchar_t c)
+{
+    return static_cast<wchar_t>(reinterpret_cast<UINT_PTR>(::CharUpperW(reinterpret_cast<LPWSTR>(c))));
+}
 
 // The next character of a double-byte string, folded, and *p moved past it.
 // Double-byte characters are tagged so that they never equal a single byte.
@@ -95,6 +105,17 @@ bool SameDoubleByteIgnoringCase(const unsigned char* a, const unsigned char* b)
 
 // The part of a path after its last backslash. A double-byte path is walked
 // character by character: a trail byte may be 0x5C and is no separator.
+// (No UTF-16 code unit of another character is 0x5C, so a UTF-16 path needs
+// no such care.)
+const wchar_t* AfterLastBackslash(const wchar_t* path)
+{
+    const wchar_t* base = path;
+    for (const wchar_t* p = path; *p; ++p)
+        if (*p == L'\\')
+            base = p + 1;
+    return base;
+}
+
 const char* AfterLastBackslash(const char* path)
 {
     const char* base = path;
@@ -111,26 +132,29 @@ const char* AfterLastBackslash(const char* path)
 
 // Names a process whose modules cannot be listed by its image path (Vista
 // and later); before Vista such a process does not match.
-bool ImagePathHasBaseName(const KernelEntries& kernel, DWORD processId, const char* exeName)
+template <typename Char>
+bool ImagePathHasBaseName(const KernelEntries& kernel, DWORD processId, const Char* exeName)
 {
-    if (!kernel.queryFullProcessImageNameA)
+    const auto query = ImagePathQuery(kernel, Char{});
+    if (!query)
         return false;
     unique_handle process(::OpenProcess(kImagePathAccess, FALSE, processId));
     if (!process)
         return false;
-    char path[kImagePathSize];
+    Char path[kImagePathSize];
     DWORD size = kImagePathSize;
-    if (!kernel.queryFullProcessImageNameA(process.get(), 0, path, &size) || size >= kImagePathSize)
+    if (!query(process.get(), 0, path, &size) || size >= kImagePathSize)
         return false;
-    path[size] = '\0';
-    return SameNameIgnoringCase(AfterLastBackslash(path), exeName);
+    path[size] = 0;
+    return SameNameIgnoringCase(AfterLastBackslash(static_cast<const Char*>(path)), exeName);
 }
 
 // True when the process runs exeName, compared by its executable's base name.
-bool ProcessHasBaseName(const NtEntries& entries, DWORD processId, const char* exeName)
+template <typename Char>
+bool ProcessHasBaseName(const NtEntries<Char>& entries, DWORD processId, const Char* exeName)
 {
-    char baseName[kBaseNameSize] = {};
-    std::memcpy(baseName, kUnreadableName, sizeof kUnreadableName);
+    Char baseName[kBaseNameSize] = {};
+    CopyAscii(baseName, kUnreadableName.narrow);
 
     unique_handle process(::OpenProcess(kProcessAccess, FALSE, processId));
     HMODULE executable = nullptr;
@@ -140,14 +164,15 @@ bool ProcessHasBaseName(const NtEntries& entries, DWORD processId, const char* e
         return ImagePathHasBaseName(entries.kernel, processId, exeName);
     }
     // When the name cannot be read, "unknown" stays and is what is compared.
-    entries.status.getModuleBaseNameA(process.get(), executable, baseName, kBaseNameSize);
-    baseName[kBaseNameSize - 1] = '\0';
-    return SameNameIgnoringCase(baseName, exeName);
+    entries.status.getModuleBaseName(process.get(), executable, baseName, kBaseNameSize);
+    baseName[kBaseNameSize - 1] = 0;
+    return SameNameIgnoringCase(static_cast<const Char*>(baseName), exeName);
 }
 
 // Every process id the system reports, up to the first kMaxProcessIds, is
 // checked in order until one runs exeName.
-bool AnyProcessHasBaseName(const NtEntries& entries, const char* exeName)
+template <typename Char>
+bool AnyProcessHasBaseName(const NtEntries<Char>& entries, const Char* exeName)
 {
     DWORD ids[kMaxProcessIds];
     DWORD bytesFilled = 0;
@@ -164,6 +189,16 @@ bool AnyProcessHasBaseName(const NtEntries& entries, const char* exeName)
 
 } // namespace
 
+bool SameNameIgnoringCase(const wchar_t* a, const wchar_t* b)
+{
+    for (;; ++a, ++b) {
+        if (FoldWide(*a) != FoldWide(*b))
+            return false;
+        if (*a == L'\0')
+            return true;
+    }
+}
+
 bool SameNameIgnoringCase(const char* a, const char* b)
 {
     auto ua = reinterpret_cast<const unsigned char*>(a);
@@ -174,14 +209,18 @@ bool SameNameIgnoringCase(const char* a, const char* b)
     return SameSingleByteIgnoringCase(ua, ub);
 }
 
-bool IsAppRunningNt(const char* exeName)
+template <typename Char>
+bool IsAppRunningNt(const Char* exeName)
 {
-    NtEntries entries;
+    NtEntries<Char> entries;
     if (!ResolveProcessStatusEntries(&entries.status))
         return false;
     ResolveKernelEntries(&entries.kernel); // only the image path is taken from it, and may be missing
     return AnyProcessHasBaseName(entries, exeName);
 }
+
+template bool IsAppRunningNt(const char*);
+template bool IsAppRunningNt(const wchar_t*);
 
 bool IsAppRunning9x(const char* exeName)
 {
@@ -228,19 +267,53 @@ extern "C" int WINAPI IsZORBRunning(void)
     return mapping ? SETUPSUP_RUNNING : SETUPSUP_NOT_RUNNING;
 }
 
+namespace setupsup {
+namespace {
+
+// The system family, as GetVersionExA tells it; 0 when it cannot.
+DWORD PlatformId()
+{
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = kVersionInfoSize;
+    return ::GetVersionExA(&version) ? version.dwPlatformId : 0;
+}
+
+} // namespace
+} // namespace setupsup
+
 extern "C" int WINAPI IsZORBAppRunning(const char* exeName)
 {
     if (!exeName)
         return SETUPSUP_NOT_RUNNING;
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = setupsup::kVersionInfoSize;
-    if (!::GetVersionExA(&version))
-        return SETUPSUP_NOT_RUNNING;
     bool running = false;
-    switch (version.dwPlatformId) {
+    switch (setupsup::PlatformId()) {
         case VER_PLATFORM_WIN32_WINDOWS:
             running = setupsup::IsAppRunning9x(exeName);
             break;
+        case VER_PLATFORM_WIN32_NT:
+            running = setupsup::IsAppRunningNt(exeName);
+            break;
+        default:
+            break;
+    }
+    return running ? SETUPSUP_RUNNING : SETUPSUP_NOT_RUNNING;
+}
+
+// Compares UTF-16 base names on the NT family, folding every letter the
+// system's case table folds. On the Windows 95 family the name is converted
+// to the ANSI code page and searched as the ANSI export searches it; a name
+// without an exact ANSI form runs in no process there.
+extern "C" int WINAPI IsZORBAppRunningW(const wchar_t* exeName)
+{
+    if (!exeName)
+        return SETUPSUP_NOT_RUNNING;
+    bool running = false;
+    switch (setupsup::PlatformId()) {
+        case VER_PLATFORM_WIN32_WINDOWS: {
+            setupsup::AnsiText name(exeName);
+            running = name.exact() && setupsup::IsAppRunning9x(name.get());
+            break;
+        }
         case VER_PLATFORM_WIN32_NT:
             running = setupsup::IsAppRunningNt(exeName);
             break;

@@ -9,12 +9,19 @@
 namespace setupsup {
 
 // The two enumeration paths behind IsZORBAppRunning: true when a process
-// runs exeName (also false when the path's entry points are missing).
-bool IsAppRunningNt(const char* exeName);
+// runs exeName (also false when the path's entry points are missing). The
+// NT-family path takes an ANSI or a UTF-16 name; the Windows 95-family path
+// an ANSI one (the only kind that family's functions take).
+template <typename Char>
+bool IsAppRunningNt(const Char* exeName);
 bool IsAppRunning9x(const char* exeName);
 
-// Whole-string comparison ignoring case by the multibyte rule of the ANSI
-// code page.
+extern template bool IsAppRunningNt(const char*);
+extern template bool IsAppRunningNt(const wchar_t*);
+
+// Whole-string comparison ignoring case: an ANSI name by the multibyte rule
+// of the ANSI code page, a UTF-16 one by the system's case table.
 bool SameNameIgnoringCase(const char* a, const char* b);
+bool SameNameIgnoringCase(const wchar_t* a, const wchar_t* b);
 
 } // namespace setupsup

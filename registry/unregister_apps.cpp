@@ -3,6 +3,9 @@
 // and resets each one's "CurrentlyRegistered" mark to "0".
 #include <windows.h>
 
+#include "frame/ansi_fallback.h"
+#include "frame/text.h"
+#include "frame/text_api.h"
 #include "frame/unique_handles.h"
 #include "registry/registry_paths.h"
 #include "setupsup.h"
@@ -10,45 +13,57 @@
 namespace setupsup {
 namespace {
 
-constexpr const char* kSetupKeyName = "Setup";
-constexpr const char* kMarkValueName = "CurrentlyRegistered";
-constexpr BYTE kResetMark[] = "0"; // written with its NUL: 2 bytes
+constexpr TextLiteral kSetupKeyName = SETUPSUP_TEXT("Setup");
+constexpr TextLiteral kMarkValueName = SETUPSUP_TEXT("CurrentlyRegistered");
+constexpr TextLiteral kResetMark = SETUPSUP_TEXT("0"); // written with its NUL
+// Room for the mark, in characters (a longer mark is neither counted nor
+// reset).
 constexpr DWORD kMarkRoom = 256;
 
 // Reads the mark of an open "Setup" key. Returns 1 when it is a string
 // (resetting it to "0" unless it is exactly "0"), else 0.
+template <typename Char>
 int ResetMark(HKEY setup)
 {
-    BYTE mark[kMarkRoom];
+    Char mark[kMarkRoom];
     DWORD type = 0, length = sizeof mark;
-    if (::RegQueryValueExA(setup, kMarkValueName, nullptr, &type, mark, &length) != ERROR_SUCCESS || type != REG_SZ)
+    if (RegQueryValueExT(setup, kMarkValueName.Of<Char>(), &type, reinterpret_cast<BYTE*>(mark), &length) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
         return 0;
-    bool isZero = length >= 1 && mark[0] == '0' && (length == 1 || mark[1] == 0);
-    if (!isZero)
-        ::RegSetValueExA(setup, kMarkValueName, 0, REG_SZ, kResetMark,
-                         sizeof kResetMark); // a failed write still counts
+    // Looked at only within the characters read.
+    const DWORD chars = length / sizeof(Char);
+    const bool isZero = chars >= 1 && mark[0] == '0' && (chars == 1 || mark[1] == 0);
+    if (!isZero) {
+        const Char* reset = kResetMark.Of<Char>();
+        RegSetValueExT(setup, kMarkValueName.Of<Char>(), REG_SZ, reinterpret_cast<const BYTE*>(reset),
+                       2 * sizeof(Char)); // a failed write still counts
+    }
     return 1;
 }
 
-int CountApps(const char* path);
+template <typename Char>
+int CountApps(const Char* path);
 
 // Walks the subkeys of key (open at path); returns the applications found
 // before the enumeration ended.
-int CountAppsBelow(HKEY key, const char* path)
+template <typename Char>
+int CountAppsBelow(HKEY key, const Char* path)
 {
     int count = 0;
-    ForEachSubkey(key, path, [&count](const char* child, const char*) { count += CountApps(child); });
+    ForEachSubkey(key, path, [&count](const Char* child, const Char*) { count += CountApps(child); });
     return count;
 }
 
-int CountApps(const char* path)
+template <typename Char>
+int CountApps(const Char* path)
 {
     unique_hkey key;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExT(HKEY_CURRENT_USER, path, KEY_READ, key.put()) != ERROR_SUCCESS)
         return 0;
     unique_hkey setup;
-    if (::RegOpenKeyExA(key.get(), kSetupKeyName, 0, KEY_ALL_ACCESS, setup.put()) == ERROR_SUCCESS)
-        return ResetMark(setup.get()); // an application key: its subkeys are not visited
+    if (RegOpenKeyExT(key.get(), kSetupKeyName.Of<Char>(), KEY_ALL_ACCESS, setup.put()) == ERROR_SUCCESS)
+        return ResetMark<Char>(setup.get()); // an application key: its subkeys are not visited
     return CountAppsBelow(key.get(), path);
 }
 
@@ -59,4 +74,15 @@ int CountApps(const char* path)
 extern "C" int WINAPI UnregisterZORBApps(const char* startPath)
 {
     return startPath ? setupsup::CountApps(startPath) : 0;
+}
+
+// On the Windows 95 family a path without an exact ANSI form names no key.
+extern "C" int WINAPI UnregisterZORBAppsW(const wchar_t* startPath)
+{
+    if (!startPath)
+        return 0;
+    if (!setupsup::IsWindows95Family())
+        return setupsup::CountApps(startPath);
+    setupsup::AnsiText start(startPath);
+    return start.exact() ? setupsup::CountApps(start.get()) : 0;
 }

@@ -6,7 +6,9 @@
 
 #include <atomic>
 
+#include "frame/ansi_fallback.h"
 #include "frame/system_entries.h"
+#include "frame/text.h"
 #include "setupsup.h"
 #include "sysinfo/host_lookup.h"
 
@@ -69,6 +71,18 @@ bool SocketsAvailable()
     return decided == Sockets::kAvailable;
 }
 
+// The dotted address into address (kDottedAddressBytes), or the empty
+// string and the failure's code.
+int WriteHostAddress(char* address)
+{
+    address[0] = '\0';
+    if (!SocketsAvailable())
+        return kSocketsUnavailable;
+    SocketEntries sockets;
+    ResolveSocketEntries(&sockets); // loaded by the check; its entries afresh for this call
+    return ReportHostAddress(address, sockets);
+}
+
 } // namespace
 } // namespace setupsup
 
@@ -79,10 +93,16 @@ extern "C" int WINAPI GetHostIPAddr(char* address)
 {
     if (!address)
         return setupsup::kHostAddressUnknown;
-    address[0] = '\0';
-    if (!setupsup::SocketsAvailable())
-        return setupsup::kSocketsUnavailable;
-    setupsup::SocketEntries sockets;
-    setupsup::ResolveSocketEntries(&sockets); // loaded by the check; its entries afresh for this call
-    return setupsup::ReportHostAddress(address, sockets);
+    return setupsup::WriteHostAddress(address);
+}
+
+// The same address (always ASCII) in a buffer of 16 UTF-16 characters.
+extern "C" int WINAPI GetHostIPAddrW(wchar_t* address)
+{
+    if (!address)
+        return setupsup::kHostAddressUnknown;
+    char ansi[setupsup::kDottedAddressBytes];
+    const int result = setupsup::WriteHostAddress(ansi);
+    setupsup::CopyAscii(address, ansi);
+    return result;
 }

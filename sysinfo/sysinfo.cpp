@@ -2,6 +2,8 @@
 // and QueryTerminalServer.
 #include <windows.h>
 
+#include "frame/ansi_fallback.h"
+#include "frame/text_api.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 #include "sysinfo/product_suite.h"
@@ -12,6 +14,15 @@ namespace {
 constexpr int kDateChars = SETUPSUP_DATE_SIZE; // the caller's buffer, NUL included
 constexpr char kProductOptionsKey[] = "System\\CurrentControlSet\\Control\\ProductOptions";
 constexpr char kProductSuiteValue[] = "ProductSuite";
+
+SYSTEMTIME DateOf(int year, int month, int day)
+{
+    SYSTEMTIME date = {};
+    date.wYear = static_cast<WORD>(year);
+    date.wMonth = static_cast<WORD>(month);
+    date.wDay = static_cast<WORD>(day);
+    return date;
+}
 
 MEMORYSTATUS MemoryStatus()
 {
@@ -34,12 +45,24 @@ extern "C" int WINAPI GetVirtRAM() { return static_cast<int>(setupsup::MemorySta
 extern "C" int WINAPI FormatDate(int year, int month, int day, char* buffer)
 {
     if (!buffer)
-        return 0;
-    SYSTEMTIME date = {};
-    date.wYear = static_cast<WORD>(year);
-    date.wMonth = static_cast<WORD>(month);
-    date.wDay = static_cast<WORD>(day);
-    return ::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &date, nullptr, buffer, setupsup::kDateChars);
+        return SETUPSUP_DATE_FAILED;
+    const SYSTEMTIME date = setupsup::DateOf(year, month, day);
+    return setupsup::GetDateFormatT(&date, buffer, setupsup::kDateChars);
+}
+
+// The same in UTF-16: characters written, NUL included, of a buffer of 49
+// characters. On the Windows 95 family the ANSI text, converted.
+extern "C" int WINAPI FormatDateW(int year, int month, int day, wchar_t* buffer)
+{
+    if (!buffer)
+        return SETUPSUP_DATE_FAILED;
+    const SYSTEMTIME date = setupsup::DateOf(year, month, day);
+    if (!setupsup::IsWindows95Family())
+        return setupsup::GetDateFormatT(&date, buffer, setupsup::kDateChars);
+    char ansi[setupsup::kDateChars];
+    if (setupsup::GetDateFormatT(&date, ansi, setupsup::kDateChars) == 0)
+        return SETUPSUP_DATE_FAILED;
+    return setupsup::WidenAnsi(ansi, buffer, setupsup::kDateChars);
 }
 
 // 1 when the product suite list names "Terminal Server" exactly (case

@@ -205,7 +205,7 @@ TEST_F(MergeTest, NullSourceReadsTheDefaultFile)
     const std::string t = Write("dst.cbf", CbfImage());
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir_);
-    const int result = Run([&](CbfPlatform& p) { return MergeCbfWalk(p, nullptr, t.c_str()); });
+    const int result = Run([&](CbfPlatform& p) { return MergeCbfWalk<char>(p, nullptr, t.c_str()); });
     std::filesystem::current_path(cwd);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(MapOf(ReadBytes(t), 250)[7].present, 1u);

@@ -75,21 +75,21 @@ TEST(Frame, VersionResourceNamesTheLibrary)
 
 // The export table installers rely on, written out here rather than read
 // from the .def the build uses, so that a name dropped from or added to the
-// table fails the test.
+// table fails the test: every export, and the W twin of every export that
+// takes or returns text.
 constexpr const char* kExports[] = {
-    "MergeCbf",           "PruneCbf",
-    "TruncateCbf",        "AddFont",
-    "RemoveFont",         "GooseFont",
-    "ShellExecuteSimple", "GetSystemFont",
-    "GetSystemFixedFont", "GetSystemCharset",
-    "GetPhysRAM",         "GetVirtRAM",
-    "FormatDate",         "QueryTerminalServer",
-    "GetHostIPAddr",      "CopyKey",
-    "UnregisterZORBApps", "SelfRegisterFile",
-    "GetFileRefCount",    "SetFileRefCount",
-    "UnsplitFile",        "MatchFileDate",
-    "GetFileLanguage",    "IsZORBRunning",
-    "IsZORBAppRunning",
+    "MergeCbf",           "MergeCbfW",           "PruneCbf",         "PruneCbfW",
+    "TruncateCbf",        "TruncateCbfW",        "AddFont",          "AddFontW",
+    "RemoveFont",         "RemoveFontW",         "GooseFont",        "GooseFontW",
+    "ShellExecuteSimple", "ShellExecuteSimpleW", "GetSystemFont",    "GetSystemFontW",
+    "GetSystemFixedFont", "GetSystemFixedFontW", "GetSystemCharset", "GetPhysRAM",
+    "GetVirtRAM",         "FormatDate",          "FormatDateW",      "QueryTerminalServer",
+    "GetHostIPAddr",      "GetHostIPAddrW",      "CopyKey",          "CopyKeyW",
+    "UnregisterZORBApps", "UnregisterZORBAppsW", "SelfRegisterFile", "SelfRegisterFileW",
+    "GetFileRefCount",    "GetFileRefCountW",    "SetFileRefCount",  "SetFileRefCountW",
+    "UnsplitFile",        "UnsplitFileW",        "MatchFileDate",    "MatchFileDateW",
+    "GetFileLanguage",    "GetFileLanguageW",    "IsZORBRunning",    "IsZORBAppRunning",
+    "IsZORBAppRunningW",
 };
 
 // The names in the loaded DLL's export directory.
