@@ -197,11 +197,41 @@ std::string BytesOf(const std::string& path)
 
 } // namespace
 
+std::wstring Utf16(const std::string& utf8) { return CodePageToWide(CP_UTF8, utf8); }
+
+std::string Utf8(const std::wstring& text)
+{
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                            nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), bytes, nullptr,
+                              nullptr);
+    return utf8;
+}
+
+std::wstring CodePageToWide(UINT codePage, const std::string& text)
+{
+    const int chars = ::MultiByteToWideChar(codePage, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(chars > 0 ? chars : 0), L'\0');
+    if (chars > 0)
+        ::MultiByteToWideChar(codePage, 0, text.c_str(), static_cast<int>(text.size()), wide.data(), chars);
+    return wide;
+}
+
+// The ANSI command line as CreateProcessA would pass it on: converted from
+// the ANSI code page.
 DWORD RunProgram(const std::string& commandLine, const std::string& folder, std::string* out, std::string* err,
                  DWORD timeoutMs)
 {
+    return RunProgram(CodePageToWide(CP_ACP, commandLine), CodePageToWide(CP_ACP, folder), out, err, timeoutMs);
+}
+
+DWORD RunProgram(const std::wstring& commandLine, const std::wstring& folder, std::string* out, std::string* err,
+                 DWORD timeoutMs)
+{
     ScratchDir dir;
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     const bool catchOutput = out || err;
     if (catchOutput) {
@@ -210,10 +240,10 @@ DWORD RunProgram(const std::string& commandLine, const std::string& folder, std:
         startup.hStdOutput = out ? InheritableOutput(dir.File("out")) : ::GetStdHandle(STD_OUTPUT_HANDLE);
         startup.hStdError = err ? InheritableOutput(dir.File("err")) : ::GetStdHandle(STD_ERROR_HANDLE);
     }
-    std::string line = commandLine;
+    std::wstring line = commandLine;
     PROCESS_INFORMATION child{};
     DWORD status = 0xFFFFFFFF;
-    if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, catchOutput, 0, nullptr,
+    if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, catchOutput, 0, nullptr,
                          folder.empty() ? nullptr : folder.c_str(), &startup, &child)) {
         if (::WaitForSingleObject(child.hProcess, timeoutMs) == WAIT_OBJECT_0)
             ::GetExitCodeProcess(child.hProcess, &status);

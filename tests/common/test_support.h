@@ -83,6 +83,16 @@ bool RunsUnderWow64();
 // given, the program's standard output or error is caught into it.
 DWORD RunProgram(const std::string& commandLine, const std::string& folder = "", std::string* out = nullptr,
                  std::string* err = nullptr, DWORD timeoutMs = 60000);
+// The same with a UTF-16 command line and folder (the ANSI one above is
+// converted from the ANSI code page, as CreateProcessA converts it).
+DWORD RunProgram(const std::wstring& commandLine, const std::wstring& folder, std::string* out = nullptr,
+                 std::string* err = nullptr, DWORD timeoutMs = 60000);
+
+// UTF-16 from UTF-8 and back, and from a code page's bytes: the tests of
+// the W exports write their names as UTF-8 literals.
+std::wstring Utf16(const std::string& utf8);
+std::string Utf8(const std::wstring& text);
+std::wstring CodePageToWide(UINT codePage, const std::string& text);
 
 // A caller's output buffer of exactly size bytes that ends where an
 // inaccessible page (PAGE_NOACCESS) begins, so that a write of one byte past

@@ -17,36 +17,44 @@ namespace setupsup_call {
 
 // What one argument of an export is, and how the runner fills it.
 enum class ArgKind {
-    Text,       // const char*: a command-line argument, or null for -null
-    Integer,    // int: decimal or 0x hex
-    Root,       // HKEY: HKCU, HKEY_CURRENT_USER, ... or a handle value
-    IntegerOut, // int*: an integer the runner provides and prints
-    TextOut,    // char*: a buffer of the documented size the runner provides and prints
+    Text,        // const char*: a command-line argument in the ANSI code page, or null for -null
+    WideText,    // const wchar_t*: a command-line argument as the system gives it (UTF-16), or null
+    Integer,     // int: decimal or 0x hex
+    Root,        // HKEY: HKCU, HKEY_CURRENT_USER, ... or a handle value
+    IntegerOut,  // int*: an integer the runner provides and prints
+    TextOut,     // char*: a buffer of the documented size the runner provides and prints
+    WideTextOut, // wchar_t*: the same in characters
 };
 
 constexpr bool IsInput(ArgKind kind)
 {
-    return kind == ArgKind::Text || kind == ArgKind::Integer || kind == ArgKind::Root;
+    return kind == ArgKind::Text || kind == ArgKind::WideText || kind == ArgKind::Integer || kind == ArgKind::Root;
 }
 
-// One argument slot as it is passed to the export: every argument is 32 bits.
+constexpr bool IsTextOutput(ArgKind kind) { return kind == ArgKind::TextOut || kind == ArgKind::WideTextOut; }
+
+// One argument slot as it is passed to the export: every argument is one
+// machine word.
 union Slot {
     const char* text;
+    const wchar_t* wideText;
     int integer;
     HKEY root;
     int* integerOut;
     char* textOut;
+    wchar_t* wideTextOut;
 };
 
 constexpr size_t kMaxParams = 4;
-// The largest output buffer of any export (FormatDate's 49 bytes).
-constexpr int kMaxTextOutBytes = 64;
+// The largest output buffer of any export (FormatDate's 49 characters).
+constexpr int kMaxTextOutChars = 64;
 
-// One argument's name (as the header names it) and, for a TextOut, its size.
+// One argument's name (as the header names it) and, for a text output, the
+// characters of its buffer.
 struct Param {
     const char* name = nullptr;
     ArgKind kind = ArgKind::Text;
-    int bufferBytes = 0;
+    int bufferChars = 0;
 };
 
 // Calls the export at entry with the arguments in slots.
@@ -66,7 +74,7 @@ struct ExportSignature {
 std::span<const ExportSignature> Exports();
 
 // The export called name, compared without regard to case; null if none.
-const ExportSignature* FindExport(const char* name);
+const ExportSignature* FindExport(const wchar_t* name);
 
 // ---- How an entry is made from the export's PFN_ type ----------------------
 
@@ -76,6 +84,14 @@ struct KindOf;
 template <>
 struct KindOf<const char*> {
     static constexpr ArgKind value = ArgKind::Text;
+};
+template <>
+struct KindOf<const wchar_t*> {
+    static constexpr ArgKind value = ArgKind::WideText;
+};
+template <>
+struct KindOf<wchar_t*> {
+    static constexpr ArgKind value = ArgKind::WideTextOut;
 };
 template <>
 struct KindOf<int> {
@@ -101,6 +117,16 @@ template <>
 inline const char* SlotAs(const Slot& slot)
 {
     return slot.text;
+}
+template <>
+inline const wchar_t* SlotAs(const Slot& slot)
+{
+    return slot.wideText;
+}
+template <>
+inline wchar_t* SlotAs(const Slot& slot)
+{
+    return slot.wideTextOut;
 }
 template <>
 inline int SlotAs(const Slot& slot)
@@ -146,9 +172,10 @@ struct ExportType<int(WINAPI*)(Args...)> {
     }
 };
 
-// A table entry whose call and kinds come from Fn. A TextOut name is given
-// with the size of its buffer; every other argument with 0. An entry whose
-// names do not fit Fn does not compile (the table is built at compile time).
+// A table entry whose call and kinds come from Fn. A text output's name is
+// given with the characters of its buffer; every other argument with 0. An
+// entry whose names do not fit Fn does not compile (the table is built at
+// compile time).
 template <typename Fn>
 consteval ExportSignature Entry(const char* name, std::initializer_list<std::pair<const char*, int>> names)
 {
@@ -157,11 +184,11 @@ consteval ExportSignature Entry(const char* name, std::initializer_list<std::pai
     if (names.size() != Type::kArity || Type::kArity > kMaxParams)
         throw "the argument names do not match the export's type";
     size_t i = 0;
-    for (const auto& [paramName, bytes] : names) {
+    for (const auto& [paramName, chars] : names) {
         ArgKind kind = Type::kKinds[i];
-        if ((kind == ArgKind::TextOut) != (bytes > 0) || bytes > kMaxTextOutBytes)
+        if (IsTextOutput(kind) != (chars > 0) || chars > kMaxTextOutChars)
             throw "an output buffer needs its size, and only an output buffer has one";
-        entry.params[i++] = Param{paramName, kind, bytes};
+        entry.params[i++] = Param{paramName, kind, chars};
     }
     return entry;
 }

@@ -23,7 +23,7 @@ using namespace setupsup_call;
 
 namespace {
 
-constexpr char kDllName[] = "setupsup.dll";
+constexpr wchar_t kDllName[] = L"setupsup.dll";
 // The default search of a hardened process: the system folder and the
 // folders added explicitly (none are), never this program's folder.
 constexpr DWORD kHardenedSearch = LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS;
@@ -45,36 +45,37 @@ void HardenDllSearch()
 
 // The full path of setupsup.dll beside this program; empty if this
 // program's own path cannot be had whole.
-std::string DllBesideProgram()
+std::wstring DllBesideProgram()
 {
-    char path[MAX_PATH];
-    DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path)
+    wchar_t path[MAX_PATH];
+    DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
         return {};
-    std::string folder(path, length);
-    size_t slash = folder.find_last_of("\\/");
-    folder.resize(slash == std::string::npos ? 0 : slash + 1);
+    std::wstring folder(path, length);
+    size_t slash = folder.find_last_of(L"\\/");
+    folder.resize(slash == std::wstring::npos ? 0 : slash + 1);
     return folder + kDllName;
 }
 
-// Loads the DLL, finds the export and calls it; what failed goes to stderr.
-int Call(const Command& command)
+// Loads the DLL, finds the export and calls it; what failed goes to err.
+int Call(const Command& command, TextWriter& out, TextWriter& err)
 {
-    std::string dllPath = DllBesideProgram();
+    std::wstring dllPath = DllBesideProgram();
     // No dialog box for a missing or broken DLL: the caller may be a batch file.
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE dll = dllPath.empty() ? nullptr : ::LoadLibraryA(dllPath.c_str());
+    HMODULE dll = dllPath.empty() ? nullptr : ::LoadLibraryW(dllPath.c_str());
     if (!dll) {
-        std::fprintf(stderr, "setupsup-call: cannot load %s (error %lu)\n",
-                     dllPath.empty() ? kDllName : dllPath.c_str(), ::GetLastError());
+        err.Line(L"setupsup-call: cannot load " + (dllPath.empty() ? std::wstring(kDllName) : dllPath) +
+                 L" (error " + std::to_wstring(::GetLastError()) + L")");
         return kExitNotCalled;
     }
     int status = kExitCalled;
     FARPROC entry = ::GetProcAddress(dll, command.signature->name);
     if (entry) {
-        CallAndReport(command, entry, stdout, stderr);
+        CallAndReport(command, entry, out, err);
     } else {
-        std::fprintf(stderr, "setupsup-call: %s has no export %s\n", dllPath.c_str(), command.signature->name);
+        const char* name = command.signature->name;
+        err.Line(L"setupsup-call: " + dllPath + L" has no export " + std::wstring(name, name + std::strlen(name)));
         status = kExitNotCalled;
     }
     ::FreeLibrary(dll);
@@ -83,27 +84,30 @@ int Call(const Command& command)
 
 } // namespace
 
-int main(int argc, char** argv)
+// The arguments as the system gives them, in UTF-16: a W export receives
+// them unchanged, an ANSI export in the ANSI code page.
+int wmain(int argc, wchar_t** argv)
 {
     HardenDllSearch();
+    TextWriter out(stdout), err(stderr);
     Command command;
-    std::string error;
+    std::wstring error;
     if (!ParseCommandLine(argc - 1, argv + 1, &command, &error)) {
-        std::fprintf(stderr, "setupsup-call: %s\n", error.c_str());
+        err.Line(L"setupsup-call: " + error);
         return kExitUsage;
     }
     switch (command.action) {
         case Command::Action::Help:
-            PrintHelp(stdout);
+            PrintHelp(out);
             return kExitCalled;
         case Command::Action::List:
-            PrintList(stdout);
+            PrintList(out);
             return kExitCalled;
         case Command::Action::Version:
-            PrintVersion(stdout);
+            PrintVersion(out);
             return kExitCalled;
         case Command::Action::Call:
             break;
     }
-    return Call(command);
+    return Call(command, out, err);
 }
