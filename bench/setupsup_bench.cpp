@@ -4,7 +4,9 @@
 //   setupsup_bench [--runs N] [--scale F] [--big-mib M] [--scaling FILE]
 //
 // Each row times the export and its peer alternately, N times (default 5),
-// and prints the medians and their ratio as one line of a Markdown table.
+// and prints the medians and their ratio as one line of a Markdown table;
+// every ANSI export's row is followed by its W twin's, against the peer of
+// its character type (CopyFileA and CopyFileW, RegCopyTreeA and W).
 // --scale divides every size (a smoke run uses a large F); --big-mib sets
 // the large split piece (0 leaves that row out). --scaling FILE writes the
 // cost of each kind of work at 1x, 4x and 16x, one line per point. Every
@@ -25,13 +27,18 @@
 namespace {
 
 using TwoPaths = int(WINAPI*)(const char*, const char*);
+using TwoPathsW = int(WINAPI*)(const wchar_t*, const wchar_t*);
 using CopyKeyFn = int(WINAPI*)(HKEY, const char*, HKEY, const char*);
+using CopyKeyWFn = int(WINAPI*)(HKEY, const wchar_t*, HKEY, const wchar_t*);
 using OnePath = int(WINAPI*)(const char*);
+using OnePathW = int(WINAPI*)(const wchar_t*);
 using RegCopyTreeFn = LONG(WINAPI*)(HKEY, const char*, HKEY);
+using RegCopyTreeWFn = LONG(WINAPI*)(HKEY, const wchar_t*, HKEY);
 using RegDeleteTreeFn = LONG(WINAPI*)(HKEY, const char*);
 using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
 using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
 using GetModuleBaseNameAFn = DWORD(WINAPI*)(HANDLE, HMODULE, char*, DWORD);
+using GetModuleBaseNameWFn = DWORD(WINAPI*)(HANDLE, HMODULE, wchar_t*, DWORD);
 
 constexpr uint32_t kMiB = 1024 * 1024;
 constexpr int32_t kMaxProcs = 2724;
@@ -141,6 +148,12 @@ void PrintRow(const char* work, const Pair& t, const char* peer)
                 t.peer > 0 ? t.library / t.peer : 0.0);
     std::fflush(stdout);
 }
+
+// An ASCII name in UTF-16, for the W exports and their peers.
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// The name of an export or peer in the row's character type.
+std::string Named(const char* name, bool wide) { return std::string(name) + (wide ? "W" : ""); }
 
 // ---- Files ------------------------------------------------------------------
 
@@ -322,16 +335,26 @@ int CountKeys(const std::string& path)
 HMODULE g_dll;
 
 // Files and keys of each case carry the case's tag in their names.
-std::vector<Case> UnsplitCase(uint64_t pieceBytes, const std::string& tag)
+std::vector<Case> UnsplitCase(uint64_t pieceBytes, const std::string& tag, bool wide)
 {
     static auto unsplit = Resolve<TwoPaths>(g_dll, "UnsplitFile");
+    static auto unsplitW = Resolve<TwoPathsW>(g_dll, "UnsplitFileW");
     const std::string piece = Scratch("piece" + tag), target = Scratch("whole" + tag),
                       copy = Scratch("piececopy" + tag);
+    const std::wstring pieceW = Wide(piece), targetW = Wide(target), copyW = Wide(copy);
     MakePatternFile(piece, pieceBytes);
     Work library{[=] { MakeEmptyFile(target); },
-                 [=] { Check(unsplit(target.c_str(), piece.c_str()) == 0, "UnsplitFile"); }};
+                 [=] {
+                     const int rc =
+                         wide ? unsplitW(targetW.c_str(), pieceW.c_str()) : unsplit(target.c_str(), piece.c_str());
+                     Check(rc == 0, "UnsplitFile");
+                 }};
     Work peer{[=] { ::DeleteFileA(copy.c_str()); },
-              [=] { Check(::CopyFileA(piece.c_str(), copy.c_str(), FALSE) != FALSE, "CopyFileA"); }};
+              [=] {
+                  const BOOL ok = wide ? ::CopyFileW(pieceW.c_str(), copyW.c_str(), FALSE)
+                                       : ::CopyFileA(piece.c_str(), copy.c_str(), FALSE);
+                  Check(ok != FALSE, "CopyFile");
+              }};
     auto finish = [=] {
         Check(FileSize(target) == pieceBytes && FileSize(copy) == pieceBytes, "joined size");
         for (const std::string& path : {piece, target, copy})
@@ -344,9 +367,14 @@ std::vector<Case> UnsplitCase(uint64_t pieceBytes, const std::string& tag)
 // `blockBytes`. Two cases: it is merged into an installed file whose blocks
 // are all shorter (every block appended), and into the result of that merge
 // (every block in place, which leaves the file byte for byte as it was).
-std::vector<Case> MergeCases(int32_t procs, uint64_t blockBytes, const std::string& tag)
+std::vector<Case> MergeCases(int32_t procs, uint64_t blockBytes, const std::string& tag, bool wide)
 {
-    static auto merge = Resolve<TwoPaths>(g_dll, "MergeCbf");
+    static auto mergeA = Resolve<TwoPaths>(g_dll, "MergeCbf");
+    static auto mergeW = Resolve<TwoPathsW>(g_dll, "MergeCbfW");
+    // The export of the row's character type, over ASCII names.
+    auto merge = [wide](const char* update, const char* target) {
+        return wide ? mergeW(Wide(update).c_str(), Wide(target).c_str()) : mergeA(update, target);
+    };
     const int32_t count = std::max<int32_t>(250, procs);
     const uint32_t length = static_cast<uint32_t>(std::max<uint64_t>(blockBytes / static_cast<uint64_t>(procs), 8)) - 4;
     const std::string update = Scratch("update" + tag), installed = Scratch("installed" + tag);
@@ -359,8 +387,13 @@ std::vector<Case> MergeCases(int32_t procs, uint64_t blockBytes, const std::stri
     const uint64_t mergedSize = FileSize(merged);
     Check(mergedSize == FileSize(installed) + uint64_t{length + 4} * static_cast<uint64_t>(procs), "merged size");
 
+    const std::wstring updateW = Wide(update), copyW = Wide(copy);
     Work peer{[=] { ::DeleteFileA(copy.c_str()); },
-              [=] { Check(::CopyFileA(update.c_str(), copy.c_str(), FALSE) != FALSE, "CopyFileA"); }};
+              [=] {
+                  const BOOL ok = wide ? ::CopyFileW(updateW.c_str(), copyW.c_str(), FALSE)
+                                       : ::CopyFileA(update.c_str(), copy.c_str(), FALSE);
+                  Check(ok != FALSE, "CopyFile");
+              }};
     Work appended{[=] { Copy(installed, appendedTarget); },
                   [=] { Check(merge(update.c_str(), appendedTarget.c_str()) == 0, "MergeCbf appended"); }};
     Work inPlace{[=] { Copy(merged, inPlaceTarget); },
@@ -374,10 +407,19 @@ std::vector<Case> MergeCases(int32_t procs, uint64_t blockBytes, const std::stri
     return {{appended, peer, checkAppended}, {inPlace, peer, finish}};
 }
 
-std::vector<Case> CopyKeyCase(int keys, const std::string& tag)
+std::vector<Case> CopyKeyCase(int keys, const std::string& tag, bool wide)
 {
-    static auto copyKey = Resolve<CopyKeyFn>(g_dll, "CopyKey");
-    static auto regCopyTree = Resolve<RegCopyTreeFn>(g_advapi, "RegCopyTreeA");
+    static auto copyKeyA = Resolve<CopyKeyFn>(g_dll, "CopyKey");
+    static auto copyKeyW = Resolve<CopyKeyWFn>(g_dll, "CopyKeyW");
+    static auto regCopyTreeA = Resolve<RegCopyTreeFn>(g_advapi, "RegCopyTreeA");
+    static auto regCopyTreeW = Resolve<RegCopyTreeWFn>(g_advapi, "RegCopyTreeW");
+    auto copyKey = [wide](HKEY from, const char* source, HKEY to, const char* target) {
+        return wide ? copyKeyW(from, Wide(source).c_str(), to, Wide(target).c_str())
+                    : copyKeyA(from, source, to, target);
+    };
+    auto regCopyTree = [wide](HKEY from, HKEY to) {
+        return wide ? regCopyTreeW(from, nullptr, to) : regCopyTreeA(from, nullptr, to);
+    };
     const std::string base = std::string(kBenchKey) + "\\" + tag, source = base + "\\Source";
     const std::string byLibrary = base + "\\ByLibrary", byPeer = base + "\\BySystem";
     DeleteTree(base.c_str());
@@ -394,7 +436,7 @@ std::vector<Case> CopyKeyCase(int keys, const std::string& tag)
                   bool ok = ::RegOpenKeyExA(HKEY_CURRENT_USER, source.c_str(), 0, KEY_READ, &from) == ERROR_SUCCESS;
                   ok = ok && ::RegCreateKeyExA(HKEY_CURRENT_USER, byPeer.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                                nullptr, &to, nullptr) == ERROR_SUCCESS;
-                  ok = ok && regCopyTree(from, nullptr, to) == ERROR_SUCCESS;
+                  ok = ok && regCopyTree(from, to) == ERROR_SUCCESS;
                   ::RegCloseKey(from);
                   ::RegCloseKey(to);
                   Check(ok, "RegCopyTreeA");
@@ -409,12 +451,14 @@ std::vector<Case> CopyKeyCase(int keys, const std::string& tag)
 // The enumeration IsZORBAppRunning makes on the NT family, written as an
 // installer would: every process's executable module, its base name
 // compared without case.
-bool RunningByHand(const char* exeName)
+bool RunningByHand(const char* exeName, bool wide)
 {
     static HMODULE psapi = ::LoadLibraryA("PSAPI.DLL");
     static auto enumProcesses = Resolve<EnumProcessesFn>(psapi, "EnumProcesses");
     static auto enumModules = Resolve<EnumProcessModulesFn>(psapi, "EnumProcessModules");
     static auto baseName = Resolve<GetModuleBaseNameAFn>(psapi, "GetModuleBaseNameA");
+    static auto baseNameW = Resolve<GetModuleBaseNameWFn>(psapi, "GetModuleBaseNameW");
+    const std::wstring exeNameW = Wide(exeName);
     DWORD ids[4096], bytes = 0;
     if (!enumProcesses(ids, sizeof ids, &bytes))
         return false;
@@ -426,28 +470,38 @@ bool RunningByHand(const char* exeName)
         HMODULE module;
         DWORD needed;
         char name[MAX_PATH];
-        if (enumModules(process, &module, sizeof module, &needed) && baseName(process, module, name, sizeof name))
-            found = ::lstrcmpiA(name, exeName) == 0;
+        wchar_t nameW[MAX_PATH];
+        if (!enumModules(process, &module, sizeof module, &needed))
+            found = false;
+        else if (wide)
+            found = baseNameW(process, module, nameW, MAX_PATH) && ::lstrcmpiW(nameW, exeNameW.c_str()) == 0;
+        else
+            found = baseName(process, module, name, sizeof name) && ::lstrcmpiA(name, exeName) == 0;
         ::CloseHandle(process);
     }
     return found;
 }
 
-std::vector<Case> RunningCase()
+std::vector<Case> RunningCase(bool wide)
 {
-    static auto isRunning = Resolve<OnePath>(g_dll, "IsZORBAppRunning");
+    static auto isRunningA = Resolve<OnePath>(g_dll, "IsZORBAppRunning");
+    static auto isRunningW = Resolve<OnePathW>(g_dll, "IsZORBAppRunningW");
+    auto isRunning = [wide](const char* name) { return wide ? isRunningW(Wide(name).c_str()) : isRunningA(name); };
     char self[MAX_PATH];
     const DWORD n = ::GetModuleFileNameA(nullptr, self, sizeof self);
     const char* base = std::strrchr(self, '\\');
     base = base ? base + 1 : self;
-    Check(n > 0 && isRunning(base) == 1 && RunningByHand(base), "own executable found");
-    Work library{nullptr, [] {
-                     for (int i = 0; i < kRunningCalls; ++i)
-                         Check(isRunning(kAbsentExe) == 0, "IsZORBAppRunning");
+    Check(n > 0 && isRunning(base) == 1 && RunningByHand(base, wide), "own executable found");
+    const std::wstring absentW = Wide(kAbsentExe);
+    Work library{nullptr, [=] {
+                     for (int i = 0; i < kRunningCalls; ++i) {
+                         const int running = wide ? isRunningW(absentW.c_str()) : isRunningA(kAbsentExe);
+                         Check(running == 0, "IsZORBAppRunning");
+                     }
                  }};
-    Work peer{nullptr, [] {
+    Work peer{nullptr, [wide] {
                   for (int i = 0; i < kRunningCalls; ++i)
-                      Check(!RunningByHand(kAbsentExe), "enumeration by hand");
+                      Check(!RunningByHand(kAbsentExe, wide), "enumeration by hand");
               }};
     return {{library, peer, nullptr}};
 }
@@ -478,9 +532,9 @@ void Scaling(const Options& o)
         const auto f = static_cast<uint64_t>(factor);
         // Procs of 384 bytes: the work per block, not the bytes, dominates.
         const int32_t procs = std::max(1, std::min(kMaxProcs, ScaledCount(o, kMaxProcs) * factor / 16));
-        std::vector<Case> kinds[] = {UnsplitCase(Scaled(o, uint64_t{4} * kMiB * f), tag),
-                                     MergeCases(procs, uint64_t{384} * static_cast<uint64_t>(procs), tag),
-                                     CopyKeyCase(std::max(2, ScaledCount(o, 160) * factor), tag)};
+        std::vector<Case> kinds[] = {UnsplitCase(Scaled(o, uint64_t{4} * kMiB * f), tag, false),
+                                     MergeCases(procs, uint64_t{384} * static_cast<uint64_t>(procs), tag, false),
+                                     CopyKeyCase(std::max(2, ScaledCount(o, 160) * factor), tag, false)};
         size_t name = 0; // the cases come in the order of `names`
         for (const std::vector<Case>& kind : kinds) {
             for (const Case& c : kind) {
@@ -498,7 +552,7 @@ void Scaling(const Options& o)
 Options ParseOptions(int argc, char** argv)
 {
     Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i + 1 < argc; ++i) {
         const std::string flag = argv[i];
         if (flag == "--runs")
             o.runs = std::max(1, std::atoi(argv[i + 1]));
@@ -510,6 +564,9 @@ Options ParseOptions(int argc, char** argv)
             o.scalingFile = argv[i + 1];
         else if (flag == "--only")
             o.only = argv[i + 1];
+        else
+            continue;
+        ++i;
     }
     return o;
 }
@@ -539,14 +596,22 @@ int main(int argc, char** argv)
     MakeScratchFolder();
 
     std::printf("| Work | Library | Peer in the same process | Ratio |\n|---|---|---|---|\n");
+    // Each row for the ANSI export and beside it for its W twin, each
+    // against the peer of its own character type.
+    const bool both[] = {false, true};
+    auto named = [](const char* name, bool w) { return "`" + Named(name, w) + "`"; };
+    auto copyFile = [](bool w) { return std::string(w ? "`CopyFileW`" : "`CopyFileA`"); };
     if (o.Wants("unsplit")) {
         const uint64_t piece = Scaled(o, uint64_t{64} * kMiB);
-        PrintRow(("`UnsplitFile` of a " + std::to_string(piece / 1024) + " KiB piece").c_str(),
-                 TimeCases(o.runs, UnsplitCase(piece, "64"))[0], "`CopyFileA` of the piece");
-        if (o.bigMiB > 0) {
-            const uint64_t big = Scaled(o, uint64_t{o.bigMiB} * kMiB);
-            PrintRow(("`UnsplitFile` of a " + std::to_string(big / 1024) + " KiB piece").c_str(),
-                     TimeCases(o.runs, UnsplitCase(big, "big"))[0], "`CopyFileA` of the piece");
+        const uint64_t big = o.bigMiB > 0 ? Scaled(o, uint64_t{o.bigMiB} * kMiB) : 0;
+        for (uint64_t bytes : {piece, big}) {
+            for (const bool w : both) {
+                if (bytes == 0)
+                    continue;
+                PrintRow((named("UnsplitFile", w) + " of a " + std::to_string(bytes / 1024) + " KiB piece").c_str(),
+                         TimeCases(o.runs, UnsplitCase(bytes, bytes == piece ? "64" : "big", w))[0],
+                         (copyFile(w) + " of the piece").c_str());
+            }
         }
     }
     if (o.Wants("merge")) {
@@ -554,21 +619,32 @@ int main(int argc, char** argv)
         // rather than per byte shows.
         const int32_t procs = std::min(kMaxProcs, std::max(1, ScaledCount(o, kMaxProcs)));
         for (uint64_t bytes : {Scaled(o, uint64_t{64} * kMiB), uint64_t{384} * static_cast<uint64_t>(procs)}) {
-            const std::vector<Pair> t = TimeCases(o.runs, MergeCases(procs, bytes, "table"));
-            const std::string what =
-                "`MergeCbf`, " + std::to_string(procs) + " procs, " + std::to_string(bytes / 1024) + " KiB of blocks";
-            PrintRow((what + ", all appended").c_str(), t[0], "`CopyFileA` of the update");
-            PrintRow((what + ", all in place").c_str(), t[1], "`CopyFileA` of the update");
+            std::vector<Pair> t[2];
+            for (const bool w : both)
+                t[w] = TimeCases(o.runs, MergeCases(procs, bytes, "table", w));
+            for (size_t placement = 0; placement < 2; ++placement) {
+                for (const bool w : both) {
+                    const std::string what = named("MergeCbf", w) + ", " + std::to_string(procs) + " procs, " +
+                                             std::to_string(bytes / 1024) + " KiB of blocks" +
+                                             (placement == 0 ? ", all appended" : ", all in place");
+                    PrintRow(what.c_str(), t[w][placement], (copyFile(w) + " of the update").c_str());
+                }
+            }
         }
     }
     if (o.Wants("copykey")) {
         const int keys = std::max(2, ScaledCount(o, 2550));
-        PrintRow(("`CopyKey` of " + std::to_string(keys) + " keys with 5 values each").c_str(),
-                 TimeCases(o.runs, CopyKeyCase(keys, "table"))[0], "`RegCopyTreeA`");
+        for (const bool w : both) {
+            PrintRow((named("CopyKey", w) + " of " + std::to_string(keys) + " keys with 5 values each").c_str(),
+                     TimeCases(o.runs, CopyKeyCase(keys, "table", w))[0], w ? "`RegCopyTreeW`" : "`RegCopyTreeA`");
+        }
     }
     if (o.Wants("running")) {
-        PrintRow(("`IsZORBAppRunning` of an absent name, " + std::to_string(kRunningCalls) + " calls").c_str(),
-                 TimeCases(o.runs, RunningCase())[0], "the same enumeration by hand");
+        for (const bool w : both) {
+            PrintRow((named("IsZORBAppRunning", w) + " of an absent name, " + std::to_string(kRunningCalls) + " calls")
+                         .c_str(),
+                     TimeCases(o.runs, RunningCase(w))[0], "the same enumeration by hand");
+        }
     }
     if (!o.scalingFile.empty())
         Scaling(o);
