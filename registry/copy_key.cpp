@@ -9,6 +9,7 @@
 #include "frame/text_api.h"
 #include "frame/unique_handles.h"
 #include "registry/registry_paths.h"
+#include "registry/value_text.h"
 #include "setupsup.h"
 
 namespace setupsup {
@@ -39,9 +40,7 @@ bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ |
 // functions convert the text to UTF-16 as they write it.
 void WriteAsString(HKEY target, const char* name, DWORD, BYTE* data, DWORD length)
 {
-    DWORD text = 0;
-    while (text < length && data[text] != 0)
-        ++text;
+    const DWORD text = static_cast<DWORD>(ValueTextLength<char>(data, length));
     data[text] = 0;
     ::RegSetValueExA(target, name, 0, REG_SZ, data, text + 1); // a failed write is not reported
 }
@@ -54,17 +53,13 @@ void WriteAsString(HKEY target, const char* name, DWORD, BYTE* data, DWORD lengt
 void WriteAsString(HKEY target, const wchar_t* name, DWORD type, BYTE* data, DWORD length)
 {
     if (IsStringType(type)) {
-        auto* text = reinterpret_cast<wchar_t*>(data);
-        DWORD chars = 0;
-        while (chars < length / sizeof(wchar_t) && text[chars] != L'\0')
-            ++chars;
-        text[chars] = L'\0';
+        const DWORD chars = static_cast<DWORD>(ValueTextLength<wchar_t>(data, length));
+        const wchar_t nul = L'\0';
+        std::memcpy(data + chars * sizeof(wchar_t), &nul, sizeof nul);
         ::RegSetValueExW(target, name, 0, REG_SZ, data, (chars + 1) * sizeof(wchar_t));
         return;
     }
-    DWORD bytes = 0;
-    while (bytes < length && data[bytes] != 0)
-        ++bytes;
+    const DWORD bytes = static_cast<DWORD>(ValueTextLength<char>(data, length));
     unique_hlocal wide(::LocalAlloc(LMEM_FIXED, (bytes + 1) * sizeof(wchar_t)));
     if (!wide)
         return; // like a value that cannot be written

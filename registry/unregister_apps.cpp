@@ -8,6 +8,7 @@
 #include "frame/text_api.h"
 #include "frame/unique_handles.h"
 #include "registry/registry_paths.h"
+#include "registry/value_text.h"
 #include "setupsup.h"
 
 namespace setupsup {
@@ -32,9 +33,7 @@ int ResetMark(HKEY setup)
         type != REG_SZ)
         return 0;
     // Looked at only within the characters read.
-    const DWORD chars = length / sizeof(Char);
-    const bool isZero = chars >= 1 && mark[0] == '0' && (chars == 1 || mark[1] == 0);
-    if (!isZero) {
+    if (!ValueTextIs(reinterpret_cast<const unsigned char*>(mark), length, static_cast<Char>('0'))) {
         const Char* reset = kResetMark.Of<Char>();
         RegSetValueExT(setup, kMarkValueName.Of<Char>(), REG_SZ, reinterpret_cast<const BYTE*>(reset),
                        2 * sizeof(Char)); // a failed write still counts
