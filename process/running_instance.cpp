@@ -45,8 +45,10 @@ constexpr DWORD kImagePathAccess = 0x1000;
 // Room for an image path; a longer path counts as unreadable.
 constexpr DWORD kImagePathSize = 1024;
 
+#ifndef _WIN64
 constexpr DWORD kProcessEntrySize = 296;
 static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "ANSI process record");
+#endif
 
 // The entry points of one NT-family walk, resolved at its start.
 template <typename Char>
@@ -222,6 +224,8 @@ bool IsAppRunningNt(const Char* exeName)
 template bool IsAppRunningNt(const char*);
 template bool IsAppRunningNt(const wchar_t*);
 
+#ifndef _WIN64
+// The Windows 95 family runs no 64-bit code: the 64-bit build has no such path.
 bool IsAppRunning9x(const char* exeName)
 {
     KernelEntries kernel;
@@ -254,6 +258,7 @@ bool IsAppRunning9x(const char* exeName)
     }
     return found;
 }
+#endif
 
 } // namespace setupsup
 
@@ -287,9 +292,11 @@ extern "C" int WINAPI IsZORBAppRunning(const char* exeName)
         return SETUPSUP_NOT_RUNNING;
     bool running = false;
     switch (setupsup::PlatformId()) {
+#ifndef _WIN64
         case VER_PLATFORM_WIN32_WINDOWS:
             running = setupsup::IsAppRunning9x(exeName);
             break;
+#endif
         case VER_PLATFORM_WIN32_NT:
             running = setupsup::IsAppRunningNt(exeName);
             break;
@@ -309,11 +316,13 @@ extern "C" int WINAPI IsZORBAppRunningW(const wchar_t* exeName)
         return SETUPSUP_NOT_RUNNING;
     bool running = false;
     switch (setupsup::PlatformId()) {
+#ifndef _WIN64
         case VER_PLATFORM_WIN32_WINDOWS: {
             setupsup::AnsiText name(exeName);
             running = name.exact() && setupsup::IsAppRunning9x(name.get());
             break;
         }
+#endif
         case VER_PLATFORM_WIN32_NT:
             running = setupsup::IsAppRunningNt(exeName);
             break;

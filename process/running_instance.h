@@ -14,7 +14,9 @@ namespace setupsup {
 // an ANSI one (the only kind that family's functions take).
 template <typename Char>
 bool IsAppRunningNt(const Char* exeName);
+#ifndef _WIN64
 bool IsAppRunning9x(const char* exeName);
+#endif
 
 extern template bool IsAppRunningNt(const char*);
 extern template bool IsAppRunningNt(const wchar_t*);

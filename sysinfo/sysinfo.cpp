@@ -24,6 +24,27 @@ SYSTEMTIME DateOf(int year, int month, int day)
     return date;
 }
 
+#ifdef _WIN64
+// The largest memory size a 64-bit build returns: 2 GiB - 1, what
+// GlobalMemoryStatus gives a 32-bit program (not large-address-aware) for
+// any size above it, so that the result, a signed 32-bit number to most
+// installers, never wraps to a small or negative one.
+constexpr SIZE_T kLargestMemoryResult = 0x7FFFFFFF;
+#endif
+
+// A size of MEMORYSTATUS as the export's 32-bit result: bit for bit in the
+// 32-bit build, where the record's sizes are 32-bit; clamped in the 64-bit
+// build, where they are 64-bit (a 64-bit process's virtual space alone is
+// terabytes).
+int MemoryResult(SIZE_T bytes)
+{
+#ifdef _WIN64
+    return static_cast<int>(bytes < kLargestMemoryResult ? bytes : kLargestMemoryResult);
+#else
+    return static_cast<int>(bytes);
+#endif
+}
+
 MEMORYSTATUS MemoryStatus()
 {
     MEMORYSTATUS status = {};
@@ -35,10 +56,9 @@ MEMORYSTATUS MemoryStatus()
 } // namespace
 } // namespace setupsup
 
-// Both values are returned bit for bit as MEMORYSTATUS holds them.
-extern "C" int WINAPI GetPhysRAM() { return static_cast<int>(setupsup::MemoryStatus().dwTotalPhys); }
+extern "C" int WINAPI GetPhysRAM() { return setupsup::MemoryResult(setupsup::MemoryStatus().dwTotalPhys); }
 
-extern "C" int WINAPI GetVirtRAM() { return static_cast<int>(setupsup::MemoryStatus().dwTotalVirtual); }
+extern "C" int WINAPI GetVirtRAM() { return setupsup::MemoryResult(setupsup::MemoryStatus().dwTotalVirtual); }
 
 // Only the low 16 bits of each argument count, as SYSTEMTIME holds them.
 // A null buffer formats nothing: 0, as for any date that cannot be written.
