@@ -38,8 +38,7 @@ bool Parse(std::vector<const wchar_t*> args, Command* command, std::wstring* err
 // Parses args and calls the export from the DLL; returns what was printed
 // to standard output (and to err in *diagnostics when given), written as
 // UTF-8 so that every character can be compared.
-std::string CallInProcess(std::vector<const wchar_t*> args, FARPROC entry = nullptr,
-                          std::string* diagnostics = nullptr)
+std::string CallInProcess(std::vector<const wchar_t*> args, FARPROC entry = nullptr, std::string* diagnostics = nullptr)
 {
     Command command;
     std::wstring error;
@@ -211,8 +210,7 @@ TEST(SetupsupCall, ReportsTheResultAndEveryOutput)
               "result=0\n");
     char value[16] = "";
     LONG size = sizeof value;
-    EXPECT_EQ(::RegQueryValueA(HKEY_CURRENT_USER, "Software\\setupsup-call-test\\target", value, &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(::RegQueryValueA(HKEY_CURRENT_USER, "Software\\setupsup-call-test\\target", value, &size), ERROR_SUCCESS);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\setupsup-call-test");
 
     // Text outputs reach the reader as text: an ANSI export's bytes in the
@@ -233,7 +231,8 @@ TEST(SetupsupCall, ReportsTheResultAndEveryOutput)
     EXPECT_EQ(CallInProcess({L"GetSystemFont"}, reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&Writers::Ansi))),
               "result=0\nfaceName=Caf\xC3\xA9\n");
     EXPECT_EQ(CallInProcess({L"GetSystemFontW"}, reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&Writers::Wide))),
-              "result=0\nfaceName=\xC5\x81\xC3\xB3" "d\xC5\xBA-\xE7\x94\xB0\xE4\xB8\xAD\n");
+              "result=0\nfaceName=\xC5\x81\xC3\xB3"
+              "d\xC5\xBA-\xE7\x94\xB0\xE4\xB8\xAD\n");
 
     // A buffer written past its documented size is reported, not hidden.
     struct Overrun {

@@ -65,8 +65,8 @@ int Call(const Command& command, TextWriter& out, TextWriter& err)
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HMODULE dll = dllPath.empty() ? nullptr : ::LoadLibraryW(dllPath.c_str());
     if (!dll) {
-        err.Line(L"setupsup-call: cannot load " + (dllPath.empty() ? std::wstring(kDllName) : dllPath) +
-                 L" (error " + std::to_wstring(::GetLastError()) + L")");
+        err.Line(L"setupsup-call: cannot load " + (dllPath.empty() ? std::wstring(kDllName) : dllPath) + L" (error " +
+                 std::to_wstring(::GetLastError()) + L")");
         return kExitNotCalled;
     }
     int status = kExitCalled;

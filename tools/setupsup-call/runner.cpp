@@ -90,8 +90,8 @@ std::wstring ArgumentList(const ExportSignature& signature)
 
 // Fills the slot of one input from its argument; false with *error set when
 // the argument is not of the parameter's kind.
-bool ParseInput(const ExportSignature& signature, const Param& param, size_t position, const wchar_t* text,
-                Slot* slot, std::wstring* error)
+bool ParseInput(const ExportSignature& signature, const Param& param, size_t position, const wchar_t* text, Slot* slot,
+                std::wstring* error)
 {
     bool ok = true;
     const wchar_t* expected = L"";
@@ -292,21 +292,22 @@ bool ParseCommandLine(int argc, const wchar_t* const* argv, Command* command, st
 
 void PrintHelp(TextWriter& out)
 {
-    out.Write(L"usage: setupsup-call EXPORT [ARGUMENT...]\n"
-              L"       setupsup-call --list | --help | --version\n"
-              L"\n"
-              L"Calls one export of setupsup.dll, loaded from this program's own folder, with the\n"
-              L"export's inputs in their order; the runner provides the output buffers. It prints\n"
-              L"result=N and then NAME=VALUE for every output.\n"
-              L"\n"
-              L"  string    the argument as given, in the ANSI code page; -null passes a null pointer\n"
-              L"  wstring   the argument as given, in UTF-16 (the W exports); -null as above\n"
-              L"  integer   decimal or 0x hex, optionally signed (0xFFFFFFFF is -1)\n"
-              L"  root      HKCR, HKCU, HKLM, HKU, HKCC or HKEY_CLASSES_ROOT etc. (any case)\n"
-              L"\n"
-              L"Export names are matched without regard to case. --list shows every export.\n"
-              L"Exit status: 0 the export was called; 1 setupsup.dll or the export was not\n"
-              L"found; 2 the command line was refused.\n");
+    out.Write(
+        L"usage: setupsup-call EXPORT [ARGUMENT...]\n"
+        L"       setupsup-call --list | --help | --version\n"
+        L"\n"
+        L"Calls one export of setupsup.dll, loaded from this program's own folder, with the\n"
+        L"export's inputs in their order; the runner provides the output buffers. It prints\n"
+        L"result=N and then NAME=VALUE for every output.\n"
+        L"\n"
+        L"  string    the argument as given, in the ANSI code page; -null passes a null pointer\n"
+        L"  wstring   the argument as given, in UTF-16 (the W exports); -null as above\n"
+        L"  integer   decimal or 0x hex, optionally signed (0xFFFFFFFF is -1)\n"
+        L"  root      HKCR, HKCU, HKLM, HKU, HKCC or HKEY_CLASSES_ROOT etc. (any case)\n"
+        L"\n"
+        L"Export names are matched without regard to case. --list shows every export.\n"
+        L"Exit status: 0 the export was called; 1 setupsup.dll or the export was not\n"
+        L"found; 2 the command line was refused.\n");
 }
 
 void PrintList(TextWriter& out)
