@@ -1,6 +1,7 @@
 #include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -288,9 +289,9 @@ GuardedBuffer::~GuardedBuffer()
 
 long CountProcessHandles()
 {
-    // SystemHandleInformation (16): a count followed by one 16-byte record per
-    // open handle in the system; the first 32-bit word of a record is the
-    // owning process id.
+    // SystemHandleInformation (16): a count followed by one record per open
+    // handle in the system; the first 32-bit word of a record is the owning
+    // process id.
     using QueryFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
     auto query =
         setupsup::EntryAs<QueryFn>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
@@ -308,6 +309,8 @@ long CountProcessHandles()
             return -1;
         break;
     }
+    // The layout follows the pointer size: 16-byte records after the count in
+    // a 32-bit process, 24-byte records aligned to 8 in a 64-bit one.
     struct Record {
         ULONG ownerPid;
         BYTE objectType, flags;
@@ -315,9 +318,13 @@ long CountProcessHandles()
         void* object;
         ULONG access;
     };
-    static_assert(sizeof(Record) == 16, "32-bit handle record");
-    ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
-    const Record* records = reinterpret_cast<const Record*>(buffer.data() + sizeof(ULONG));
+    struct Table {
+        ULONG count;
+        Record records[1];
+    };
+    static_assert(sizeof(Record) == (sizeof(void*) == 8 ? 24 : 16), "handle record layout");
+    const ULONG count = reinterpret_cast<const Table*>(buffer.data())->count;
+    const Record* records = reinterpret_cast<const Record*>(buffer.data() + offsetof(Table, records));
     long mine = 0;
     DWORD pid = ::GetCurrentProcessId();
     for (ULONG i = 0; i < count; ++i)

@@ -151,26 +151,30 @@ long long CountInView(const char* keyPath, REGSAM view)
 
 } // namespace
 
-// A 32-bit installer's counts are those of its 32-bit components: under
-// WoW64 they live in the 32-bit view (WOW6432Node), never in the 64-bit one.
-TEST_F(SharedDllCountTest, CountLandsInThe32BitView)
+// An installer's counts are those of the components of its own
+// architecture: a 32-bit installer's live, under WoW64, in the 32-bit view
+// (WOW6432Node); a 64-bit installer's in the 64-bit view. A 32-bit system
+// has one view.
+TEST_F(SharedDllCountTest, CountLandsInTheCallersView)
 {
-    // The 64-bit view gets the key too: the count must not land in the
-    // 32-bit view merely because the other key is missing.
+    const bool wow64 = RunsUnderWow64(), x64 = sizeof(void*) == 8;
+    const REGSAM own = x64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY, other = x64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    // The other view gets the key too: the count must not land in the
+    // caller's view merely because the other key is missing.
     HKEY key;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                                nullptr, &key, nullptr),
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, nullptr, 0, KEY_ALL_ACCESS | other, nullptr,
+                                &key, nullptr),
               ERROR_SUCCESS);
     ::RegDeleteValueA(key, kFile);
     ASSERT_EQ(SetCount(kFile, 5), 0);
-    bool wow64 = RunsUnderWow64();
-    EXPECT_EQ(CountInView(kSharedDllsKey, KEY_WOW64_32KEY), 5);
-    EXPECT_EQ(CountInView(kSharedDllsKey, KEY_WOW64_64KEY), wow64 ? -1 : 5)
-        << (wow64 ? "the 64-bit view's SharedDLLs counts 64-bit components, not this installer's"
-                  : "a 32-bit system has one view and ignores the view flags");
+    EXPECT_EQ(CountInView(kSharedDllsKey, own), 5);
+    EXPECT_EQ(CountInView(kSharedDllsKey, other), wow64 || x64 ? -1 : 5)
+        << (wow64 || x64 ? "the other view's SharedDLLs counts the other architecture's components"
+                         : "a 32-bit system has one view and ignores the view flags");
     EXPECT_EQ(CountInView("Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs", KEY_WOW64_64KEY),
               wow64 ? 5 : -1)
-        << (wow64 ? "the 64-bit view shows the count under WOW6432Node" : "a 32-bit system has no WOW6432Node");
+        << (wow64 ? "the 64-bit view shows the count under WOW6432Node"
+                  : "only a 32-bit caller on a 64-bit system counts under WOW6432Node");
     ::RegDeleteValueA(key, kFile);
     ::RegCloseKey(key);
 }

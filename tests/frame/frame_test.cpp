@@ -19,7 +19,11 @@ TEST(Frame, RunsInThePrefixTheRunNames)
 {
     const char* arch = std::getenv("SETUPSUP_WINEARCH");
     ASSERT_NE(arch, nullptr) << "run through wine-run, which names the prefix";
-    EXPECT_EQ(RunsUnderWow64(), std::string(arch) == "win64") << "SETUPSUP_WINEARCH=" << arch;
+    // The 32-bit DLL runs under WoW64 in the 64-bit prefix; the 64-bit DLL
+    // runs in no other.
+    const bool prefix64 = std::string(arch) == "win64";
+    EXPECT_EQ(RunsUnderWow64(), prefix64 && sizeof(void*) == 4) << "SETUPSUP_WINEARCH=" << arch;
+    EXPECT_TRUE(prefix64 || sizeof(void*) == 4) << "the 64-bit DLL runs in the 64-bit prefix";
 }
 
 TEST(Frame, LoadsAndUnloadsRepeatedly)
@@ -97,7 +101,7 @@ std::vector<std::string> ExportedNames(HMODULE dll)
 {
     auto* base = reinterpret_cast<const BYTE*>(dll);
     auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
     auto* nameRvas = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);

@@ -62,7 +62,9 @@ int main(void)
 {
     char date[SETUPSUP_DATE_SIZE];
     HMODULE dll = GetModuleHandleA("setupsup.dll");
-    PFN_FormatDate formatDate = (PFN_FormatDate)GetProcAddress(dll, "FormatDate");
+    /* Through void (*)(void): FARPROC returns INT_PTR, which differs from the
+       export's int on x64. */
+    PFN_FormatDate formatDate = (PFN_FormatDate)(void (*)(void))GetProcAddress(dll, "FormatDate");
 
     Check(TypedefsTakeEveryExport(), "every export linked through the import library");
     Check(formatDate != NULL, "FormatDate found by its undecorated name");

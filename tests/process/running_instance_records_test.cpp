@@ -18,7 +18,9 @@
 #include "process/running_instance.h"
 #include "tests/common/test_support.h"
 
+#ifndef _WIN64
 using setupsup::IsAppRunning9x;
+#endif
 using setupsup::IsAppRunningNt;
 using setupsup::SameNameIgnoringCase;
 using setupsup_test::CountProcessHandles;
@@ -324,6 +326,8 @@ TEST_F(NtRecords, FailedOrEmptyEnumerationGivesZero)
     EXPECT_EQ(g_records.moduleListings, 0);
 }
 
+// The Windows 95-family walk: the 32-bit DLL only.
+#ifndef _WIN64
 TEST_F(Win9xRecords, UpperCasedNameSearchedInFullPaths)
 {
     g_records.exeFiles = {"C:\\WINDOWS\\EXPLORER.EXE", "D:\\TOOLS\\MYAPP.EXE", "C:\\WINDOWS\\SYSTRAY.EXE"};
@@ -377,6 +381,7 @@ TEST_F(Win9xRecords, FailedSnapshotGivesZeroAndNothingLeaksOpen)
         ASSERT_TRUE(IsAppRunning9x("app.exe"));
     EXPECT_EQ(CountProcessHandles(), before) << "every snapshot handle closed";
 }
+#endif
 
 TEST_F(MissingEntries, AnyMissingEntryGivesZero)
 {
@@ -404,6 +409,7 @@ TEST_F(MissingEntries, AnyMissingEntryGivesZero)
     EXPECT_TRUE(IsAppRunningNt("MyApp.exe")) << "its absence is no failure of the enumeration";
     EXPECT_EQ(g_records.imagePathQueries, 0);
 
+#ifndef _WIN64
     g_records.exeFiles = {"D:\\TOOLS\\MYAPP.EXE"};
     g_records.missing = "none";
     ASSERT_TRUE(IsAppRunning9x("app.exe"));
@@ -415,6 +421,7 @@ TEST_F(MissingEntries, AnyMissingEntryGivesZero)
         EXPECT_FALSE(IsAppRunning9x("app.exe")) << "KERNEL32.DLL without " << entry;
         EXPECT_EQ(g_records.snapshotFlags, 0u) << "no snapshot taken without " << entry;
     }
+#endif
 }
 
 // The comparison of base names follows the ANSI code page of the process;

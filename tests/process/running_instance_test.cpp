@@ -27,7 +27,19 @@ using IsZORBAppRunningFn = int(WINAPI*)(const char*);
 
 constexpr char kShellSyncName[] = "ZorbShellSync";
 constexpr char kHelperName[] = "ZorbProcHelper.exe";
-constexpr char kWideHelperName[] = "ZorbWideHelper64.exe"; // the 64-bit build of the helper
+// The helper built for the other architecture: the 64-bit one beside the
+// 32-bit DLL, the 32-bit one beside the 64-bit DLL.
+#ifdef _WIN64
+constexpr char kOtherHelperName[] = "ZorbOtherHelper32.exe";
+constexpr const char* kOtherHelperNames[] = {"ZorbOtherHelper32.exe", "ZORBOTHERHELPER32.EXE", "zorbotherhelper32.exe"};
+constexpr const char* kNotOtherHelperNames[] = {"ZorbOtherHelper32", "OtherHelper32.exe", "C:\\ZorbOtherHelper32.exe",
+                                                "unknown"};
+#else
+constexpr char kOtherHelperName[] = "ZorbOtherHelper64.exe";
+constexpr const char* kOtherHelperNames[] = {"ZorbOtherHelper64.exe", "ZORBOTHERHELPER64.EXE", "zorbotherhelper64.exe"};
+constexpr const char* kNotOtherHelperNames[] = {"ZorbOtherHelper64", "OtherHelper64.exe", "C:\\ZorbOtherHelper64.exe",
+                                                "unknown"};
+#endif
 constexpr int kLeakLoops = 100;
 
 IsZORBRunningFn IsRunning() { return Export<IsZORBRunningFn>("IsZORBRunning"); }
@@ -48,16 +60,20 @@ DWORD PlatformId()
     return ::GetVersionExA(&version) ? version.dwPlatformId : 0;
 }
 
-// True for a 64-bit process seen from this 32-bit one under WoW64.
-bool Is64BitProcess(HANDLE process)
+// True for a process of the other architecture than this program's, in the
+// 64-bit prefix: a 64-bit one seen from a 32-bit program under WoW64, a
+// 32-bit (WoW64) one seen from a 64-bit program.
+bool IsOtherArchitecture(HANDLE process)
 {
-    BOOL wow64 = TRUE;
-    return ::IsWow64Process(process, &wow64) && !wow64;
+    BOOL wow64 = FALSE;
+    if (!::IsWow64Process(process, &wow64))
+        return false;
+    return sizeof(void*) == 8 ? wow64 != FALSE : wow64 == FALSE;
 }
 
-// The base names of the running 64-bit processes, from a tool-help snapshot
-// (which names every process, whatever its architecture).
-std::vector<std::string> Running64BitProcesses()
+// The base names of the running processes of the other architecture, from a
+// tool-help snapshot (which names every process, whatever its architecture).
+std::vector<std::string> RunningOtherArchitectureProcesses()
 {
     std::vector<std::string> names;
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -69,7 +85,7 @@ std::vector<std::string> Running64BitProcesses()
         HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
         if (!process)
             continue;
-        if (Is64BitProcess(process))
+        if (IsOtherArchitecture(process))
             names.push_back(entry.szExeFile);
         ::CloseHandle(process);
     }
@@ -164,31 +180,35 @@ TEST(IsZORBAppRunning, OnlyAsciiLettersFoldOnSingleByteCodePage)
     }
 }
 
-// Under WoW64 the module list of a 64-bit process cannot be read from the
-// 32-bit DLL; such a process is named by its image path instead.
-TEST(IsZORBAppRunning, Finds64BitProcessesUnderWow64)
+// Both architectures run in the 64-bit prefix. The 32-bit DLL under WoW64
+// cannot read a 64-bit process's module list and names it by its image path;
+// the 64-bit DLL reads a 32-bit process's list as its own.
+TEST(IsZORBAppRunning, FindsProcessesOfBothArchitectures)
 {
-    if (!setupsup_test::RunsUnderWow64())
+    if (sizeof(void*) == 4 && !setupsup_test::RunsUnderWow64())
         GTEST_SKIP() << "a 32-bit system runs no 64-bit process; the 64-bit prefix runs this case";
 
-    HelperProcess narrow("sleep");
-    HelperProcess wide("sleep", ProgramFolder() + kWideHelperName);
-    ASSERT_TRUE(narrow.ready() && wide.ready());
-    ASSERT_TRUE(Is64BitProcess(wide.process())) << kWideHelperName << " must be a 64-bit program";
-    for (const char* name : {"ZorbWideHelper64.exe", "ZORBWIDEHELPER64.EXE", "zorbwidehelper64.exe"})
-        EXPECT_EQ(IsAppRunning()(name), 1) << name << " must match the running 64-bit " << kWideHelperName;
-    for (const char* name : {"ZorbWideHelper64", "WideHelper64.exe", "C:\\ZorbWideHelper64.exe", "unknown"})
-        EXPECT_EQ(IsAppRunning()(name), 0) << "\"" << name << "\" is not the whole base name of the image path";
-    EXPECT_EQ(IsAppRunning()(kHelperName), 1) << "the 32-bit helper is found as before";
+    HelperProcess same("sleep");
+    HelperProcess other("sleep", ProgramFolder() + kOtherHelperName);
+    ASSERT_TRUE(same.ready() && other.ready());
+    ASSERT_TRUE(IsOtherArchitecture(other.process())) << kOtherHelperName << " must be of the other architecture";
+    for (const char* name : kOtherHelperNames)
+        EXPECT_EQ(IsAppRunning()(name), 1) << name << " must match the running " << kOtherHelperName;
+    for (const char* name : kNotOtherHelperNames)
+        EXPECT_EQ(IsAppRunning()(name), 0) << "\"" << name << "\" is not the whole base name";
+    EXPECT_EQ(IsAppRunning()(kHelperName), 1) << "the helper of this program's architecture is found as before";
 
-    EXPECT_EQ(wide.Stop(), 0u);
-    EXPECT_EQ(IsAppRunning()(kWideHelperName), 0) << "after the 64-bit helper ended";
+    EXPECT_EQ(other.Stop(), 0u);
+    EXPECT_EQ(IsAppRunning()(kOtherHelperName), 0) << "after " << kOtherHelperName << " ended";
 
-    // Wine's own services run as 64-bit processes in the 64-bit prefix.
-    std::vector<std::string> services = Running64BitProcesses();
-    ASSERT_FALSE(services.empty()) << "the 64-bit prefix runs 64-bit processes of its own";
-    for (const std::string& name : services)
-        EXPECT_EQ(IsAppRunning()(name.c_str()), 1) << "the running 64-bit " << name;
+    // Wine's own services run as 64-bit processes in the 64-bit prefix: the
+    // other architecture for the 32-bit DLL.
+    if (sizeof(void*) == 4) {
+        std::vector<std::string> services = RunningOtherArchitectureProcesses();
+        ASSERT_FALSE(services.empty()) << "the 64-bit prefix runs 64-bit processes of its own";
+        for (const std::string& name : services)
+            EXPECT_EQ(IsAppRunning()(name.c_str()), 1) << "the running 64-bit " << name;
+    }
 }
 
 TEST(IsZORBAppRunning, NullNameGivesZero) { EXPECT_EQ(IsAppRunning()(nullptr), 0); }

@@ -201,9 +201,11 @@ TEST(CopyKey, OntoExistingTargetOverwritesSameNamesAndKeepsOthers)
     EXPECT_EQ(GetValue(HKEY_CURRENT_USER, dst / "Other", "Own").data, Sz("kept other"));
 }
 
-// HKLM\Software of a 32-bit installer is the 32-bit registry view: under
-// WoW64 the WOW6432Node branch, where the installer's other entries go too.
-TEST(CopyKey, CopiesFromTheUserHiveToTheMachineHiveIn32BitView)
+// HKLM\Software is the registry view of the caller's own architecture,
+// where the installer's other entries go too: a 32-bit installer's is, under
+// WoW64, the WOW6432Node branch; a 64-bit installer's the 64-bit view. A
+// 32-bit system has one view.
+TEST(CopyKey, CopiesFromTheUserHiveToTheMachineHiveInTheCallersView)
 {
     TestKey src(HKEY_CURRENT_USER, "Src"), dst(HKEY_LOCAL_MACHINE, "Dst");
     SetSz(HKEY_CURRENT_USER, src.path(), "Top", "top");
@@ -212,14 +214,16 @@ TEST(CopyKey, CopiesFromTheUserHiveToTheMachineHiveIn32BitView)
     EXPECT_EQ(ExpectCopied(HKEY_CURRENT_USER, src.path(), HKEY_LOCAL_MACHINE, dst.path()), 3);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, dst.path())) << "nothing written to the source's root";
 
-    bool wow64 = RunsUnderWow64();
+    const bool wow64 = RunsUnderWow64(), x64 = sizeof(void*) == 8;
+    const REGSAM own = x64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY, other = x64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
     std::string node = "Software\\WOW6432Node" + dst.path().substr(std::strlen("Software"));
-    EXPECT_TRUE(KeyExistsInView(dst.path(), KEY_WOW64_32KEY) && KeyExistsInView(dst / "A\\B", KEY_WOW64_32KEY));
-    EXPECT_EQ(KeyExistsInView(dst.path(), KEY_WOW64_64KEY), !wow64)
-        << (wow64 ? "under WoW64 the 64-bit view's Software is another key, which the copy must not reach"
-                  : "a 32-bit system has one view and ignores the view flags");
+    EXPECT_TRUE(KeyExistsInView(dst.path(), own) && KeyExistsInView(dst / "A\\B", own));
+    EXPECT_EQ(KeyExistsInView(dst.path(), other), !wow64 && !x64)
+        << (wow64 || x64 ? "the other view's Software is another key, which the copy must not reach"
+                         : "a 32-bit system has one view and ignores the view flags");
     EXPECT_EQ(KeyExistsInView(node, KEY_WOW64_64KEY), wow64)
-        << (wow64 ? "the 64-bit view shows the 32-bit copy under " + node : "a 32-bit system has no WOW6432Node");
+        << (wow64 ? "the 64-bit view shows the 32-bit copy under " + node
+                  : "only a 32-bit caller on a 64-bit system writes under WOW6432Node");
 }
 
 TEST(CopyKey, EveryValueArrivesAsTheStringBeforeItsFirstNul)

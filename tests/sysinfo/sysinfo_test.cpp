@@ -20,10 +20,13 @@ using FormatDateFn = int(WINAPI*)(int, int, int, char*);
 using GetHostIPAddrFn = int(WINAPI*)(char*);
 
 // Checked through GlobalMemoryStatusEx, not the call the library makes: the
-// older call reports the physical size clamped to 2 GiB - 1 for a program
-// that is not large-address-aware (this one), the virtual size as it is. On
-// a host with more than 2 GiB free, total and free physical memory both read
-// as the clamp, so only the virtual size tells total from free there.
+// older call reports the physical size clamped to 2 GiB - 1 for a 32-bit
+// program that is not large-address-aware (this one), the virtual size as it
+// is. The 64-bit DLL clamps both to the same 2 GiB - 1, so that no installer
+// reading a signed 32-bit result sees it wrap: its virtual space alone is
+// terabytes. On a host with more than 2 GiB free, total and free physical
+// memory both read as the clamp, so only the 32-bit virtual size tells total
+// from free there.
 TEST(GetPhysRAM, MatchesTheExtendedMemoryStatus)
 {
     auto getPhysRAM = Export<IntFn>("GetPhysRAM");
@@ -35,7 +38,8 @@ TEST(GetPhysRAM, MatchesTheExtendedMemoryStatus)
     ASSERT_TRUE(::GlobalMemoryStatusEx(&status));
     const DWORDLONG kClamp = 0x7FFFFFFF;
     EXPECT_EQ(static_cast<DWORDLONG>(static_cast<DWORD>(getPhysRAM())), std::min(status.ullTotalPhys, kClamp));
-    EXPECT_EQ(static_cast<DWORDLONG>(static_cast<DWORD>(getVirtRAM())), status.ullTotalVirtual);
+    EXPECT_EQ(static_cast<DWORDLONG>(static_cast<DWORD>(getVirtRAM())),
+              sizeof(void*) == 8 ? kClamp : status.ullTotalVirtual);
 }
 
 // The expected text is fixed per locale and set by the run

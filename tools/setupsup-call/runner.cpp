@@ -240,7 +240,9 @@ bool ParseRoot(const wchar_t* text, HKEY* root)
     int handle = 0;
     if (!ParseInteger(text, &handle))
         return false;
-    *root = reinterpret_cast<HKEY>(static_cast<uintptr_t>(static_cast<uint32_t>(handle)));
+    // Sign-extended, as the system makes its predefined roots (HKCU is
+    // 0x80000001 on x86 and 0xFFFFFFFF80000001 on x64).
+    *root = reinterpret_cast<HKEY>(static_cast<LONG_PTR>(handle));
     return true;
 }
 
