@@ -21,9 +21,10 @@ setupsup_source_date_epoch() {
 }
 
 # setupsup_make_release SOURCE BUILD DIST: builds what the release ships
-# from SOURCE in the folder BUILD (the release preset: no tests, no
-# benchmark, no example installer, so no Wine either), installs it stripped
-# into DIST/NAME/ with its SHA256SUMS and packs it into DIST/NAME.zip. NAME
+# from SOURCE, for x86 and for x64, in BUILD/x86 and BUILD/x64 (the release
+# presets: no tests, no benchmark, no example installer, so no Wine either),
+# installs both stripped into DIST/NAME/ (x86/ and x64/ beside the common
+# files) with its SHA256SUMS and packs it into DIST/NAME.zip. NAME
 # (setupsup-VERSION) is printed. A subshell: SOURCE_DATE_EPOCH stays here.
 # Each step is checked: set -e does not hold where the caller tests the
 # status (make || ...).
@@ -33,11 +34,17 @@ setupsup_make_release() (
   # and release-zip.py dates the zip's entries with it.
   SOURCE_DATE_EPOCH=$(setupsup_source_date_epoch "$source") || exit 1
   export SOURCE_DATE_EPOCH
-  cmake -S "$source" -B "$build" --preset release >/dev/null || exit 1
-  cmake --build "$build" -j"$(nproc)" >&2 || exit 1
-  name=$(cat "$build/release-name") || exit 1
+  for arch in x86 x64; do
+    preset=release
+    [ $arch = x64 ] && preset=release-x64
+    cmake -S "$source" -B "$build/$arch" --preset $preset >/dev/null || exit 1
+    cmake --build "$build/$arch" -j"$(nproc)" >&2 || exit 1
+  done
+  name=$(cat "$build/x86/release-name") || exit 1
   mkdir -p "$dist" && rm -rf "${dist:?}/$name" "$dist/$name.zip" || exit 1
-  cmake --install "$build" --prefix "$dist/$name" --strip >/dev/null || exit 1
+  for arch in x86 x64; do
+    cmake --install "$build/$arch" --prefix "$dist/$name" --strip >/dev/null || exit 1
+  done
   /usr/bin/python3 "$source/scripts/lib/release-zip.py" "$dist" "$name" || exit 1
   echo "$name"
 )

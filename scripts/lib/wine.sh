@@ -7,7 +7,10 @@
 # them unless someone stops them; scripts that run Wine call
 # setupsup_stop_wine_at_exit so that they stop them however they end.
 
-setupsup_wine_run=$PWD/build/windows/wine-run
+# The prefixes are shared by the x86 and the x64 build: either's wine-run
+# reaches both.
+setupsup_wine_run=$PWD/build/x86/wine-run
+[ -x "$setupsup_wine_run" ] || setupsup_wine_run=$PWD/build/x64/wine-run
 
 # setupsup_stop_wine: stops the servers of the build's two prefixes (the
 # 32-bit and the 64-bit one; SETUPSUP_WINEPREFIX, when set, names the
