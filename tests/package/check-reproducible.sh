@@ -53,7 +53,7 @@ copy_sources "$second"
 make_one "$first" "$first/build/release" "$work/dist-a" 022 UTC
 make_one "$second" "$work/elsewhere/build-b" "$work/dist-b" 077 Pacific/Kiritimati
 
-name=$(cat "$first/build/release/release-name")
+name=$(cat "$first/build/release/x86/release-name")
 status=0
 # Every file of the two release folders, and the two zips.
 diff -rq "$work/dist-a" "$work/dist-b" | sed 's/^/check-reproducible: /' || status=1
