@@ -256,6 +256,22 @@ GuardedBuffer::~GuardedBuffer()
         ::VirtualFree(region_, 0, MEM_RELEASE);
 }
 
+UserShortDate::UserShortDate()
+{
+    saved_ = ::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, old_, sizeof old_) > 0;
+}
+
+UserShortDate::~UserShortDate()
+{
+    if (saved_)
+        ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, old_);
+}
+
+bool UserShortDate::Set(const std::string& picture)
+{
+    return saved_ && ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, picture.c_str());
+}
+
 long CountProcessHandles()
 {
     // SystemHandleInformation (16): a count followed by one 16-byte record per

@@ -101,6 +101,25 @@ private:
     char* data_ = nullptr;
 };
 
+// Sets the user's short date picture for the life of the object, and puts
+// back the one it found. Under Wine, SetLocaleInfoA is seen at once by the
+// calling process (a value written straight to HKCU\Control
+// Panel\International reaches only processes started later) and rewrites
+// the date separator from the picture too; the setting stays in the prefix
+// until a run in another locale writes that locale's values.
+class UserShortDate {
+public:
+    UserShortDate();
+    ~UserShortDate();
+    UserShortDate(const UserShortDate&) = delete;
+    UserShortDate& operator=(const UserShortDate&) = delete;
+    bool Set(const std::string& picture);
+
+private:
+    char old_[256] = {};
+    bool saved_ = false;
+};
+
 // The number of handles this process has open, counted by the system
 // (GetProcessHandleCount always reports 0 under Wine).
 long CountProcessHandles();
