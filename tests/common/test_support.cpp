@@ -2,11 +2,48 @@
 
 #include <gtest/gtest.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "frame/file_times.h"
 
 namespace setupsup_test {
+
+namespace {
+
+class PreconditionEnvironment : public testing::Environment {
+public:
+    explicit PreconditionEnvironment(std::function<void()> check) : check_(std::move(check)) {}
+    void SetUp() override { check_(); }
+
+private:
+    std::function<void()> check_;
+};
+
+// The suite runs once per prefix, and its WoW64 cases trust the prefix to
+// be what the run says. A program started by hand, without wine-run, runs
+// wherever it was started.
+void RequireThePrefixTheRunNames()
+{
+    const char* arch = std::getenv("SETUPSUP_WINEARCH");
+    if (!arch)
+        return;
+    ASSERT_EQ(RunsUnderWow64(), std::string(arch) == "win64")
+        << "SETUPSUP_WINEARCH=" << arch << " names the prefix, but this process runs "
+        << (RunsUnderWow64() ? "under WoW64" : "on a 32-bit system");
+}
+
+// Every test program links this file (they all load the DLL through Dll()).
+[[maybe_unused]] testing::Environment* const g_prefixPrecondition =
+    testing::AddGlobalTestEnvironment(Precondition(RequireThePrefixTheRunNames));
+
+} // namespace
+
+testing::Environment* Precondition(std::function<void()> check)
+{
+    return new PreconditionEnvironment(std::move(check));
+}
 
 HMODULE Dll()
 {
@@ -177,6 +214,27 @@ bool RunsUnderWow64()
 {
     BOOL wow64 = FALSE;
     return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
+size_t FileSizeLimit()
+{
+    const char* limit = std::getenv("SETUPSUP_FILE_SIZE_LIMIT");
+    return limit ? std::strtoul(limit, nullptr, 10) : 0;
+}
+
+void RequireFailingWritesPastTheFileSizeLimit()
+{
+    const size_t limit = FileSizeLimit();
+    ASSERT_GT(limit, 0u) << "this program runs with a file size limit (run-file-size-limited.sh)";
+    ScratchDir dir;
+    const std::string path = dir.File("full.bin");
+    WriteFileBytes(path, std::vector<uint8_t>(limit, 1));
+    HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    const BOOL wrote = ::WriteFile(file, "x", 1, &written, nullptr);
+    ::CloseHandle(file);
+    ASSERT_FALSE(wrote) << "a write past the file size limit of " << limit << " bytes must fail here";
 }
 
 namespace {

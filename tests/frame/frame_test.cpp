@@ -6,21 +6,11 @@
 
 #include <gtest/gtest.h>
 #include <algorithm>
-#include <cstdlib>
 #include <iterator>
 #include <string>
 #include <vector>
 
 using namespace setupsup_test;
-
-// The suite runs once per prefix, and its WoW64 cases trust the prefix to be
-// what the run says: wine-run names it in SETUPSUP_WINEARCH.
-TEST(Frame, RunsInThePrefixTheRunNames)
-{
-    const char* arch = std::getenv("SETUPSUP_WINEARCH");
-    ASSERT_NE(arch, nullptr) << "run through wine-run, which names the prefix";
-    EXPECT_EQ(RunsUnderWow64(), std::string(arch) == "win64") << "SETUPSUP_WINEARCH=" << arch;
-}
 
 TEST(Frame, LoadsAndUnloadsRepeatedly)
 {

@@ -41,12 +41,8 @@ bool ShellSyncObjectExists()
     return mapping != nullptr;
 }
 
-DWORD PlatformId()
-{
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    return ::GetVersionExA(&version) ? version.dwPlatformId : 0;
-}
+[[maybe_unused]] testing::Environment* const g_ntFamily = testing::AddGlobalTestEnvironment(
+    setupsup_test::Precondition([] { process_test::RequirePlatform(VER_PLATFORM_WIN32_NT); }));
 
 // True for a 64-bit process seen from this 32-bit one under WoW64.
 bool Is64BitProcess(HANDLE process)
@@ -128,8 +124,6 @@ TEST(IsZORBRunning, LeavesNoHandleBehind)
         EXPECT_EQ(CountProcessHandles(), withHolder) << "probes with a holder";
     }
 }
-
-TEST(IsZORBAppRunning, TestSystemIsNtFamily) { ASSERT_EQ(PlatformId(), static_cast<DWORD>(VER_PLATFORM_WIN32_NT)); }
 
 TEST(IsZORBAppRunning, WholeBaseNameIgnoringCase)
 {
