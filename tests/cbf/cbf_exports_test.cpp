@@ -1,7 +1,13 @@
 // MergeCbf, PruneCbf and TruncateCbf through setupsup.dll, loaded by name as
-// an installer loads it, on real files: the time stamps survive to the
-// 100 ns, an exclusive holder of the target stops the call before anything
-// changes, a bad source leaves the target untouched, and nothing leaks.
+// an installer loads it, on real files. Where blocks go and what the map
+// holds are the walks' own, pinned by the native tests (cbf_merge_test,
+// cbf_prune_truncate_test); here is only what the Win32 build adds: the
+// three times survive a call to the 100 ns, and a refusal writes nothing;
+// the target is opened exclusively (-1 while another handle holds it); a
+// truncate cuts the file; the C runtime's streams carry every byte value; a
+// null source is the default file of the current folder; nothing leaks.
+// Full disks are cbf_full_disk_test's, null installed files
+// exports_arguments_test's.
 //
 // Wine ignores the creation time given to SetFileTime and reports the last
 // write time in its place, so the checks compare all three times with what
@@ -12,6 +18,8 @@
 #include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace setupsup_test;
 
@@ -38,56 +46,31 @@ protected:
     ScratchDir dir;
 };
 
-TEST_F(CbfExports, ExportedUnderTheirOwnNames)
+// Whether the bytes of block occur in file, wherever the walk put them.
+bool Holds(const Bytes& file, const Bytes& block)
 {
-    EXPECT_NE(Merge(), nullptr);
-    EXPECT_NE(Prune(), nullptr);
-    EXPECT_NE(Truncate(), nullptr);
+    return std::search(file.begin(), file.end(), block.begin(), block.end()) != file.end();
 }
 
-TEST_F(CbfExports, MergeWritesInPlaceAppendsAndKeepsTimes)
+// Blocks written in place, appended, and one byte longer than the copy
+// buffer. Each block's pattern runs through every byte value, so a stream
+// in text mode (CR LF for LF, 0x1A as the end) would not carry it whole.
+TEST_F(CbfExports, MergeKeepsTheTimesAndCarriesEveryByteValue)
 {
-    // Entry 1's new block fits its old one (in place); entry 2's does not
-    // (appended); entry 3 is new and absent from the target.
     CbfImage installed;
-    installed.Block(1, 100, 0x11).Block(2, 10, 0x22);
+    installed.Block(1, 400, 0x11).Block(2, 10, 0x22);
     CbfImage update;
-    update.Block(1, 60, 0xA1).Block(2, 300, 0xA2).Block(3, 8188, 0xA3);
+    update.Block(1, 300, 0xA1).Block(2, 300, 0xA2).Block(3, 8189, 0xA3);
     const std::string target = Install("installed.cbf", installed, 1);
     const std::string source = Install("update.cbf", update, 2);
-    const Bytes old = ReadBytes(target);
-    const FileTimes before = TimesOf(target); // after our own read, which may touch last access
+    const FileTimes before = TimesOf(target);
 
     ASSERT_EQ(Merge()(source.c_str(), target.c_str()), 0);
     ExpectSameTimes(target, before);
-
     const Bytes now = ReadBytes(target);
-    const std::vector<ProcMapEntry> oldMap = MapOf(old, 250), map = MapOf(now, 250);
-    EXPECT_EQ(map[1].blockOffset, oldMap[1].blockOffset) << "a block that fits is written over the old one";
-    EXPECT_EQ(map[2].blockOffset, old.size()) << "a longer block is appended at the old end";
-    EXPECT_EQ(map[3].blockOffset, old.size() + 304) << "then the new proc's block after it";
-    EXPECT_EQ(now.size(), old.size() + 304 + 8192) << "the file grows by the appended blocks only";
-    EXPECT_EQ(Slice(now, map[1].blockOffset, 64), BlockPattern(64, 0xA1));
-    EXPECT_EQ(Slice(now, map[2].blockOffset, 304), BlockPattern(304, 0xA2));
-    EXPECT_EQ(Slice(now, map[3].blockOffset, 8192), BlockPattern(8192, 0xA3))
-        << "8188 + 4 bytes: the copy buffer's size";
-    for (int i : {1, 2, 3}) {
-        EXPECT_EQ(map[i].present, 1u);
-        EXPECT_EQ(map[i].blockLength, MapOf(update.Build(), 250)[i].blockLength);
-    }
-    EXPECT_EQ(Slice(now, 0, 21), Slice(old, 0, 21)) << "the header is never written";
-}
-
-TEST_F(CbfExports, MergeCopiesABlockLongerThanTheCopyBuffer)
-{
-    CbfImage update;
-    update.Block(7, 8189, 0x5C); // 8193 bytes: one more than the copy buffer holds
-    const std::string target = Install("installed.cbf", CbfImage(), 3);
-    const std::string source = Install("update.cbf", update, 4);
-    ASSERT_EQ(Merge()(source.c_str(), target.c_str()), 0);
-    const Bytes now = ReadBytes(target);
-    EXPECT_EQ(now.size(), 21u + 250 * 24 + 8193);
-    EXPECT_EQ(Slice(now, MapOf(now, 250)[7].blockOffset, 8193), BlockPattern(8193, 0x5C));
+    EXPECT_TRUE(Holds(now, BlockPattern(304, 0xA1))) << "the block written in place";
+    EXPECT_TRUE(Holds(now, BlockPattern(304, 0xA2))) << "the appended block";
+    EXPECT_TRUE(Holds(now, BlockPattern(8193, 0xA3))) << "the block longer than the copy buffer";
 }
 
 TEST_F(CbfExports, TargetHeldOpenElsewhereIsRefusedUnchanged)
@@ -112,13 +95,16 @@ TEST_F(CbfExports, TargetHeldOpenElsewhereIsRefusedUnchanged)
     EXPECT_EQ(ReadBytes(target), old) << "nothing written while another handle held the target";
 }
 
-TEST_F(CbfExports, BadSourceGivesThreeAndLeavesTargetUntouched)
+// The times are kept on success (setupsup.h). A refusal writes nothing, not
+// even the same bytes, so the last-write time stays; the last-access time
+// does not (the walk has read the target when it refuses, and under Wine,
+// with relatime, a read moves a last-access time older than a day to now).
+TEST_F(CbfExports, RefusedSourcesWriteNothing)
 {
     CbfImage installed;
     installed.Block(3, 50, 9);
     const std::string target = Install("installed.cbf", installed, 7);
-    const Bytes old = ReadBytes(target);
-    const FileTimes before = TimesOf(target);
+    const uint64_t written = Ticks(TimesOf(target).lastWrite);
     CbfImage badMagic;
     badMagic.Magic(1);
     CbfImage bigger(251); // more procs than the target has room for
@@ -127,11 +113,10 @@ TEST_F(CbfExports, BadSourceGivesThreeAndLeavesTargetUntouched)
                                    dir.File("missing.cbf")};
     for (const std::string& source : sources) {
         EXPECT_EQ(Merge()(source.c_str(), target.c_str()), 3) << source;
-        EXPECT_EQ(ReadBytes(target), old) << "target untouched after merging " << source;
+        EXPECT_EQ(Ticks(TimesOf(target).lastWrite), written) << "last-write time after merging " << source;
     }
     EXPECT_EQ(Prune()(sources[0].c_str(), target.c_str()), 3);
-    EXPECT_EQ(ReadBytes(target), old);
-    ExpectSameTimes(target, before);
+    EXPECT_EQ(Ticks(TimesOf(target).lastWrite), written) << "last-write time after a refused prune";
 }
 
 TEST_F(CbfExports, NullSourceReadsTheDefaultFileOfTheCurrentFolder)
@@ -148,37 +133,24 @@ TEST_F(CbfExports, NullSourceReadsTheDefaultFileOfTheCurrentFolder)
     SetCurrentDirectoryA(saved);
     EXPECT_EQ(merged, 0);
     EXPECT_EQ(pruned, 0);
-    const std::vector<ProcMapEntry> map = MapOf(ReadBytes(target), 250);
-    EXPECT_EQ(map[4].present, 0u) << "merged from ZORBDLG.CBF, then pruned by it";
-    EXPECT_EQ(map[4].blockOffset, 0u);
-    EXPECT_EQ(Merge()(nullptr, nullptr), -1) << "a null target cannot be opened";
-    EXPECT_EQ(Truncate()(nullptr), -1);
+    EXPECT_TRUE(Holds(ReadBytes(target), BlockPattern(16, 0x44))) << "the block of ZORBDLG.CBF was merged";
 }
 
-TEST_F(CbfExports, PruneKeepsLengthAndTimes)
+TEST_F(CbfExports, PruneKeepsTheTimes)
 {
     CbfImage installed;
     installed.Block(1, 30, 1).Block(2, 30, 2);
-    installed.Entry(2).info0 = 77;
     CbfImage names;
     names.Block(2, 1, 0);
     const std::string target = Install("installed.cbf", installed, 12);
     const std::string source = Install("names.cbf", names, 13);
-    const Bytes old = ReadBytes(target);
     const FileTimes before = TimesOf(target);
     ASSERT_EQ(Prune()(source.c_str(), target.c_str()), 0);
     ExpectSameTimes(target, before);
-    const Bytes now = ReadBytes(target);
-    EXPECT_EQ(now.size(), old.size());
-    const std::vector<ProcMapEntry> map = MapOf(now, 250);
-    EXPECT_EQ(map[1].present, 1u) << "a proc the source has no block for stays";
-    EXPECT_EQ(map[2].present, 0u);
-    EXPECT_EQ(map[2].blockOffset, 0u);
-    EXPECT_EQ(map[2].blockLength, 0u);
-    EXPECT_EQ(map[2].info0, 77u) << "the other words stay";
+    EXPECT_NE(ReadBytes(target), installed.Build()) << "the prune wrote its map";
 }
 
-TEST_F(CbfExports, TruncateCutsAfterTheMapAndKeepsTimes)
+TEST_F(CbfExports, TruncateCutsAfterTheMapAndKeepsTheTimes)
 {
     CbfImage installed(300);
     installed.Block(0, 5000, 1).Block(299, 7, 2);
@@ -186,13 +158,7 @@ TEST_F(CbfExports, TruncateCutsAfterTheMapAndKeepsTimes)
     const FileTimes before = TimesOf(target);
     ASSERT_EQ(Truncate()(target.c_str()), 0);
     ExpectSameTimes(target, before);
-    const Bytes once = ReadBytes(target);
-    EXPECT_EQ(once.size(), 21u + 300 * 24) << "exactly the header and the map";
-    const std::vector<ProcMapEntry> map = MapOf(once, 300);
-    EXPECT_EQ(map[0].present, 0u);
-    EXPECT_EQ(map[0].blockLength, 5000u) << "offsets and lengths stay";
-    ASSERT_EQ(Truncate()(target.c_str()), 0);
-    EXPECT_EQ(ReadBytes(target), once) << "a second truncate gives the same file";
+    EXPECT_EQ(ReadBytes(target).size(), 21u + 300 * 24) << "exactly the header and the map";
 }
 
 TEST_F(CbfExports, RepeatedCallsLeakNoHandles)

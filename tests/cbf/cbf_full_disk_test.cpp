@@ -1,12 +1,11 @@
 // MergeCbf through setupsup.dll when the installed file cannot grow. The
 // build runs this program with a limit on the size of the files it writes,
-// so that writes past it fail as they do on a full disk.
+// so that writes past it fail as they do on a full disk (a precondition
+// checks that they do).
 #include "tests/cbf/cbf_image.h"
 #include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using namespace setupsup_test;
 
@@ -15,6 +14,9 @@ namespace {
 using TwoPaths = int(WINAPI*)(const char*, const char*);
 
 constexpr int kShortWrite = 7;
+
+[[maybe_unused]] testing::Environment* const g_limit =
+    testing::AddGlobalTestEnvironment(Precondition(RequireFailingWritesPastTheFileSizeLimit));
 
 // Block 1 fits its old block and would be written in place; block 2 is
 // appended and cannot be. Its bytes stay in the stream's buffer until the
@@ -25,9 +27,7 @@ constexpr int kShortWrite = 7;
 // larger than its own limit.)
 TEST(MergeCbfOnAFullDisk, FailsAsAWriteAndLeavesTheOldBytes)
 {
-    const char* limitText = std::getenv("SETUPSUP_FILE_SIZE_LIMIT");
-    const size_t limit = limitText ? std::strtoul(limitText, nullptr, 10) : 0;
-    ASSERT_GT(limit, 0u) << "this program runs with a file size limit";
+    const size_t limit = FileSizeLimit();
     auto merge = Export<TwoPaths>("MergeCbf");
     ASSERT_NE(merge, nullptr);
     ScratchDir dir;

@@ -3,11 +3,52 @@
 #include <gtest/gtest.h>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "frame/file_times.h"
 
 namespace setupsup_test {
+
+namespace {
+
+class PreconditionEnvironment : public testing::Environment {
+public:
+    explicit PreconditionEnvironment(std::function<void()> check) : check_(std::move(check)) {}
+    void SetUp() override { check_(); }
+
+private:
+    std::function<void()> check_;
+};
+
+// The suite runs once per prefix, and its WoW64 cases trust the prefix to
+// be what the run says. A program started by hand, without wine-run, runs
+// wherever it was started.
+void RequireThePrefixTheRunNames()
+{
+    const char* arch = std::getenv("SETUPSUP_WINEARCH");
+    if (!arch)
+        return;
+    // The 32-bit DLL runs under WoW64 in the 64-bit prefix; the 64-bit DLL
+    // runs in no other.
+    const bool prefix64 = std::string(arch) == "win64";
+    ASSERT_TRUE(prefix64 || sizeof(void*) == 4) << "the 64-bit build runs in the 64-bit prefix only";
+    ASSERT_EQ(RunsUnderWow64(), prefix64 && sizeof(void*) == 4)
+        << "SETUPSUP_WINEARCH=" << arch << " names the prefix, but this process runs "
+        << (RunsUnderWow64() ? "under WoW64" : "without WoW64");
+}
+
+// Every test program links this file (they all load the DLL through Dll()).
+[[maybe_unused]] testing::Environment* const g_prefixPrecondition =
+    testing::AddGlobalTestEnvironment(Precondition(RequireThePrefixTheRunNames));
+
+} // namespace
+
+testing::Environment* Precondition(std::function<void()> check)
+{
+    return new PreconditionEnvironment(std::move(check));
+}
 
 HMODULE Dll()
 {
@@ -180,6 +221,27 @@ bool RunsUnderWow64()
     return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
 
+size_t FileSizeLimit()
+{
+    const char* limit = std::getenv("SETUPSUP_FILE_SIZE_LIMIT");
+    return limit ? std::strtoul(limit, nullptr, 10) : 0;
+}
+
+void RequireFailingWritesPastTheFileSizeLimit()
+{
+    const size_t limit = FileSizeLimit();
+    ASSERT_GT(limit, 0u) << "this program runs with a file size limit (run-file-size-limited.sh)";
+    ScratchDir dir;
+    const std::string path = dir.File("full.bin");
+    WriteFileBytes(path, std::vector<uint8_t>(limit, 1));
+    HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    const BOOL wrote = ::WriteFile(file, "x", 1, &written, nullptr);
+    ::CloseHandle(file);
+    ASSERT_FALSE(wrote) << "a write past the file size limit of " << limit << " bytes must fail here";
+}
+
 namespace {
 
 // A file a child process inherits as a standard handle.
@@ -285,6 +347,22 @@ GuardedBuffer::~GuardedBuffer()
 {
     if (region_)
         ::VirtualFree(region_, 0, MEM_RELEASE);
+}
+
+UserShortDate::UserShortDate()
+{
+    saved_ = ::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, old_, sizeof old_) > 0;
+}
+
+UserShortDate::~UserShortDate()
+{
+    if (saved_)
+        ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, old_);
+}
+
+bool UserShortDate::Set(const std::string& picture)
+{
+    return saved_ && ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, picture.c_str());
 }
 
 long CountProcessHandles()

@@ -5,12 +5,25 @@
 
 #include <windows.h>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "frame/entry_points.h"
 
+namespace testing {
+class Environment;
+}
+
 namespace setupsup_test {
+
+// A fact of the run rather than of the library (the prefix, the locale, the
+// user, a limit) that the tests of a program rely on, registered with
+// testing::AddGlobalTestEnvironment(Precondition(check)): a fatal failure in
+// check (ASSERT_..., FAIL) stops the program before its first test, with
+// check's message. Every program also checks, this way, that it runs in the
+// prefix wine-run names in SETUPSUP_WINEARCH (win64: under WoW64).
+testing::Environment* Precondition(std::function<void()> check);
 
 // setupsup.dll, loaded with LoadLibraryA from the test program's folder.
 HMODULE Dll();
@@ -77,6 +90,14 @@ uint64_t Ticks(const FILETIME& t);
 // prefixes states why in the check.
 bool RunsUnderWow64();
 
+// The limit on the size of the files this program may write, set by
+// tests/common/run-file-size-limited.sh in SETUPSUP_FILE_SIZE_LIMIT; 0
+// without one.
+size_t FileSizeLimit();
+// The precondition of the programs run with that limit: there is one, and a
+// write past it fails.
+void RequireFailingWritesPastTheFileSizeLimit();
+
 // Runs commandLine (the program first) in folder (this process's current one
 // when empty) and waits for it, ending it after timeoutMs: its exit status,
 // or 0xFFFFFFFF when it could not start or was ended. Where out or err is
@@ -109,6 +130,25 @@ public:
 private:
     void* region_ = nullptr;
     char* data_ = nullptr;
+};
+
+// Sets the user's short date picture for the life of the object, and puts
+// back the one it found. Under Wine, SetLocaleInfoA is seen at once by the
+// calling process (a value written straight to HKCU\Control
+// Panel\International reaches only processes started later) and rewrites
+// the date separator from the picture too; the setting stays in the prefix
+// until a run in another locale writes that locale's values.
+class UserShortDate {
+public:
+    UserShortDate();
+    ~UserShortDate();
+    UserShortDate(const UserShortDate&) = delete;
+    UserShortDate& operator=(const UserShortDate&) = delete;
+    bool Set(const std::string& picture);
+
+private:
+    char old_[256] = {};
+    bool saved_ = false;
 };
 
 // The number of handles this process has open, counted by the system

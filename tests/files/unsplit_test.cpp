@@ -1,20 +1,25 @@
-// UnsplitFile, MatchFileDate and GetFileLanguage through setupsup.dll on real
-// files. As elsewhere, Wine reports the last-write time as the creation time,
-// so times are compared with what the system reported before the call.
+// UnsplitFile through setupsup.dll on real files. As elsewhere, Wine reports
+// the last-write time as the creation time, so times are compared with what
+// the system reported before the call. Read-only targets and targets whose
+// times cannot be restored are tested as an unprivileged user
+// (unsplit_unprivileged_test), failing writes with a file size limit
+// (unsplit_full_disk_test), a failing read through the join's reader
+// (unsplit_read_error_test). Not produced anywhere: the seek of a file
+// stream to its end failing (-6), which does not happen to a local file
+// under Wine.
 #include "frame/unique_handles.h"
 #include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <vector>
 
 using namespace setupsup_test;
 
 namespace {
 
 using TwoPaths = int(WINAPI*)(const char*, const char*);
-using LanguageFn = int(WINAPI*)(const char*, int*, int*, char*);
 
 TEST(UnsplitFile, JoinsPiecesInOrderAndKeepsTheFirstFilesTimes)
 {
@@ -79,112 +84,6 @@ TEST(UnsplitFile, SamePathCopiesTheOriginalBytesOnce)
     std::vector<uint8_t> doubled = bytes;
     doubled.insert(doubled.end(), bytes.begin(), bytes.end());
     EXPECT_EQ(ReadFileBytes(path), doubled) << "bounded: the file ends up doubled";
-}
-
-TEST(MatchFileDate, CopiesTheThreeTimesRoleForRole)
-{
-    ScratchDir dir;
-    auto match = Export<TwoPaths>("MatchFileDate");
-    ASSERT_NE(match, nullptr);
-    const std::string source = dir.File("source.bin"), target = dir.File("target.bin");
-    WriteFileBytes(source, Pattern(10, 1));
-    WriteFileBytes(target, Pattern(10, 2));
-    ASSERT_TRUE(SetTimes(source, DistinctTimes(7)));
-    ASSERT_TRUE(SetTimes(target, DistinctTimes(9)));
-    const FileTimes sourceTimes = TimesOf(source);
-    ASSERT_EQ(match(source.c_str(), target.c_str()), 0);
-    ExpectSameTimes(target, sourceTimes);
-    ExpectSameTimes(source, sourceTimes);
-}
-
-// Read-only targets and targets whose times cannot be set (-4) are tested
-// as an unprivileged user (unsplit_unprivileged_test), failing writes with a
-// file size limit (unsplit_full_disk_test), a failing read through the
-// join's reader (unsplit_read_error_test). Not produced anywhere: GetFileTime
-// failing on a handle that just opened for reading (MatchFileDate -3), and
-// the seek of a file stream to its end failing (UnsplitFile -6); neither
-// happens to a local file under Wine.
-TEST(MatchFileDate, FailuresChangeNoTimes)
-{
-    ScratchDir dir;
-    auto match = Export<TwoPaths>("MatchFileDate");
-    const std::string file = dir.File("file.bin");
-    WriteFileBytes(file, Pattern(10, 1));
-    ASSERT_TRUE(SetTimes(file, DistinctTimes(11)));
-    const FileTimes before = TimesOf(file);
-    EXPECT_EQ(match(dir.File("missing").c_str(), file.c_str()), -1) << "missing source";
-    EXPECT_EQ(match(file.c_str(), dir.File("missing").c_str()), -2) << "missing target";
-    EXPECT_EQ(match(file.c_str(), file.c_str()), -2) << "same path: the source is already held exclusively";
-    ExpectSameTimes(file, before);
-}
-
-TEST(GetFileLanguage, ReadsTheFirstTranslationOfTheLibrarysOwnResource)
-{
-    auto language = Export<LanguageFn>("GetFileLanguage");
-    ASSERT_NE(language, nullptr);
-    char path[MAX_PATH];
-    ASSERT_GT(GetModuleFileNameA(Dll(), path, sizeof path), 0u);
-    int low = -1, high = -1;
-    char name[12];
-    EXPECT_EQ(language(path, &low, &high, name), 0);
-    EXPECT_EQ(low, 9) << "0x0409: low byte";
-    EXPECT_EQ(high, 4) << "0x0409: high byte";
-    EXPECT_STREQ(name, "ENGLISH");
-}
-
-// The caller's 12-byte name buffer between guard bytes that must stay as
-// they are.
-struct GuardedName {
-    char before[8];
-    char name[12];
-    char after[8];
-};
-
-TEST(GetFileLanguage, FirstTranslationEntryOfBuiltModules)
-{
-    auto language = Export<LanguageFn>("GetFileLanguage");
-    ASSERT_NE(language, nullptr);
-    struct Case {
-        const char* module;
-        int result, low, high;
-        const char* name;
-    };
-    const Case cases[] = {
-        {"language_0407.dll", 0, 0x07, 0x04, "GERMAN"},    {"language_0c07.dll", 0, 0x07, 0x0C, "GERMAN"},
-        {"language_0809.dll", 0, 0x09, 0x08, "ENGLISH"},   {"language_0000.dll", 0, 0x00, 0x00, "NEUTRAL"},
-        {"language_040d.dll", 0, 0x0D, 0x04, "Unknown"},   // Hebrew is not in the table
-        {"language_several.dll", 0, 0x0C, 0x04, "FRENCH"}, // 040C, then 0409 and 0407
-        {"language_none.dll", -1, 0, 0, "Unavailable"},    // resources, but no version resource
-    };
-    for (const Case& c : cases) {
-        const std::string path = ProgramFile(c.module);
-        ASSERT_TRUE(FileExists(path)) << path << " is built with the tests";
-        GuardedName buffer;
-        std::memset(&buffer, 'Z', sizeof buffer);
-        int low = -1, high = -1;
-        EXPECT_EQ(language(path.c_str(), &low, &high, buffer.name), c.result) << c.module;
-        EXPECT_EQ(low, c.low) << c.module << ": low byte of the language identifier";
-        EXPECT_EQ(high, c.high) << c.module << ": high byte of the language identifier";
-        EXPECT_STREQ(buffer.name, c.name) << c.module;
-        EXPECT_EQ(std::string(buffer.before, 8), std::string(8, 'Z')) << c.module << ": bytes before the buffer";
-        EXPECT_EQ(std::string(buffer.after, 8), std::string(8, 'Z')) << c.module << ": bytes after the buffer";
-    }
-}
-
-TEST(GetFileLanguage, FilesWithoutAResourceGiveThePresets)
-{
-    ScratchDir dir;
-    auto language = Export<LanguageFn>("GetFileLanguage");
-    const std::string plain = dir.File("plain.txt");
-    WriteFileBytes(plain, Pattern(200, 1));
-    for (const std::string& path : {plain, dir.File("missing.dll")}) {
-        int low = 5, high = 5;
-        char name[12] = "xxxxxxxxxxx";
-        EXPECT_EQ(language(path.c_str(), &low, &high, name), -1) << path;
-        EXPECT_EQ(low, 0);
-        EXPECT_EQ(high, 0);
-        EXPECT_STREQ(name, "Unavailable") << "fits the 12-byte buffer with its NUL";
-    }
 }
 
 } // namespace

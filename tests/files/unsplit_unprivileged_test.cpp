@@ -1,8 +1,9 @@
 // UnsplitFile and MatchFileDate on read-only files and on files this user
 // may write but whose times it may not set (they belong to another user).
 // The build runs this program as an unprivileged user (Wine run by root
-// writes read-only files and sets any file's times), and the first test
-// checks that read-only files really are read-only here.
+// writes read-only files and sets any file's times); preconditions check
+// that read-only files really are read-only here, and that the times of the
+// other user's files cannot be set.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -46,20 +47,7 @@ std::string ForeignFile(int n)
     return dir ? std::string(dir) + "\\foreign-" + std::to_string(n) + ".bin" : std::string();
 }
 
-// Tests on files of another user, which the build provides only when the
-// tests run as root.
-class ForeignFiles : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (ForeignFile(1).empty())
-            GTEST_SKIP() << "needs files of another user; the build provides them when the tests run as root";
-    }
-};
-
-} // namespace
-
-TEST(ReadOnlyFiles, CannotBeOpenedForWriting)
+void RequireReadOnlyFilesToBeReadOnly()
 {
     ScratchDir dir;
     const std::string path = dir.File("locked.bin");
@@ -69,25 +57,35 @@ TEST(ReadOnlyFiles, CannotBeOpenedForWriting)
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     ASSERT_EQ(file, INVALID_HANDLE_VALUE) << "this program must run where read-only files are read-only";
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    ASSERT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
-// The times of a file that belongs to another user cannot be set, although
-// the file opens for reading and writing: SetFileTime fails with
-// ERROR_ACCESS_DENIED.
-TEST_F(ForeignFiles, TimesCannotBeSet)
-{
-    const std::string foreign = ForeignFile(1);
-    HANDLE file = CreateFileA(foreign.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << foreign << " opens for reading and writing";
-    const FileTimes times = DistinctTimes(2);
-    BOOL set = SetFileTime(file, &times.creation, &times.lastAccess, &times.lastWrite);
-    DWORD error = GetLastError();
-    CloseHandle(file);
-    ASSERT_FALSE(set) << "the times of another user's file cannot be set here";
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-}
+[[maybe_unused]] testing::Environment* const g_readOnly =
+    testing::AddGlobalTestEnvironment(Precondition(RequireReadOnlyFilesToBeReadOnly));
+
+// Tests on files of another user, which the build provides only when the
+// tests run as root. Such a file opens for reading and writing, but its
+// times cannot be set: SetFileTime fails with ERROR_ACCESS_DENIED.
+class ForeignFiles : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string foreign = ForeignFile(1);
+        if (foreign.empty())
+            GTEST_SKIP() << "needs files of another user; the build provides them when the tests run as root";
+        HANDLE file = CreateFileA(foreign.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << foreign << " opens for reading and writing";
+        const FileTimes times = DistinctTimes(2);
+        BOOL set = SetFileTime(file, &times.creation, &times.lastAccess, &times.lastWrite);
+        DWORD error = GetLastError();
+        CloseHandle(file);
+        ASSERT_FALSE(set) << "the times of another user's file cannot be set here";
+        ASSERT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+};
+
+} // namespace
 
 TEST(UnsplitFile, ReadOnlyTargetOrPieceChangesNothing)
 {

@@ -24,6 +24,30 @@ std::string FontCase()
     return value;
 }
 
+BYTE SystemCharset()
+{
+    LOGFONTA systemFont = {};
+    ::GetObjectA(::GetStockObject(SYSTEM_FONT), sizeof systemFont, &systemFont);
+    return systemFont.lfCharSet;
+}
+
+// The locale of the run gives the situation its case is for.
+void RequireTheCasesCharset()
+{
+    const std::string fontCase = FontCase();
+    const int expected = fontCase == "ansi"       ? ANSI_CHARSET
+                         : fontCase == "cyrillic" ? RUSSIAN_CHARSET
+                         : fontCase == "hebrew"   ? HEBREW_CHARSET
+                         : fontCase == "japanese" ? SHIFTJIS_CHARSET
+                                                  : -1;
+    ASSERT_NE(expected, -1) << "SETUPSUP_FONT_CASE names no case: \"" << fontCase << "\"";
+    ASSERT_EQ(SystemCharset(), expected) << "the system font's character set in the " << fontCase
+                                         << " case (LC_ALL sets it per process)";
+}
+
+[[maybe_unused]] testing::Environment* const g_fontCase =
+    testing::AddGlobalTestEnvironment(Precondition(RequireTheCasesCharset));
+
 // Calls a face export on a 32-byte buffer inside a larger one whose tail
 // must stay untouched.
 std::string Face(FaceFn fn)
@@ -45,9 +69,7 @@ protected:
         getSystemFixedFont_ = Export<FaceFn>("GetSystemFixedFont");
         getSystemCharset_ = Export<CharsetFn>("GetSystemCharset");
         ASSERT_TRUE(getSystemFont_ && getSystemFixedFont_ && getSystemCharset_);
-        LOGFONTA systemFont = {};
-        ::GetObjectA(::GetStockObject(SYSTEM_FONT), sizeof systemFont, &systemFont);
-        systemCharset_ = systemFont.lfCharSet;
+        systemCharset_ = SystemCharset();
         case_ = FontCase();
     }
     FaceFn getSystemFont_ = nullptr, getSystemFixedFont_ = nullptr;
@@ -57,20 +79,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(FontQueries, TheLocaleGivesTheSituationThisRunIsFor)
-{
-    if (case_ == "ansi")
-        EXPECT_EQ(systemCharset_, ANSI_CHARSET);
-    else if (case_ == "cyrillic")
-        EXPECT_EQ(systemCharset_, RUSSIAN_CHARSET);
-    else if (case_ == "hebrew")
-        EXPECT_EQ(systemCharset_, HEBREW_CHARSET);
-    else if (case_ == "japanese")
-        EXPECT_EQ(systemCharset_, SHIFTJIS_CHARSET);
-    else
-        FAIL() << "SETUPSUP_FONT_CASE not set: " << case_;
-}
 
 // What the font mapper makes of face in charset, read back through a device
 // context: a second route to the faces the library finds by enumeration.

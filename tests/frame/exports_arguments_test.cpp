@@ -194,25 +194,6 @@ BOOL CALLBACK NoteLongestDate(LPSTR localeText)
     return TRUE;
 }
 
-// Sets the user's short date picture for the life of the object.
-class UserShortDate {
-public:
-    UserShortDate() { saved_ = ::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, old_, sizeof old_) > 0; }
-    ~UserShortDate()
-    {
-        if (saved_)
-            ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, old_);
-    }
-    bool Set(const std::string& picture)
-    {
-        return saved_ && ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, picture.c_str());
-    }
-
-private:
-    char old_[256] = {};
-    bool saved_ = false;
-};
-
 } // namespace
 
 TEST(GuardPage, ShortDateInFortyNineBytes)

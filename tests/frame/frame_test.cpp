@@ -6,25 +6,11 @@
 
 #include <gtest/gtest.h>
 #include <algorithm>
-#include <cstdlib>
 #include <iterator>
 #include <string>
 #include <vector>
 
 using namespace setupsup_test;
-
-// The suite runs once per prefix, and its WoW64 cases trust the prefix to be
-// what the run says: wine-run names it in SETUPSUP_WINEARCH.
-TEST(Frame, RunsInThePrefixTheRunNames)
-{
-    const char* arch = std::getenv("SETUPSUP_WINEARCH");
-    ASSERT_NE(arch, nullptr) << "run through wine-run, which names the prefix";
-    // The 32-bit DLL runs under WoW64 in the 64-bit prefix; the 64-bit DLL
-    // runs in no other.
-    const bool prefix64 = std::string(arch) == "win64";
-    EXPECT_EQ(RunsUnderWow64(), prefix64 && sizeof(void*) == 4) << "SETUPSUP_WINEARCH=" << arch;
-    EXPECT_TRUE(prefix64 || sizeof(void*) == 4) << "the 64-bit DLL runs in the 64-bit prefix";
-}
 
 TEST(Frame, LoadsAndUnloadsRepeatedly)
 {

@@ -2,6 +2,7 @@
 
 #include "tests/common/test_support.h"
 
+#include <gtest/gtest.h>
 #include <cstdio>
 
 namespace process_test {
@@ -60,6 +61,17 @@ HelperProcess::~HelperProcess()
         ::CloseHandle(readyEvent_);
     if (quitEvent_)
         ::CloseHandle(quitEvent_);
+}
+
+void RequirePlatform(DWORD platform)
+{
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    ASSERT_TRUE(::GetVersionExA(&version));
+    ASSERT_EQ(version.dwPlatformId, platform)
+        << (platform == VER_PLATFORM_WIN32_WINDOWS
+                ? "this program must run with HKCU\\Software\\Wine\\AppDefaults\\<its name>\\Version = win98"
+                : "this program must run as the NT family (Wine's default)");
 }
 
 } // namespace process_test

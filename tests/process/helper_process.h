@@ -31,4 +31,9 @@ private:
     bool ready_ = false;
 };
 
+// A precondition (setupsup_test::Precondition) of the programs whose tests
+// take one family's path: the system reports platform id `platform` to this
+// program. The prefix decides it per program (CMakeLists.txt).
+void RequirePlatform(DWORD platform);
+
 } // namespace process_test

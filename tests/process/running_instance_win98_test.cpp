@@ -28,17 +28,10 @@ constexpr int kLeakLoops = 100;
 
 IsZORBAppRunningFn IsAppRunning() { return Export<IsZORBAppRunningFn>("IsZORBAppRunning"); }
 
-} // namespace
+[[maybe_unused]] testing::Environment* const g_windows95Family = testing::AddGlobalTestEnvironment(
+    setupsup_test::Precondition([] { process_test::RequirePlatform(VER_PLATFORM_WIN32_WINDOWS); }));
 
-TEST(Win98Mode, SystemReportsWindows95Family)
-{
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    ASSERT_TRUE(::GetVersionExA(&version));
-    ASSERT_EQ(version.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS))
-        << "this program must run with HKCU\\Software\\Wine\\AppDefaults\\<its name>\\Version = win98";
-    EXPECT_EQ(version.dwMajorVersion, 4u);
-}
+} // namespace
 
 TEST(IsZORBAppRunning9x, UpperCasedNameSearchedInsideEntries)
 {

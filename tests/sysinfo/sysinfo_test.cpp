@@ -1,7 +1,7 @@
 // System information: memory sizes against GlobalMemoryStatusEx, the short
-// date against the locale's fixed text, the Terminal Server test against
-// product suite lists written into the prefix's HKLM, and the host address
-// against the host's interface addresses.
+// date against the text of a picture the test sets, the Terminal Server test
+// against product suite lists written into the prefix's HKLM, and the host
+// address against the host's interface addresses.
 #include "tests/common/test_support.h"
 
 #include <gtest/gtest.h>
@@ -42,16 +42,20 @@ TEST(GetPhysRAM, MatchesTheExtendedMemoryStatus)
               sizeof(void*) == 8 ? kClamp : status.ullTotalVirtual);
 }
 
-// The expected text is fixed per locale and set by the run
-// (SETUPSUP_EXPECT_DATE: "12/31/2001" under C.UTF-8, "31/12/2001" under en_GB).
-TEST(FormatDate, WritesTheLocalesShortDate)
+// The test sets the user's short date picture itself, so the text is fixed
+// by the picture, not by the system's locale data. The build runs this case
+// again under en_GB (user locale 0x0809): there only a call for the user's
+// locale follows the picture, while one for a fixed locale such as en-US
+// (0x0409, the C locale's, where the first run cannot tell them apart) gives
+// "12/31/2001".
+TEST(FormatDate, WritesTheUsersShortDatePicture)
 {
     auto formatDate = Export<FormatDateFn>("FormatDate");
     ASSERT_NE(formatDate, nullptr);
-    char expected[64] = {};
-    ASSERT_TRUE(::GetEnvironmentVariableA("SETUPSUP_EXPECT_DATE", expected, sizeof expected))
-        << "SETUPSUP_EXPECT_DATE names the short date of 2001-12-31 in this run's locale";
-    const int expectedLength = static_cast<int>(std::strlen(expected)) + 1; // the NUL counts
+    UserShortDate user;
+    ASSERT_TRUE(user.Set("yyyy'|'MM'|'dd"));
+    const char expected[] = "2001|12|31";
+    const int expectedLength = sizeof expected; // the NUL counts
 
     char buffer[64];
     std::memset(buffer, 'x', sizeof buffer);
