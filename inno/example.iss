@@ -39,6 +39,7 @@ Source: "{#SampleDir}\zorbsans.ttf"; DestDir: "{autofonts}"; Flags: uninsneverun
 Root: HKLM; Subkey: "Software\ZorbSample"; Flags: uninsdeletekey
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Settings"; ValueType: string; ValueName: "Window"; ValueData: "maximized"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Settings"; ValueType: string; ValueName: "Dialogs"; ValueData: "ZORBDLG.CBF"
+Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Settings"; ValueType: string; ValueName: "Folder"; ValueData: "{app}"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Editor"; ValueType: string; ValueName: "Title"; ValueData: "ZORB Editor"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Editor\Setup"; ValueType: string; ValueName: "CurrentlyRegistered"; ValueData: "1"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Viewer"; ValueType: string; ValueName: "Title"; ValueData: "ZORB Viewer"

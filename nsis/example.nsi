@@ -3,21 +3,24 @@
 ;
 ; Build (the project's CMake build does this, see sample/CMakeLists.txt):
 ;   makensis -DSAMPLE_DIR=FOLDER -DSETUPSUP_DLL_SOURCE=setupsup.dll [-DOUTFILE=setup.exe]
-;            [-DSETUPSUP_ANSI] example.nsi
+;            [-DTARGET=x86-unicode|x86-ansi] example.nsi
+; TARGET is NSIS's target, x86-unicode by default: a Unicode installer calls
+; the library's W exports and installs into a folder of any name, an ANSI one
+; calls its ANSI exports. The script is the same for both.
 ; SAMPLE_DIR holds zorbapp.exe, ZORBDLG.CBF, update.cbf, obsolete.cbf,
 ; zorbdata.001 to .003, zorbtypes.tlb, zorbserv.dll and zorbsans.ttf.
 ;
 ; Run:  zorbsample-setup.exe [/S] [/D=FOLDER] [/LOG=FILE]
 ;       uninstall.exe [/S] [/LOG=FILE] [_?=FOLDER]
-; Every call and its result goes to the log (default: $TEMP\zorbsample-setup.log).
+; Every call and its result goes to the log (default: $TEMP\zorbsample-setup.log),
+; in UTF-16 from a Unicode installer, in the ANSI code page from an ANSI one.
 ; The exit status is 0 when every step did what it should, 1 when a step
 ; failed (the log says which), 2 when the installer refused to run.
 
-!ifdef SETUPSUP_ANSI
-  Unicode false
-!else
-  Unicode true
+!ifndef TARGET
+  !define TARGET x86-unicode
 !endif
+Target ${TARGET}
 
 !include LogicLib.nsh
 !include FileFunc.nsh
@@ -73,13 +76,20 @@ Var Failures  ; steps that did not give the result they should
     StrCpy $1 "$TEMP\zorbsample-setup.log"
   ${EndIf}
   FileOpen $Log $1 a
-  FileSeek $Log 0 END
+  FileSeek $Log 0 END $1
+  !ifdef NSIS_UNICODE
+    ${IfThen} $1 == 0 ${|} FileWriteWord $Log 0xFEFF ${|} ; a new log starts with its byte order mark
+  !endif
   StrCpy $Failures 0
 !macroend
 
 !define Log `!insertmacro Log`
 !macro Log _TEXT
-  FileWrite $Log `${_TEXT}$\r$\n`
+  !ifdef NSIS_UNICODE
+    FileWriteUTF16LE $Log `${_TEXT}$\r$\n`
+  !else
+    FileWrite $Log `${_TEXT}$\r$\n`
+  !endif
   DetailPrint `${_TEXT}`
 !macroend
 
@@ -227,10 +237,12 @@ Section "Shared components"
 SectionEnd
 
 Section "Settings"
-  ; The machine-wide defaults, copied to the user, whose applications are
-  ; then marked unregistered so that they register on their first start.
+  ; The machine-wide defaults, the application's folder among them, copied to
+  ; the user, whose applications are then marked unregistered so that they
+  ; register on their first start.
   WriteRegStr HKLM "${REG_DEFAULTS}\Settings" "Window" "maximized"
   WriteRegStr HKLM "${REG_DEFAULTS}\Settings" "Dialogs" "${CBF_FILE}"
+  WriteRegStr HKLM "${REG_DEFAULTS}\Settings" "Folder" "$INSTDIR"
   WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Editor" "Title" "ZORB Editor"
   WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Editor\Setup" "CurrentlyRegistered" "1"
   WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Viewer" "Title" "ZORB Viewer"
