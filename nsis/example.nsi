@@ -13,7 +13,7 @@
 ; Run:  zorbsample-setup.exe [/S] [/D=FOLDER] [/LOG=FILE]
 ;       uninstall.exe [/S] [/LOG=FILE] [_?=FOLDER]
 ; Every call and its result goes to the log (default: $TEMP\zorbsample-setup.log),
-; in UTF-16 from a Unicode installer, in the ANSI code page from an ANSI one.
+; in UTF-8 from a Unicode installer, in the ANSI code page from an ANSI one.
 ; The exit status is 0 when every step did what it should, 1 when a step
 ; failed (the log says which), 2 when the installer refused to run.
 
@@ -76,22 +76,48 @@ Var Failures  ; steps that did not give the result they should
     StrCpy $1 "$TEMP\zorbsample-setup.log"
   ${EndIf}
   FileOpen $Log $1 a
-  FileSeek $Log 0 END $1
-  !ifdef NSIS_UNICODE
-    ${IfThen} $1 == 0 ${|} FileWriteWord $Log 0xFEFF ${|} ; a new log starts with its byte order mark
-  !endif
+  FileSeek $Log 0 END
   StrCpy $Failures 0
 !macroend
 
 !define Log `!insertmacro Log`
 !macro Log _TEXT
   !ifdef NSIS_UNICODE
-    FileWriteUTF16LE $Log `${_TEXT}$\r$\n`
+    Push `${_TEXT}$\r$\n`
+    !ifdef __UNINSTALL__
+      Call un.WriteLogUtf8
+    !else
+      Call WriteLogUtf8
+    !endif
   !else
     FileWrite $Log `${_TEXT}$\r$\n`
   !endif
   DetailPrint `${_TEXT}`
 !macroend
+
+; Writes the text on the stack to the log in UTF-8 (FileWrite would convert
+; it to the ANSI code page, losing what a folder's name holds beyond it).
+!macro WriteLogUtf8 _UN
+  Function ${_UN}WriteLogUtf8
+    Exch $0
+    Push $1
+    Push $2
+    System::Call `kernel32::WideCharToMultiByte(i 65001, i 0, w r0, i -1, p 0, i 0, p 0, p 0)i.r1`
+    System::Alloc $1
+    Pop $2
+    System::Call `kernel32::WideCharToMultiByte(i 65001, i 0, w r0, i -1, p r2, i r1, p 0, p 0)`
+    IntOp $1 $1 - 1 ; without the NUL
+    System::Call `kernel32::WriteFile(p $Log, p r2, i r1, *i 0, p 0)`
+    System::Free $2
+    Pop $2
+    Pop $1
+    Pop $0
+  FunctionEnd
+!macroend
+!ifdef NSIS_UNICODE
+  !insertmacro WriteLogUtf8 ""
+  !insertmacro WriteLogUtf8 "un."
+!endif
 
 ; Logs a step's result and counts it as a failure unless it is the one expected.
 !define Expect `!insertmacro Expect`
