@@ -1,5 +1,7 @@
 ; example.iss - the ZORB sample application's installer for Inno Setup: it
 ; does what nsis/example.nsi does, with setupsup.dll through setupsup.iss.
+; It calls the W exports (String parameters, Inno Setup 6 being Unicode only),
+; so the application folder may be named in any script.
 ; SampleDir names the folder that holds the sample's files (the build stages
 ; them in build/windows/bin/example). Not compiled on the build machine.
 ;
@@ -37,6 +39,7 @@ Source: "{#SampleDir}\zorbsans.ttf"; DestDir: "{autofonts}"; Flags: uninsneverun
 Root: HKLM; Subkey: "Software\ZorbSample"; Flags: uninsdeletekey
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Settings"; ValueType: string; ValueName: "Window"; ValueData: "maximized"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Settings"; ValueType: string; ValueName: "Dialogs"; ValueData: "ZORBDLG.CBF"
+Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Settings"; ValueType: string; ValueName: "Folder"; ValueData: "{app}"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Editor"; ValueType: string; ValueName: "Title"; ValueData: "ZORB Editor"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Editor\Setup"; ValueType: string; ValueName: "CurrentlyRegistered"; ValueData: "1"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Viewer"; ValueType: string; ValueName: "Title"; ValueData: "ZORB Viewer"
@@ -74,7 +77,7 @@ var
   Shell, App: Integer;
 begin
   Shell := IsZORBRunning();
-  App := IsZORBAppRunning('zorbapp.exe');
+  App := IsZORBAppRunningW('zorbapp.exe');
   LogLine(Format('IsZORBRunning: %d; IsZORBAppRunning zorbapp.exe: %d', [Shell, App]));
   Result := (Shell = 0) and (App = 0);
   if not Result then begin
@@ -87,7 +90,7 @@ procedure RaiseCount(const Path: String);
 var
   Count: Integer;
 begin
-  Count := GetFileRefCount(Path);
+  Count := GetFileRefCountW(Path);
   LogLine(Format('GetFileRefCount %s: %d', [Path, Count]));
   if Count = 10002 then begin
     { A fresh system has no SharedDLLs key: the first count creates it. }
@@ -95,12 +98,12 @@ begin
     Count := 0;
   end else if Count = 10001 then
     Count := 0;
-  Expect(Format('SetFileRefCount %s %d', [Path, Count + 1]), SetFileRefCount(Path, Count + 1), 0);
+  Expect(Format('SetFileRefCount %s %d', [Path, Count + 1]), SetFileRefCountW(Path, Count + 1), 0);
 end;
 
 procedure InstallWithLibrary();
 var
-  App, Shared, Data, Old, Name, Buffer: AnsiString;
+  App, Shared, Data, Old, Name, Buffer: String;
   LowByte, HighByte, Code, Day, Month, Year: Integer;
 begin
   App := ExpandConstant('{app}');
@@ -108,12 +111,12 @@ begin
 
   ExtractTemporaryFile('update.cbf');
   ExtractTemporaryFile('obsolete.cbf');
-  Expect('MergeCbf update.cbf into ZORBDLG.CBF', MergeCbf(ExpandConstant('{tmp}\update.cbf'), App + '\ZORBDLG.CBF'), 0);
-  Expect('PruneCbf obsolete.cbf from ZORBDLG.CBF', PruneCbf(ExpandConstant('{tmp}\obsolete.cbf'), App + '\ZORBDLG.CBF'), 0);
+  Expect('MergeCbf update.cbf into ZORBDLG.CBF', MergeCbfW(ExpandConstant('{tmp}\update.cbf'), App + '\ZORBDLG.CBF'), 0);
+  Expect('PruneCbf obsolete.cbf from ZORBDLG.CBF', PruneCbfW(ExpandConstant('{tmp}\obsolete.cbf'), App + '\ZORBDLG.CBF'), 0);
 
-  Name := SetupSupBuffer(SETUPSUP_LANGUAGE_NAME_SIZE);
-  Code := GetFileLanguage(App + '\zorbapp.exe', LowByte, HighByte, Name);
-  Expect(Format('GetFileLanguage zorbapp.exe (low byte %d, high byte %d, %s)', [LowByte, HighByte, SetupSupText(Name)]), Code, 0);
+  Name := SetupSupBufferW(SETUPSUP_LANGUAGE_NAME_SIZE);
+  Code := GetFileLanguageW(App + '\zorbapp.exe', LowByte, HighByte, Name);
+  Expect(Format('GetFileLanguage zorbapp.exe (low byte %d, high byte %d, %s)', [LowByte, HighByte, SetupSupTextW(Name)]), Code, 0);
 
   { The data file is joined from its pieces; an earlier one's times are kept. }
   Data := App + '\zorbdata.bin';
@@ -125,39 +128,39 @@ begin
   ExtractTemporaryFile('zorbdata.002');
   ExtractTemporaryFile('zorbdata.003');
   FileCopy(ExpandConstant('{tmp}\zorbdata.001'), Data, False);
-  Expect('UnsplitFile zorbdata.bin + zorbdata.002', UnsplitFile(Data, ExpandConstant('{tmp}\zorbdata.002')), 0);
-  Expect('UnsplitFile zorbdata.bin + zorbdata.003', UnsplitFile(Data, ExpandConstant('{tmp}\zorbdata.003')), 0);
+  Expect('UnsplitFile zorbdata.bin + zorbdata.002', UnsplitFileW(Data, ExpandConstant('{tmp}\zorbdata.002')), 0);
+  Expect('UnsplitFile zorbdata.bin + zorbdata.003', UnsplitFileW(Data, ExpandConstant('{tmp}\zorbdata.003')), 0);
   if FileExists(Old) then begin
-    Expect('MatchFileDate zorbdata.old to zorbdata.bin', MatchFileDate(Old, Data), 0);
+    Expect('MatchFileDate zorbdata.old to zorbdata.bin', MatchFileDateW(Old, Data), 0);
     DeleteFile(Old);
   end;
 
-  Expect('SelfRegisterFile zorbtypes.tlb', SelfRegisterFile(Shared + '\zorbtypes.tlb'), 0);
-  Expect('SelfRegisterFile zorbserv.dll', SelfRegisterFile(Shared + '\zorbserv.dll'), 0);
+  Expect('SelfRegisterFile zorbtypes.tlb', SelfRegisterFileW(Shared + '\zorbtypes.tlb'), 0);
+  Expect('SelfRegisterFile zorbserv.dll', SelfRegisterFileW(Shared + '\zorbserv.dll'), 0);
   RaiseCount(Shared + '\zorbtypes.tlb');
   RaiseCount(Shared + '\zorbserv.dll');
 
   Expect('CopyKey HKLM\Software\ZorbSample\Defaults to HKCU\Software\ZorbSample',
-    CopyKey(SETUPSUP_HKLM, 'Software\ZorbSample\Defaults', SETUPSUP_HKCU, 'Software\ZorbSample'), 0);
+    CopyKeyW(SETUPSUP_HKLM, 'Software\ZorbSample\Defaults', SETUPSUP_HKCU, 'Software\ZorbSample'), 0);
   Expect('UnregisterZORBApps HKCU\Software\ZorbSample\Apps (marks reset)',
-    UnregisterZORBApps('Software\ZorbSample\Apps'), 2);
+    UnregisterZORBAppsW('Software\ZorbSample\Apps'), 2);
 
-  LogLine(Format('AddFont %s: %d', [FONT_FILE, AddFont(ExpandConstant('{autofonts}\') + FONT_FILE)]));
+  LogLine(Format('AddFont %s: %d', [FONT_FILE, AddFontW(ExpandConstant('{autofonts}\') + FONT_FILE)]));
 
   LogLine(Format('GetPhysRAM: %d bytes; GetVirtRAM: %d bytes', [GetPhysRAM(), GetVirtRAM()]));
-  Buffer := SetupSupBuffer(SETUPSUP_DATE_SIZE);
+  Buffer := SetupSupBufferW(SETUPSUP_DATE_SIZE);
   Year := StrToInt(GetDateTimeString('yyyy', #0, #0));
   Month := StrToInt(GetDateTimeString('mm', #0, #0));
   Day := StrToInt(GetDateTimeString('dd', #0, #0));
-  Code := FormatDate(Year, Month, Day, Buffer);
-  LogLine(Format('FormatDate %d-%d-%d: %d characters, %s', [Year, Month, Day, Code, SetupSupText(Buffer)]));
+  Code := FormatDateW(Year, Month, Day, Buffer);
+  LogLine(Format('FormatDate %d-%d-%d: %d characters, %s', [Year, Month, Day, Code, SetupSupTextW(Buffer)]));
   LogLine(Format('QueryTerminalServer: %d', [QueryTerminalServer()]));
-  Buffer := SetupSupBuffer(SETUPSUP_ADDRESS_SIZE);
-  Code := GetHostIPAddr(Buffer);
-  LogLine(Format('GetHostIPAddr: %d, %s', [Code, SetupSupText(Buffer)]));
-  Buffer := SetupSupBuffer(SETUPSUP_FACE_NAME_SIZE);
-  GetSystemFont(Buffer);
-  LogLine('GetSystemFont: ' + SetupSupText(Buffer) + Format('; GetSystemCharset: %d', [GetSystemCharset()]));
+  Buffer := SetupSupBufferW(SETUPSUP_ADDRESS_SIZE);
+  Code := GetHostIPAddrW(Buffer);
+  LogLine(Format('GetHostIPAddr: %d, %s', [Code, SetupSupTextW(Buffer)]));
+  Buffer := SetupSupBufferW(SETUPSUP_FACE_NAME_SIZE);
+  GetSystemFontW(Buffer);
+  LogLine('GetSystemFont: ' + SetupSupTextW(Buffer) + Format('; GetSystemCharset: %d', [GetSystemCharset()]));
 end;
 
 procedure CurStepChanged(CurStep: TSetupStep);
@@ -177,13 +180,13 @@ procedure LowerCount(const Path: String);
 var
   Count: Integer;
 begin
-  Count := UnGetFileRefCount(Path);
+  Count := UnGetFileRefCountW(Path);
   LogLine(Format('GetFileRefCount %s: %d', [Path, Count]));
   if Count >= 10001 then
     Count := 1;
   Count := Count - 1;
   if Count > 0 then
-    Expect(Format('SetFileRefCount %s %d (still shared)', [Path, Count]), UnSetFileRefCount(Path, Count), 0)
+    Expect(Format('SetFileRefCount %s %d (still shared)', [Path, Count]), UnSetFileRefCountW(Path, Count), 0)
   else begin
     RegDeleteValue(HKEY_LOCAL_MACHINE, SHAREDDLLS, Path);
     DeleteFile(Path);
@@ -193,7 +196,7 @@ end;
 
 function InitializeUninstall(): Boolean;
 begin
-  Result := (UnIsZORBRunning() = 0) and (UnIsZORBAppRunning('zorbapp.exe') = 0);
+  Result := (UnIsZORBRunning() = 0) and (UnIsZORBAppRunningW('zorbapp.exe') = 0);
   if not Result then
     LogLine('uninstall refused: the ZORB shell or zorbapp.exe is running; nothing was changed');
 end;
@@ -206,13 +209,13 @@ begin
     exit;
   Shared := ExpandConstant('{commoncf}\ZORB Shared');
   Font := ExpandConstant('{autofonts}\') + FONT_FILE;
-  LogLine(Format('RemoveFont %s: %d', [FONT_FILE, UnRemoveFont(Font)]));
+  LogLine(Format('RemoveFont %s: %d', [FONT_FILE, UnRemoveFontW(Font)]));
   DeleteFile(Font);
   LowerCount(Shared + '\zorbserv.dll');
   LowerCount(Shared + '\zorbtypes.tlb');
   RemoveDir(Shared);
   { The dialog file stays for the user, emptied of the application's procs. }
-  Expect('TruncateCbf ZORBDLG.CBF', UnTruncateCbf(ExpandConstant('{app}\ZORBDLG.CBF')), 0);
+  Expect('TruncateCbf ZORBDLG.CBF', UnTruncateCbfW(ExpandConstant('{app}\ZORBDLG.CBF')), 0);
   DeleteFile(ExpandConstant('{app}\zorbdata.bin'));
   UnloadDLL(ExpandConstant('{app}\setupsup.dll'));
   LogLine('uninstall finished');

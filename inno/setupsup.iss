@@ -5,24 +5,32 @@
 ;   Source: "setupsup.dll"; DestDir: "{app}"                 ; for the uninstaller
 ;   #include "setupsup.iss"
 ;
-; Setup calls the exports by their own names (MergeCbf, CopyKey, ...): the DLL
-; is extracted to {tmp} at the first call ("files:", setuponly). The
-; uninstaller calls the same exports with the prefix Un (UnMergeCbf, ...), from
-; the copy in {app} (uninstallonly); call UnloadDLL(ExpandConstant('{app}\setupsup.dll'))
+; Setup calls the exports by their own names (MergeCbfW, CopyKeyW, ...): the
+; DLL is extracted to {tmp} at the first call ("files:", setuponly). The
+; uninstaller calls the same exports with the prefix Un (UnMergeCbfW, ...),
+; from the copy in {app} (uninstallonly); call UnloadDLL(ExpandConstant('{app}\setupsup.dll'))
 ; before the uninstaller deletes that copy. Both sets load the DLL at their first
 ; call (delayload), so a script that never calls one never needs the DLL.
 ;
-; Inno Setup's own strings are UTF-16; the exports take ANSI strings, so every
-; string argument is an AnsiString. An export that writes a string (a face
-; name, a date, an address, a language name) writes into the AnsiString it is
-; given: make it with SetupSupBuffer and read the result with SetupSupText.
-; Registry roots are the SETUPSUP_HK* constants below (the handles the system
-; predefines, without the view bits Inno Setup may add to its own HKLM).
+; Every export that takes or returns text is declared twice, as the DLL
+; exports it: NAMEW with String parameters and NAME with AnsiString ones. Use
+; the W declarations: String is Inno Setup's own UTF-16 text and reaches the
+; DLL unchanged, while an AnsiString is converted to the system's ANSI code
+; page and loses every character outside it (a folder named in Polish,
+; Cyrillic or CJK on a Western system is then not found). The AnsiString
+; declarations remain for scripts written before the W exports. An export
+; that writes a string (a face name, a date, an address, a language name)
+; writes into the string it is given: make it with SetupSupBufferW (for a W
+; export) or SetupSupBuffer, and read the result with SetupSupTextW or
+; SetupSupText. Exports without text have one declaration. Registry roots
+; are the SETUPSUP_HK* constants below (the handles the system predefines,
+; without the view bits Inno Setup may add to its own HKLM).
 ;
 ; These declarations are not compiled here (no Inno Setup compiler runs on
 ; the build machine): a test checks each of them against the DLL's export
 ; table and the header: every export once per set, by its exact name, with
-; its arguments' number and kinds.
+; its arguments' number and kinds (String for a W export, AnsiString for its
+; ANSI twin).
 
 [Code]
 const
@@ -30,7 +38,7 @@ const
   SETUPSUP_HKCU = $80000001;
   SETUPSUP_HKLM = $80000002;
   SETUPSUP_HKU = $80000003;
-  { Output buffer sizes: larger than any export writes. }
+  { Output buffer sizes in characters (AnsiChar for an ANSI export, Char for a W one), the NUL included. }
   SETUPSUP_FACE_NAME_SIZE = 32;
   SETUPSUP_DATE_SIZE = 49;
   SETUPSUP_ADDRESS_SIZE = 16;
@@ -58,57 +66,115 @@ begin
     Result := String(Copy(Buffer, 1, Len - 1));
 end;
 
+{ A String of Size NUL characters for a W export to write into. }
+function SetupSupBufferW(Size: Integer): String;
+var
+  I: Integer;
+begin
+  SetLength(Result, Size);
+  for I := 1 to Size do
+    Result[I] := #0;
+end;
+
+{ The text a W export wrote into Buffer: up to the first NUL. }
+function SetupSupTextW(const Buffer: String): String;
+var
+  Len: Integer;
+begin
+  Len := Pos(#0, Buffer);
+  if Len = 0 then
+    Result := Buffer
+  else
+    Result := Copy(Buffer, 1, Len - 1);
+end;
+
 // ---- Setup: the DLL packed into the installer ----
 
 { CBF dialog files }
 function MergeCbf(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
   external 'MergeCbf@files:setupsup.dll stdcall delayload setuponly';
+function MergeCbfW(SourcePath: String; TargetPath: String): Integer;
+  external 'MergeCbfW@files:setupsup.dll stdcall delayload setuponly';
 function PruneCbf(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
   external 'PruneCbf@files:setupsup.dll stdcall delayload setuponly';
+function PruneCbfW(SourcePath: String; TargetPath: String): Integer;
+  external 'PruneCbfW@files:setupsup.dll stdcall delayload setuponly';
 function TruncateCbf(TargetPath: AnsiString): Integer;
   external 'TruncateCbf@files:setupsup.dll stdcall delayload setuponly';
+function TruncateCbfW(TargetPath: String): Integer;
+  external 'TruncateCbfW@files:setupsup.dll stdcall delayload setuponly';
 
 { Split files, time stamps, version language }
 function UnsplitFile(TargetPath: AnsiString; PiecePath: AnsiString): Integer;
   external 'UnsplitFile@files:setupsup.dll stdcall delayload setuponly';
+function UnsplitFileW(TargetPath: String; PiecePath: String): Integer;
+  external 'UnsplitFileW@files:setupsup.dll stdcall delayload setuponly';
 function MatchFileDate(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
   external 'MatchFileDate@files:setupsup.dll stdcall delayload setuponly';
+function MatchFileDateW(SourcePath: String; TargetPath: String): Integer;
+  external 'MatchFileDateW@files:setupsup.dll stdcall delayload setuponly';
 function GetFileLanguage(Path: AnsiString; var LowByte: Integer; var HighByte: Integer; Name: AnsiString): Integer;
   external 'GetFileLanguage@files:setupsup.dll stdcall delayload setuponly';
+function GetFileLanguageW(Path: String; var LowByte: Integer; var HighByte: Integer; Name: String): Integer;
+  external 'GetFileLanguageW@files:setupsup.dll stdcall delayload setuponly';
 
 { Component registration and shared-DLL counts }
 function SelfRegisterFile(Path: AnsiString): Integer;
   external 'SelfRegisterFile@files:setupsup.dll stdcall delayload setuponly';
+function SelfRegisterFileW(Path: String): Integer;
+  external 'SelfRegisterFileW@files:setupsup.dll stdcall delayload setuponly';
 function GetFileRefCount(FileName: AnsiString): Integer;
   external 'GetFileRefCount@files:setupsup.dll stdcall delayload setuponly';
+function GetFileRefCountW(FileName: String): Integer;
+  external 'GetFileRefCountW@files:setupsup.dll stdcall delayload setuponly';
 function SetFileRefCount(FileName: AnsiString; Count: Integer): Integer;
   external 'SetFileRefCount@files:setupsup.dll stdcall delayload setuponly';
+function SetFileRefCountW(FileName: String; Count: Integer): Integer;
+  external 'SetFileRefCountW@files:setupsup.dll stdcall delayload setuponly';
 
 { Registry maintenance }
 function CopyKey(SourceRoot: Cardinal; SourcePath: AnsiString; TargetRoot: Cardinal; TargetPath: AnsiString): Integer;
   external 'CopyKey@files:setupsup.dll stdcall delayload setuponly';
+function CopyKeyW(SourceRoot: Cardinal; SourcePath: String; TargetRoot: Cardinal; TargetPath: String): Integer;
+  external 'CopyKeyW@files:setupsup.dll stdcall delayload setuponly';
 function UnregisterZORBApps(StartPath: AnsiString): Integer;
   external 'UnregisterZORBApps@files:setupsup.dll stdcall delayload setuponly';
+function UnregisterZORBAppsW(StartPath: String): Integer;
+  external 'UnregisterZORBAppsW@files:setupsup.dll stdcall delayload setuponly';
 
 { Running instances }
 function IsZORBRunning: Integer;
   external 'IsZORBRunning@files:setupsup.dll stdcall delayload setuponly';
 function IsZORBAppRunning(ExeName: AnsiString): Integer;
   external 'IsZORBAppRunning@files:setupsup.dll stdcall delayload setuponly';
+function IsZORBAppRunningW(ExeName: String): Integer;
+  external 'IsZORBAppRunningW@files:setupsup.dll stdcall delayload setuponly';
 
 { Fonts and shell }
 function AddFont(FontPath: AnsiString): Integer;
   external 'AddFont@files:setupsup.dll stdcall delayload setuponly';
+function AddFontW(FontPath: String): Integer;
+  external 'AddFontW@files:setupsup.dll stdcall delayload setuponly';
 function RemoveFont(FontPath: AnsiString): Integer;
   external 'RemoveFont@files:setupsup.dll stdcall delayload setuponly';
+function RemoveFontW(FontPath: String): Integer;
+  external 'RemoveFontW@files:setupsup.dll stdcall delayload setuponly';
 function GooseFont(FontPath: AnsiString): Integer;
   external 'GooseFont@files:setupsup.dll stdcall delayload setuponly';
+function GooseFontW(FontPath: String): Integer;
+  external 'GooseFontW@files:setupsup.dll stdcall delayload setuponly';
 function ShellExecuteSimple(FileName: AnsiString; Parameters: AnsiString; Directory: AnsiString; ShowCommand: Integer): Integer;
   external 'ShellExecuteSimple@files:setupsup.dll stdcall delayload setuponly';
+function ShellExecuteSimpleW(FileName: String; Parameters: String; Directory: String; ShowCommand: Integer): Integer;
+  external 'ShellExecuteSimpleW@files:setupsup.dll stdcall delayload setuponly';
 function GetSystemFont(FaceName: AnsiString): Integer;
   external 'GetSystemFont@files:setupsup.dll stdcall delayload setuponly';
+function GetSystemFontW(FaceName: String): Integer;
+  external 'GetSystemFontW@files:setupsup.dll stdcall delayload setuponly';
 function GetSystemFixedFont(FaceName: AnsiString): Integer;
   external 'GetSystemFixedFont@files:setupsup.dll stdcall delayload setuponly';
+function GetSystemFixedFontW(FaceName: String): Integer;
+  external 'GetSystemFixedFontW@files:setupsup.dll stdcall delayload setuponly';
 function GetSystemCharset: Integer;
   external 'GetSystemCharset@files:setupsup.dll stdcall delayload setuponly';
 
@@ -119,61 +185,101 @@ function GetVirtRAM: Integer;
   external 'GetVirtRAM@files:setupsup.dll stdcall delayload setuponly';
 function FormatDate(Year: Integer; Month: Integer; Day: Integer; Buffer: AnsiString): Integer;
   external 'FormatDate@files:setupsup.dll stdcall delayload setuponly';
+function FormatDateW(Year: Integer; Month: Integer; Day: Integer; Buffer: String): Integer;
+  external 'FormatDateW@files:setupsup.dll stdcall delayload setuponly';
 function QueryTerminalServer: Integer;
   external 'QueryTerminalServer@files:setupsup.dll stdcall delayload setuponly';
 function GetHostIPAddr(Address: AnsiString): Integer;
   external 'GetHostIPAddr@files:setupsup.dll stdcall delayload setuponly';
+function GetHostIPAddrW(Address: String): Integer;
+  external 'GetHostIPAddrW@files:setupsup.dll stdcall delayload setuponly';
 // ---- Uninstaller: the DLL installed in the application folder ----
 
 { CBF dialog files }
 function UnMergeCbf(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
   external 'MergeCbf@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnMergeCbfW(SourcePath: String; TargetPath: String): Integer;
+  external 'MergeCbfW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnPruneCbf(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
   external 'PruneCbf@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnPruneCbfW(SourcePath: String; TargetPath: String): Integer;
+  external 'PruneCbfW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnTruncateCbf(TargetPath: AnsiString): Integer;
   external 'TruncateCbf@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnTruncateCbfW(TargetPath: String): Integer;
+  external 'TruncateCbfW@{app}\setupsup.dll stdcall delayload uninstallonly';
 
 { Split files, time stamps, version language }
 function UnUnsplitFile(TargetPath: AnsiString; PiecePath: AnsiString): Integer;
   external 'UnsplitFile@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnUnsplitFileW(TargetPath: String; PiecePath: String): Integer;
+  external 'UnsplitFileW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnMatchFileDate(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
   external 'MatchFileDate@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnMatchFileDateW(SourcePath: String; TargetPath: String): Integer;
+  external 'MatchFileDateW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnGetFileLanguage(Path: AnsiString; var LowByte: Integer; var HighByte: Integer; Name: AnsiString): Integer;
   external 'GetFileLanguage@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetFileLanguageW(Path: String; var LowByte: Integer; var HighByte: Integer; Name: String): Integer;
+  external 'GetFileLanguageW@{app}\setupsup.dll stdcall delayload uninstallonly';
 
 { Component registration and shared-DLL counts }
 function UnSelfRegisterFile(Path: AnsiString): Integer;
   external 'SelfRegisterFile@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnSelfRegisterFileW(Path: String): Integer;
+  external 'SelfRegisterFileW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnGetFileRefCount(FileName: AnsiString): Integer;
   external 'GetFileRefCount@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetFileRefCountW(FileName: String): Integer;
+  external 'GetFileRefCountW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnSetFileRefCount(FileName: AnsiString; Count: Integer): Integer;
   external 'SetFileRefCount@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnSetFileRefCountW(FileName: String; Count: Integer): Integer;
+  external 'SetFileRefCountW@{app}\setupsup.dll stdcall delayload uninstallonly';
 
 { Registry maintenance }
 function UnCopyKey(SourceRoot: Cardinal; SourcePath: AnsiString; TargetRoot: Cardinal; TargetPath: AnsiString): Integer;
   external 'CopyKey@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnCopyKeyW(SourceRoot: Cardinal; SourcePath: String; TargetRoot: Cardinal; TargetPath: String): Integer;
+  external 'CopyKeyW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnUnregisterZORBApps(StartPath: AnsiString): Integer;
   external 'UnregisterZORBApps@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnUnregisterZORBAppsW(StartPath: String): Integer;
+  external 'UnregisterZORBAppsW@{app}\setupsup.dll stdcall delayload uninstallonly';
 
 { Running instances }
 function UnIsZORBRunning: Integer;
   external 'IsZORBRunning@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnIsZORBAppRunning(ExeName: AnsiString): Integer;
   external 'IsZORBAppRunning@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnIsZORBAppRunningW(ExeName: String): Integer;
+  external 'IsZORBAppRunningW@{app}\setupsup.dll stdcall delayload uninstallonly';
 
 { Fonts and shell }
 function UnAddFont(FontPath: AnsiString): Integer;
   external 'AddFont@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnAddFontW(FontPath: String): Integer;
+  external 'AddFontW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnRemoveFont(FontPath: AnsiString): Integer;
   external 'RemoveFont@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnRemoveFontW(FontPath: String): Integer;
+  external 'RemoveFontW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnGooseFont(FontPath: AnsiString): Integer;
   external 'GooseFont@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGooseFontW(FontPath: String): Integer;
+  external 'GooseFontW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnShellExecuteSimple(FileName: AnsiString; Parameters: AnsiString; Directory: AnsiString; ShowCommand: Integer): Integer;
   external 'ShellExecuteSimple@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnShellExecuteSimpleW(FileName: String; Parameters: String; Directory: String; ShowCommand: Integer): Integer;
+  external 'ShellExecuteSimpleW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnGetSystemFont(FaceName: AnsiString): Integer;
   external 'GetSystemFont@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetSystemFontW(FaceName: String): Integer;
+  external 'GetSystemFontW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnGetSystemFixedFont(FaceName: AnsiString): Integer;
   external 'GetSystemFixedFont@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetSystemFixedFontW(FaceName: String): Integer;
+  external 'GetSystemFixedFontW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnGetSystemCharset: Integer;
   external 'GetSystemCharset@{app}\setupsup.dll stdcall delayload uninstallonly';
 
@@ -184,7 +290,11 @@ function UnGetVirtRAM: Integer;
   external 'GetVirtRAM@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnFormatDate(Year: Integer; Month: Integer; Day: Integer; Buffer: AnsiString): Integer;
   external 'FormatDate@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnFormatDateW(Year: Integer; Month: Integer; Day: Integer; Buffer: String): Integer;
+  external 'FormatDateW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnQueryTerminalServer: Integer;
   external 'QueryTerminalServer@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnGetHostIPAddr(Address: AnsiString): Integer;
   external 'GetHostIPAddr@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetHostIPAddrW(Address: String): Integer;
+  external 'GetHostIPAddrW@{app}\setupsup.dll stdcall delayload uninstallonly';

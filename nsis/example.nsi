@@ -3,21 +3,24 @@
 ;
 ; Build (the project's CMake build does this, see sample/CMakeLists.txt):
 ;   makensis -DSAMPLE_DIR=FOLDER -DSETUPSUP_DLL_SOURCE=setupsup.dll [-DOUTFILE=setup.exe]
-;            [-DSETUPSUP_ANSI] example.nsi
+;            [-DTARGET=x86-unicode|x86-ansi] example.nsi
+; TARGET is NSIS's target, x86-unicode by default: a Unicode installer calls
+; the library's W exports and installs into a folder of any name, an ANSI one
+; calls its ANSI exports. The script is the same for both.
 ; SAMPLE_DIR holds zorbapp.exe, ZORBDLG.CBF, update.cbf, obsolete.cbf,
 ; zorbdata.001 to .003, zorbtypes.tlb, zorbserv.dll and zorbsans.ttf.
 ;
 ; Run:  zorbsample-setup.exe [/S] [/D=FOLDER] [/LOG=FILE]
 ;       uninstall.exe [/S] [/LOG=FILE] [_?=FOLDER]
-; Every call and its result goes to the log (default: $TEMP\zorbsample-setup.log).
+; Every call and its result goes to the log (default: $TEMP\zorbsample-setup.log),
+; in UTF-8 from a Unicode installer, in the ANSI code page from an ANSI one.
 ; The exit status is 0 when every step did what it should, 1 when a step
 ; failed (the log says which), 2 when the installer refused to run.
 
-!ifdef SETUPSUP_ANSI
-  Unicode false
-!else
-  Unicode true
+!ifndef TARGET
+  !define TARGET x86-unicode
 !endif
+Target ${TARGET}
 
 !include LogicLib.nsh
 !include FileFunc.nsh
@@ -79,9 +82,42 @@ Var Failures  ; steps that did not give the result they should
 
 !define Log `!insertmacro Log`
 !macro Log _TEXT
-  FileWrite $Log `${_TEXT}$\r$\n`
+  !ifdef NSIS_UNICODE
+    Push `${_TEXT}$\r$\n`
+    !ifdef __UNINSTALL__
+      Call un.WriteLogUtf8
+    !else
+      Call WriteLogUtf8
+    !endif
+  !else
+    FileWrite $Log `${_TEXT}$\r$\n`
+  !endif
   DetailPrint `${_TEXT}`
 !macroend
+
+; Writes the text on the stack to the log in UTF-8 (FileWrite would convert
+; it to the ANSI code page, losing what a folder's name holds beyond it).
+!macro WriteLogUtf8 _UN
+  Function ${_UN}WriteLogUtf8
+    Exch $0
+    Push $1
+    Push $2
+    System::Call `kernel32::WideCharToMultiByte(i 65001, i 0, w r0, i -1, p 0, i 0, p 0, p 0)i.r1`
+    System::Alloc $1
+    Pop $2
+    System::Call `kernel32::WideCharToMultiByte(i 65001, i 0, w r0, i -1, p r2, i r1, p 0, p 0)`
+    IntOp $1 $1 - 1 ; without the NUL
+    System::Call `kernel32::WriteFile(p $Log, p r2, i r1, *i 0, p 0)`
+    System::Free $2
+    Pop $2
+    Pop $1
+    Pop $0
+  FunctionEnd
+!macroend
+!ifdef NSIS_UNICODE
+  !insertmacro WriteLogUtf8 ""
+  !insertmacro WriteLogUtf8 "un."
+!endif
 
 ; Logs a step's result and counts it as a failure unless it is the one expected.
 !define Expect `!insertmacro Expect`
@@ -227,10 +263,12 @@ Section "Shared components"
 SectionEnd
 
 Section "Settings"
-  ; The machine-wide defaults, copied to the user, whose applications are
-  ; then marked unregistered so that they register on their first start.
+  ; The machine-wide defaults, the application's folder among them, copied to
+  ; the user, whose applications are then marked unregistered so that they
+  ; register on their first start.
   WriteRegStr HKLM "${REG_DEFAULTS}\Settings" "Window" "maximized"
   WriteRegStr HKLM "${REG_DEFAULTS}\Settings" "Dialogs" "${CBF_FILE}"
+  WriteRegStr HKLM "${REG_DEFAULTS}\Settings" "Folder" "$INSTDIR"
   WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Editor" "Title" "ZORB Editor"
   WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Editor\Setup" "CurrentlyRegistered" "1"
   WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Viewer" "Title" "ZORB Viewer"

@@ -19,13 +19,17 @@ Registry roots are written as NSIS writes them: HKCR, HKCU, HKLM, HKU (or
 HKEY_CLASSES_ROOT and the other long names, or a number).
 
 The macros work in the installer and in the uninstaller (call ${SetupSup::Init}
-in un.onInit too), and for ANSI and Unicode targets: strings always cross as
-ANSI ("m" in System::Call), since the exports take ANSI strings. Output
-buffers are System's own, NSIS_MAX_STRLEN bytes or more, more than any export
-writes (a face name 32, a date 49, an address 16, a language name 12). Bad
-input is passed through to the export, whose result says what went wrong;
-NSIS has no null string, so an empty string is passed where the export takes
-a null pointer.
+in un.onInit too), and for Unicode and ANSI targets with the same calls. In a
+Unicode installer (Unicode true) each macro calls the export's W twin with
+UTF-16 strings ("w" in System::Call), so a folder, file or key name outside
+the system's ANSI code page reaches the DLL intact; in an ANSI installer
+(Unicode false) it calls the ANSI export ("m"). The form is chosen where a
+macro is used, so "Unicode" may come before or after this include. Exports
+without text have one form. Output buffers are System's own, NSIS_MAX_STRLEN
+characters, more than any export writes (a face name 32, a date 49, an
+address 16, a language name 12). Bad input is passed through to the export,
+whose result says what went wrong; NSIS has no null string, so an empty
+string is passed where the export takes a null pointer.
 
 The DLL is taken at compile time from the define SETUPSUP_DLL_SOURCE when the
 script sets one, else from setupsup.dll beside the script.
@@ -53,17 +57,31 @@ script sets one, else from setupsup.dll beside the script.
 !macroend
 
 ; System::Call keeps the DLL loaded for the rest of the process; free every
-; reference it holds so that the file can be deleted.
+; reference it holds so that the file can be deleted. ("t": System calls
+; GetModuleHandleW in a Unicode installer, GetModuleHandleA in an ANSI one.)
 !define SetupSup::Unload `!insertmacro SetupSup_Unload`
 !macro SetupSup_Unload
   Push $0
   ${Do}
-    System::Call `kernel32::GetModuleHandleA(m '${SETUPSUP_PATH}')p.r0`
+    System::Call `kernel32::GetModuleHandle(t '${SETUPSUP_PATH}')p.r0`
     ${IfThen} $0 == 0 ${|} ${ExitDo} ${|}
     System::Call `kernel32::FreeLibrary(p r0)i.r0`
     ${IfThen} $0 == 0 ${|} ${ExitDo} ${|}
   ${Loop}
   Pop $0
+!macroend
+
+; The text form of the target, set where a macro is inserted: _SETUPSUP_W is
+; the suffix of the export called (W, or nothing for the ANSI export) and
+; _SETUPSUP_S the System::Call type of its strings (w UTF-16, m ANSI).
+!macro _SetupSup_Text
+  !ifdef NSIS_UNICODE
+    !define /redef _SETUPSUP_W `W`
+    !define /redef _SETUPSUP_S `w`
+  !else
+    !define /redef _SETUPSUP_W ``
+    !define /redef _SETUPSUP_S `m`
+  !endif
 !macroend
 
 ; Registry root names as NSIS writes them, turned into the predefined handles
@@ -94,19 +112,22 @@ script sets one, else from setupsup.dll beside the script.
 
 !define SetupSup::MergeCbf `!insertmacro SetupSup_MergeCbf`
 !macro SetupSup_MergeCbf _SOURCE _TARGET _RESULT
-  System::Call `${SETUPSUP_PATH}::MergeCbf(ms, ms)i.s` `${_SOURCE}` `${_TARGET}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::MergeCbf${_SETUPSUP_W}(${_SETUPSUP_S}s, ${_SETUPSUP_S}s)i.s` `${_SOURCE}` `${_TARGET}`
   Pop ${_RESULT}
 !macroend
 
 !define SetupSup::PruneCbf `!insertmacro SetupSup_PruneCbf`
 !macro SetupSup_PruneCbf _SOURCE _TARGET _RESULT
-  System::Call `${SETUPSUP_PATH}::PruneCbf(ms, ms)i.s` `${_SOURCE}` `${_TARGET}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::PruneCbf${_SETUPSUP_W}(${_SETUPSUP_S}s, ${_SETUPSUP_S}s)i.s` `${_SOURCE}` `${_TARGET}`
   Pop ${_RESULT}
 !macroend
 
 !define SetupSup::TruncateCbf `!insertmacro SetupSup_TruncateCbf`
 !macro SetupSup_TruncateCbf _TARGET _RESULT
-  System::Call `${SETUPSUP_PATH}::TruncateCbf(ms)i.s` `${_TARGET}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::TruncateCbf${_SETUPSUP_W}(${_SETUPSUP_S}s)i.s` `${_TARGET}`
   Pop ${_RESULT}
 !macroend
 
@@ -114,19 +135,22 @@ script sets one, else from setupsup.dll beside the script.
 
 !define SetupSup::UnsplitFile `!insertmacro SetupSup_UnsplitFile`
 !macro SetupSup_UnsplitFile _TARGET _PIECE _RESULT
-  System::Call `${SETUPSUP_PATH}::UnsplitFile(ms, ms)i.s` `${_TARGET}` `${_PIECE}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::UnsplitFile${_SETUPSUP_W}(${_SETUPSUP_S}s, ${_SETUPSUP_S}s)i.s` `${_TARGET}` `${_PIECE}`
   Pop ${_RESULT}
 !macroend
 
 !define SetupSup::MatchFileDate `!insertmacro SetupSup_MatchFileDate`
 !macro SetupSup_MatchFileDate _SOURCE _TARGET _RESULT
-  System::Call `${SETUPSUP_PATH}::MatchFileDate(ms, ms)i.s` `${_SOURCE}` `${_TARGET}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::MatchFileDate${_SETUPSUP_W}(${_SETUPSUP_S}s, ${_SETUPSUP_S}s)i.s` `${_SOURCE}` `${_TARGET}`
   Pop ${_RESULT}
 !macroend
 
 !define SetupSup::GetFileLanguage `!insertmacro SetupSup_GetFileLanguage`
 !macro SetupSup_GetFileLanguage _PATH _LOWBYTE _HIGHBYTE _NAME _RESULT
-  System::Call `${SETUPSUP_PATH}::GetFileLanguage(ms, *i.s, *i.s, m.s)i.s` `${_PATH}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::GetFileLanguage${_SETUPSUP_W}(${_SETUPSUP_S}s, *i.s, *i.s, ${_SETUPSUP_S}.s)i.s` `${_PATH}`
   Pop ${_RESULT}
   Pop ${_LOWBYTE}
   Pop ${_HIGHBYTE}
@@ -137,19 +161,22 @@ script sets one, else from setupsup.dll beside the script.
 
 !define SetupSup::SelfRegisterFile `!insertmacro SetupSup_SelfRegisterFile`
 !macro SetupSup_SelfRegisterFile _PATH _RESULT
-  System::Call `${SETUPSUP_PATH}::SelfRegisterFile(ms)i.s` `${_PATH}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::SelfRegisterFile${_SETUPSUP_W}(${_SETUPSUP_S}s)i.s` `${_PATH}`
   Pop ${_RESULT}
 !macroend
 
 !define SetupSup::GetFileRefCount `!insertmacro SetupSup_GetFileRefCount`
 !macro SetupSup_GetFileRefCount _FILENAME _RESULT
-  System::Call `${SETUPSUP_PATH}::GetFileRefCount(ms)i.s` `${_FILENAME}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::GetFileRefCount${_SETUPSUP_W}(${_SETUPSUP_S}s)i.s` `${_FILENAME}`
   Pop ${_RESULT}
 !macroend
 
 !define SetupSup::SetFileRefCount `!insertmacro SetupSup_SetFileRefCount`
 !macro SetupSup_SetFileRefCount _FILENAME _COUNT _RESULT
-  System::Call `${SETUPSUP_PATH}::SetFileRefCount(ms, is)i.s` `${_FILENAME}` `${_COUNT}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::SetFileRefCount${_SETUPSUP_W}(${_SETUPSUP_S}s, is)i.s` `${_FILENAME}` `${_COUNT}`
   Pop ${_RESULT}
 !macroend
 
@@ -157,9 +184,10 @@ script sets one, else from setupsup.dll beside the script.
 
 !define SetupSup::CopyKey `!insertmacro SetupSup_CopyKey`
 !macro SetupSup_CopyKey _SOURCEROOT _SOURCEPATH _TARGETROOT _TARGETPATH _RESULT
+  !insertmacro _SetupSup_Text
   !insertmacro _SetupSup_Root _SETUPSUP_SOURCEROOT `${_SOURCEROOT}`
   !insertmacro _SetupSup_Root _SETUPSUP_TARGETROOT `${_TARGETROOT}`
-  System::Call `${SETUPSUP_PATH}::CopyKey(ps, ms, ps, ms)i.s` `${_SETUPSUP_SOURCEROOT}` `${_SOURCEPATH}` `${_SETUPSUP_TARGETROOT}` `${_TARGETPATH}`
+  System::Call `${SETUPSUP_PATH}::CopyKey${_SETUPSUP_W}(ps, ${_SETUPSUP_S}s, ps, ${_SETUPSUP_S}s)i.s` `${_SETUPSUP_SOURCEROOT}` `${_SOURCEPATH}` `${_SETUPSUP_TARGETROOT}` `${_TARGETPATH}`
   Pop ${_RESULT}
   !undef _SETUPSUP_SOURCEROOT
   !undef _SETUPSUP_TARGETROOT
@@ -167,7 +195,8 @@ script sets one, else from setupsup.dll beside the script.
 
 !define SetupSup::UnregisterZORBApps `!insertmacro SetupSup_UnregisterZORBApps`
 !macro SetupSup_UnregisterZORBApps _STARTPATH _RESULT
-  System::Call `${SETUPSUP_PATH}::UnregisterZORBApps(ms)i.s` `${_STARTPATH}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::UnregisterZORBApps${_SETUPSUP_W}(${_SETUPSUP_S}s)i.s` `${_STARTPATH}`
   Pop ${_RESULT}
 !macroend
 
@@ -181,7 +210,8 @@ script sets one, else from setupsup.dll beside the script.
 
 !define SetupSup::IsZORBAppRunning `!insertmacro SetupSup_IsZORBAppRunning`
 !macro SetupSup_IsZORBAppRunning _EXENAME _RESULT
-  System::Call `${SETUPSUP_PATH}::IsZORBAppRunning(ms)i.s` `${_EXENAME}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::IsZORBAppRunning${_SETUPSUP_W}(${_SETUPSUP_S}s)i.s` `${_EXENAME}`
   Pop ${_RESULT}
 !macroend
 
@@ -189,38 +219,44 @@ script sets one, else from setupsup.dll beside the script.
 
 !define SetupSup::AddFont `!insertmacro SetupSup_AddFont`
 !macro SetupSup_AddFont _FONTPATH _RESULT
-  System::Call `${SETUPSUP_PATH}::AddFont(ms)i.s` `${_FONTPATH}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::AddFont${_SETUPSUP_W}(${_SETUPSUP_S}s)i.s` `${_FONTPATH}`
   Pop ${_RESULT}
 !macroend
 
 !define SetupSup::RemoveFont `!insertmacro SetupSup_RemoveFont`
 !macro SetupSup_RemoveFont _FONTPATH _RESULT
-  System::Call `${SETUPSUP_PATH}::RemoveFont(ms)i.s` `${_FONTPATH}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::RemoveFont${_SETUPSUP_W}(${_SETUPSUP_S}s)i.s` `${_FONTPATH}`
   Pop ${_RESULT}
 !macroend
 
 !define SetupSup::GooseFont `!insertmacro SetupSup_GooseFont`
 !macro SetupSup_GooseFont _FONTPATH _RESULT
-  System::Call `${SETUPSUP_PATH}::GooseFont(ms)i.s` `${_FONTPATH}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::GooseFont${_SETUPSUP_W}(${_SETUPSUP_S}s)i.s` `${_FONTPATH}`
   Pop ${_RESULT}
 !macroend
 
 !define SetupSup::ShellExecuteSimple `!insertmacro SetupSup_ShellExecuteSimple`
 !macro SetupSup_ShellExecuteSimple _FILE _PARAMETERS _DIRECTORY _SHOWCOMMAND _RESULT
-  System::Call `${SETUPSUP_PATH}::ShellExecuteSimple(ms, ms, ms, is)i.s` `${_FILE}` `${_PARAMETERS}` `${_DIRECTORY}` `${_SHOWCOMMAND}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::ShellExecuteSimple${_SETUPSUP_W}(${_SETUPSUP_S}s, ${_SETUPSUP_S}s, ${_SETUPSUP_S}s, is)i.s` `${_FILE}` `${_PARAMETERS}` `${_DIRECTORY}` `${_SHOWCOMMAND}`
   Pop ${_RESULT}
 !macroend
 
 !define SetupSup::GetSystemFont `!insertmacro SetupSup_GetSystemFont`
 !macro SetupSup_GetSystemFont _FACENAME _RESULT
-  System::Call `${SETUPSUP_PATH}::GetSystemFont(m.s)i.s`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::GetSystemFont${_SETUPSUP_W}(${_SETUPSUP_S}.s)i.s`
   Pop ${_RESULT}
   Pop ${_FACENAME}
 !macroend
 
 !define SetupSup::GetSystemFixedFont `!insertmacro SetupSup_GetSystemFixedFont`
 !macro SetupSup_GetSystemFixedFont _FACENAME _RESULT
-  System::Call `${SETUPSUP_PATH}::GetSystemFixedFont(m.s)i.s`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::GetSystemFixedFont${_SETUPSUP_W}(${_SETUPSUP_S}.s)i.s`
   Pop ${_RESULT}
   Pop ${_FACENAME}
 !macroend
@@ -247,7 +283,8 @@ script sets one, else from setupsup.dll beside the script.
 
 !define SetupSup::FormatDate `!insertmacro SetupSup_FormatDate`
 !macro SetupSup_FormatDate _YEAR _MONTH _DAY _BUFFER _RESULT
-  System::Call `${SETUPSUP_PATH}::FormatDate(is, is, is, m.s)i.s` `${_YEAR}` `${_MONTH}` `${_DAY}`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::FormatDate${_SETUPSUP_W}(is, is, is, ${_SETUPSUP_S}.s)i.s` `${_YEAR}` `${_MONTH}` `${_DAY}`
   Pop ${_RESULT}
   Pop ${_BUFFER}
 !macroend
@@ -260,7 +297,8 @@ script sets one, else from setupsup.dll beside the script.
 
 !define SetupSup::GetHostIPAddr `!insertmacro SetupSup_GetHostIPAddr`
 !macro SetupSup_GetHostIPAddr _ADDRESS _RESULT
-  System::Call `${SETUPSUP_PATH}::GetHostIPAddr(m.s)i.s`
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::GetHostIPAddr${_SETUPSUP_W}(${_SETUPSUP_S}.s)i.s`
   Pop ${_RESULT}
   Pop ${_ADDRESS}
 !macroend

@@ -4,20 +4,33 @@
 
 The export names come from the DLL's own export table (objdump -p); each
 export's arguments from the public header, whose argument bytes must agree
-with the stdcall decoration in the .def file. Then every export must be:
+with the stdcall decoration in the .def file. An export that takes or returns
+ANSI text must have its W twin (its name and W) taking the same arguments
+with UTF-16 text, and a twin must have its ANSI export; an export without
+text has no twin. Then:
   - in setupsup.nsh: one macro SetupSup_NAME behind the define
-    SetupSup::NAME, taking the inputs, one variable per output and the result
-    variable, and one System::Call of NAME whose types match the arguments;
-  - in setupsup.iss: declared once for setup (files:, setuponly) and once for
-    the uninstaller (uninstallonly), as NAME@..., with matching Pascal types.
+    SetupSup::NAME for every export but the twins, taking the inputs, one
+    variable per output and the result variable, and one System::Call whose
+    export and string types depend on the target. Resolved with the defines
+    that _SetupSup_Text sets for each target, the call must be of the W twin
+    with "w" strings in a Unicode installer, of NAME with "m" strings in an
+    ANSI one, its types matching the called export's arguments;
+  - in setupsup.iss: every export, the twins included, declared once for
+    setup (files:, setuponly) as NAME and once for the uninstaller
+    (uninstallonly) as UnNAME, with matching Pascal types: String for UTF-16
+    text, AnsiString for ANSI text.
 Nothing else may be declared. Prints every mismatch; exit status 1 if any."""
 import re
 import subprocess
 import sys
 
-# Argument kinds and how each installer language spells them.
-NSIS_TYPES = {"in": "ms", "out": "m.s", "intout": "*i.s", "int": "is", "root": "ps"}
-INNO_TYPES = {"in": "AnsiString", "out": "AnsiString", "intout": "var Integer", "int": "Integer", "root": "Cardinal"}
+# Argument kinds and how each installer language spells them: text in and
+# out in ANSI (in, out) and in UTF-16 (win, wout), and the kinds without text.
+NSIS_TYPES = {"in": "ms", "out": "m.s", "win": "ws", "wout": "w.s", "intout": "*i.s", "int": "is", "root": "ps"}
+INNO_TYPES = {"in": "AnsiString", "out": "AnsiString", "win": "String", "wout": "String", "intout": "var Integer",
+              "int": "Integer", "root": "Cardinal"}
+# The kind of each ANSI text argument in the W twin.
+WIDE = {"in": "win", "out": "wout"}
 
 
 def kind(c_argument):
@@ -26,6 +39,10 @@ def kind(c_argument):
         return "in"
     if re.fullmatch(r"char\s*\*\s*\w*", text):
         return "out"
+    if re.fullmatch(r"const wchar_t\s*\*\s*\w*", text):
+        return "win"
+    if re.fullmatch(r"wchar_t\s*\*\s*\w*", text):
+        return "wout"
     if re.fullmatch(r"int\s*\*\s*\w*", text):
         return "intout"
     if re.fullmatch(r"int\s+\w+|int", text):
@@ -54,15 +71,51 @@ def def_bytes(def_file):
     return {name: int(n) for name, n in re.findall(r"^\s*(\w+)\s*=\s*\w+@(\d+)", open(def_file).read(), re.M)}
 
 
+def twin_faults(exports, arguments):
+    """Every export with ANSI text has its W twin, of the same arguments in UTF-16."""
+    faults = []
+    for name in exports:
+        kinds = arguments.get(name, [])
+        if name.endswith("W") and name[:-1] in exports:
+            ansi = arguments.get(name[:-1], [])
+            if not any(k in WIDE for k in ansi):
+                faults.append("%s: a twin of %s, which takes no text" % (name, name[:-1]))
+            elif kinds != [WIDE.get(k, k) for k in ansi]:
+                faults.append("%s takes %s, not the arguments of %s in UTF-16 (%s)" % (name, kinds, name[:-1], ansi))
+        elif any(k in WIDE.values() for k in kinds):
+            faults.append("%s takes UTF-16 text but the DLL exports no %s" % (name, name[:-1]))
+        elif any(k in WIDE for k in kinds) and name + "W" not in exports:
+            faults.append("%s takes ANSI text but the DLL exports no %sW" % (name, name))
+    return faults
+
+
 def nsis_macros(nsh):
     text = open(nsh).read()
     defines = re.findall(r"^!define SetupSup::(\w+) `!insertmacro SetupSup_(\w+)`", text, re.M)
     macros = {}
     for name, params, body in re.findall(r"^!macro SetupSup_(\w+)([^\n]*)\n(.*?)^!macroend", text, re.M | re.S):
-        calls = re.findall(r"::(\w+)\(([^)]*)\)i\.s", body)
         pops = re.findall(r"^\s*Pop \$\{(\w+)\}", body, re.M)
-        macros.setdefault(name, []).append((params.split(), calls, pops))
-    return defines, macros
+        macros.setdefault(name, []).append((params.split(), body, pops))
+    return defines, macros, text_forms(text)
+
+
+def text_forms(text):
+    """The defines that _SetupSup_Text sets for a Unicode and for an ANSI target."""
+    macro = re.search(r"^!macro _SetupSup_Text\n(.*?)^!macroend", text, re.M | re.S)
+    branches = macro and re.search(r"!ifdef NSIS_UNICODE\n(.*?)!else\n(.*?)!endif", macro.group(1), re.S)
+    if not branches:
+        return {}
+    forms = {}
+    for target, branch in (("Unicode", branches.group(1)), ("ANSI", branches.group(2))):
+        forms[target] = dict(re.findall(r"!define /redef (\w+) `([^`]*)`", branch))
+    return forms
+
+
+def resolved_calls(body, defines):
+    """The exports called from a macro's body and their types, its defines replaced."""
+    for define, value in defines.items():
+        body = body.replace("${%s}" % define, value)
+    return re.findall(r"::(\w+)\(([^)]*)\)i\.s", body)
 
 
 def inno_declarations(iss):
@@ -96,29 +149,43 @@ def main():
             faults.append("%s: the header has %d arguments, the .def %s bytes" % (
                 name, len(arguments[name]), decorations.get(name)))
 
-    defines, macros = nsis_macros(nsh)
+    faults += twin_faults(exports, arguments)
+
+    defines, macros, forms = nsis_macros(nsh)
+    if sorted(forms) != ["ANSI", "Unicode"]:
+        faults.append("setupsup.nsh: no _SetupSup_Text macro setting the defines of each target")
+    macro_exports = [n for n in exports if not (n.endswith("W") and n[:-1] in exports)]
     defined = [d for d, m in defines if d == m]
-    extra = set(macros) - set(exports) - {"Init", "Unload"}
+    extra = set(macros) - set(macro_exports) - {"Init", "Unload"}
     if extra:
         faults.append("setupsup.nsh: macros for no export: %s" % ", ".join(sorted(extra)))
-    for name in exports:
+    for name in macro_exports:
         kinds = arguments.get(name, [])
         if defined.count(name) != 1:
             faults.append("setupsup.nsh: %s is defined %d times" % (name, defined.count(name)))
         if len(macros.get(name, [])) != 1:
             faults.append("setupsup.nsh: %d macros SetupSup_%s" % (len(macros.get(name, [])), name))
             continue
-        params, calls, pops = macros[name][0]
+        params, body, pops = macros[name][0]
         outputs = [k for k in kinds if k in ("out", "intout")]
         if len(params) != len(kinds) + 1:
             faults.append("setupsup.nsh: %s takes %d arguments, not %d inputs and outputs and the result" % (
                 name, len(params), len(kinds)))
-        if len(calls) != 1 or calls[0][0] != name:
-            faults.append("setupsup.nsh: SetupSup_%s does not call %s exactly once" % (name, name))
-            continue
-        types = [t.strip() for t in calls[0][1].split(",") if t.strip()]
-        if types != [NSIS_TYPES[k] for k in kinds]:
-            faults.append("setupsup.nsh: %s is called as (%s), its arguments are %s" % (name, ", ".join(types), kinds))
+        uses = [d for d in forms.get("Unicode", {}) if "${%s}" % d in body]
+        if uses and not re.match(r"\s*!insertmacro _SetupSup_Text\n", body):
+            faults.append("setupsup.nsh: SetupSup_%s uses %s without inserting _SetupSup_Text first" % (
+                name, ", ".join(uses)))
+        for target, form in sorted(forms.items()):
+            export = name + "W" if target == "Unicode" and name + "W" in exports else name
+            calls = resolved_calls(body, form)
+            if len(calls) != 1 or calls[0][0] != export:
+                faults.append("setupsup.nsh: SetupSup_%s does not call %s exactly once in a%s %s installer" % (
+                    name, export, "n" if target == "ANSI" else "", target))
+                continue
+            types = [t.strip() for t in calls[0][1].split(",") if t.strip()]
+            if types != [NSIS_TYPES[k] for k in arguments.get(export, [])]:
+                faults.append("setupsup.nsh: %s is called as (%s) in a%s %s installer, its arguments are %s" % (
+                    export, ", ".join(types), "n" if target == "ANSI" else "", target, arguments.get(export)))
         if len(params) == len(kinds) + 1 and pops != [params[-1]] + params[len(params) - 1 - len(outputs):-1]:
             faults.append("setupsup.nsh: %s does not pop the result, then each output in order" % name)
 

@@ -1,7 +1,9 @@
-// The NSIS example installer (bin/zorbsample-setup.exe) and its uninstaller,
-// run silently as a product's setup runs: what they leave in the file
-// system, the registry and the log, and that setup refuses to run, changing
-// nothing, while the application or its shell runs.
+// The NSIS example installers and their uninstallers, run silently as a
+// product's setup runs: the ANSI build into a folder of ASCII letters, the
+// Unicode build into a folder named outside the ANSI code page (1252), which
+// only the W exports reach. What they leave in the file system, the registry
+// and the log, and that setup refuses to run, changing nothing, while the
+// application or its shell runs.
 #include "tests/common/test_support.h"
 #include "tests/process/helper_process.h"
 
@@ -9,8 +11,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 using namespace setupsup_test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -26,7 +32,101 @@ constexpr uint32_t kCbfMapOffset = 21;
 constexpr uint32_t kCbfEntrySize = 24;
 constexpr uint64_t kNsisTimeGrain = 20000000; // NSIS packs file times to 2 s
 
-std::string Stage(const char* name) { return setupsup_test::ProgramFolder() + "example\\" + name; }
+// One example installer as the build makes it from nsis/example.nsi, and the
+// folder it installs into (in a scratch folder; /D= takes the rest of the
+// command line, spaces included).
+struct Variant {
+    const char* name;
+    const wchar_t* installer;
+    const wchar_t* folder;
+    bool unicode;
+};
+const Variant kVariants[] = {
+    {"Ansi", L"zorbsample-setup-ansi.exe", L"ZORB Sample", false},
+    // Polish, Cyrillic, CJK and U+1F3B5 (a surrogate pair): none is in 1252.
+    {"Unicode", L"zorbsample-setup.exe", L"G\u0119\u015B-\u0416\u0443\u043A-\u6771\u4EAC-\U0001F3B5", true},
+};
+
+void PrintTo(const Variant& variant, std::ostream* out) { *out << variant.name; }
+
+std::wstring FromCodePage(UINT codePage, const std::string& text)
+{
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(static_cast<size_t>(::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                                          wide.data(), static_cast<int>(wide.size()))));
+    return wide;
+}
+
+fs::path ProgramFolderW() { return FromCodePage(CP_ACP, setupsup_test::ProgramFolder()); }
+fs::path Stage(const char* name) { return ProgramFolderW() / L"example" / name; }
+
+std::string ToCodePage(UINT codePage, const std::wstring& text)
+{
+    std::string bytes(text.size() * 4, '\0');
+    bytes.resize(
+        static_cast<size_t>(::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                                                  static_cast<int>(bytes.size()), nullptr, nullptr)));
+    return bytes;
+}
+
+// The install folder may be named outside the ANSI code page: its files are
+// read, written and timed through UTF-16 paths (the shared helpers take ANSI).
+std::string ReadText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+FileTimes TimesOf(const fs::path& path)
+{
+    FileTimes times;
+    HANDLE file = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << "cannot open " << path;
+    ::GetFileTime(file, &times.creation, &times.lastAccess, &times.lastWrite);
+    ::CloseHandle(file);
+    return times;
+}
+
+// Checks the last-access and last-write times of path; Wine keeps no
+// creation time of its own. Call it before the file is read: a read moves
+// the last-access time.
+void ExpectKeptTimes(const fs::path& path, const FileTimes& expected, const char* what)
+{
+    FileTimes now = TimesOf(path);
+    EXPECT_EQ(Ticks(now.lastWrite), Ticks(expected.lastWrite)) << what;
+    EXPECT_EQ(Ticks(now.lastAccess), Ticks(expected.lastAccess)) << what;
+}
+
+// Runs commandLine exactly as written (CreateProcessW) and returns its exit
+// status; 0xFFFFFFFF when it did not start or was ended after kRunTimeout.
+DWORD RunInstaller(std::wstring commandLine)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    DWORD status = 0xFFFFFFFF;
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child))
+        return status;
+    if (::WaitForSingleObject(child.hProcess, kRunTimeout) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(child.hProcess, &status);
+    else
+        ::TerminateProcess(child.hProcess, status);
+    ::CloseHandle(child.hThread);
+    ::CloseHandle(child.hProcess);
+    return status;
+}
+
+// The installers' plug-in folders (ns*.tmp) in the temporary folder. An
+// installer removes its own as it ends, which Wine, like Windows, refuses
+// while setupsup.dll is still loaded from it.
+size_t PluginFolders()
+{
+    size_t count = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(fs::temp_directory_path()))
+        count += entry.path().filename().wstring().rfind(L"ns", 0) == 0 && entry.path().extension() == L".tmp";
+    return count;
+}
 
 // Where the example puts its shared components ($COMMONFILES\ZORB Shared).
 std::string SharedFolder()
@@ -43,31 +143,25 @@ std::string FontFile()
     return std::string(path) + "\\Fonts\\zorbsans.ttf";
 }
 
-// Checks the last-access and last-write times of path; Wine keeps no
-// creation time of its own. Call it before the file is read: a read moves
-// the last-access time.
-void ExpectKeptTimes(const std::string& path, const FileTimes& expected, const char* what)
-{
-    FileTimes now = TimesOf(path);
-    EXPECT_EQ(Ticks(now.lastWrite), Ticks(expected.lastWrite)) << what;
-    EXPECT_EQ(Ticks(now.lastAccess), Ticks(expected.lastAccess)) << what;
-}
-
-// The string or DWORD value name of root\path as text; "<missing>" when absent.
+// The string or DWORD value name of root\path as UTF-8 text; "<missing>" when absent.
 std::string RegText(HKEY root, const std::string& path, const char* name)
 {
     HKEY key;
     if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return "<missing>";
-    BYTE data[512] = {};
-    DWORD type = 0, size = sizeof data - 1;
-    LONG status = ::RegQueryValueExA(key, name, nullptr, &type, data, &size);
+    wchar_t data[512] = {};
+    DWORD type = 0, size = sizeof data - sizeof(wchar_t);
+    LONG status = ::RegQueryValueExW(key, FromCodePage(CP_ACP, name).c_str(), nullptr, &type,
+                                     reinterpret_cast<BYTE*>(data), &size);
     ::RegCloseKey(key);
     if (status != ERROR_SUCCESS)
         return "<missing>";
-    if (type == REG_DWORD)
-        return std::to_string(*reinterpret_cast<DWORD*>(data));
-    return reinterpret_cast<char*>(data);
+    if (type == REG_DWORD) {
+        DWORD number = 0;
+        std::memcpy(&number, data, sizeof number);
+        return std::to_string(number);
+    }
+    return ToCodePage(CP_UTF8, data);
 }
 
 bool KeyExists(HKEY root, const char* path)
@@ -79,14 +173,8 @@ bool KeyExists(HKEY root, const char* path)
     return true;
 }
 
-std::string ReadText(const std::string& path)
-{
-    std::vector<uint8_t> bytes = ReadFileBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // The present word of each proc of a CBF file.
-std::vector<bool> PresentProcs(const std::vector<uint8_t>& cbf)
+std::vector<bool> PresentProcs(const std::string& cbf)
 {
     std::vector<bool> present;
     for (uint32_t i = 0; i < kCbfCount; ++i) {
@@ -116,47 +204,71 @@ void RemoveMachineState()
     ::DeleteFileA(FontFile().c_str());
 }
 
-class ExampleInstaller : public ::testing::Test {
+class ExampleInstaller : public ::testing::TestWithParam<Variant> {
 protected:
     void SetUp() override
     {
+        // The Unicode installer's folder must be out of the ANSI exports'
+        // reach, the ANSI one's within it.
+        if (GetParam().unicode) {
+            ASSERT_EQ(::GetACP(), 1252u);
+        }
+        ASSERT_EQ(FromCodePage(CP_ACP, ToCodePage(CP_ACP, GetParam().folder)) == GetParam().folder,
+                  !GetParam().unicode);
         RemoveMachineState();
-        install_ = scratch_.File("ZORB Sample");
-        log_ = scratch_.File("setup.log");
-        ASSERT_TRUE(::CreateDirectoryA(install_.c_str(), nullptr));
+        install_ = fs::path(FromCodePage(CP_ACP, scratch_.path())) / GetParam().folder;
+        log_ = FromCodePage(CP_ACP, scratch_.File("setup.log"));
+        ASSERT_TRUE(fs::create_directory(install_));
         // An earlier install's data file, whose times the new one must keep.
-        WriteFileBytes(Data(), {'o', 'l', 'd'});
-        ASSERT_TRUE(SetTimes(Data(), DistinctTimes(1)));
+        std::ofstream(Data(), std::ios::binary) << "old";
+        HANDLE data = ::CreateFileW(Data().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        const FileTimes old = DistinctTimes(1);
+        ASSERT_TRUE(::SetFileTime(data, &old.creation, &old.lastAccess, &old.lastWrite));
+        ::CloseHandle(data);
     }
-    void TearDown() override { RemoveMachineState(); }
-
-    std::string Setup() const
+    void TearDown() override
     {
-        return "\"" + setupsup_test::ProgramFolder() + "zorbsample-setup.exe\" /S /LOG=" + log_ + " /D=" + install_;
+        RemoveMachineState();
+        std::error_code ignored;
+        fs::remove_all(install_, ignored); // before the scratch folder, whose removal takes ANSI names
     }
-    std::string Uninstall() const { return "\"" + install_ + "\\uninstall.exe\" /S /LOG=" + log_ + " _?=" + install_; }
-    std::string Data() const { return install_ + "\\zorbdata.bin"; }
-    std::string Cbf() const { return install_ + "\\ZORBDLG.CBF"; }
+
+    std::wstring Setup() const
+    {
+        return L"\"" + (ProgramFolderW() / GetParam().installer).wstring() + L"\" /S /LOG=" + log_.wstring() + L" /D=" +
+               install_.wstring();
+    }
+    std::wstring Uninstall() const
+    {
+        return L"\"" + (install_ / L"uninstall.exe").wstring() + L"\" /S /LOG=" + log_.wstring() + L" _?=" +
+               install_.wstring();
+    }
+    fs::path Data() const { return install_ / L"zorbdata.bin"; }
+    fs::path Cbf() const { return install_ / L"ZORBDLG.CBF"; }
+    // The log: UTF-8 from the Unicode installer, ASCII from the ANSI one here.
     std::string Log() const { return ReadText(log_); }
 
     ScratchDir scratch_;
-    std::string install_, log_;
+    fs::path install_, log_;
 };
+
+INSTANTIATE_TEST_SUITE_P(, ExampleInstaller, ::testing::ValuesIn(kVariants),
+                         [](const ::testing::TestParamInfo<Variant>& info) { return info.param.name; });
 
 // Setup stops in its first step, before any change, while a process runs
 // the application or the shell's named object exists.
-TEST_F(ExampleInstaller, RefusesWhileTheApplicationOrItsShellRuns)
+TEST_P(ExampleInstaller, RefusesWhileTheApplicationOrItsShellRuns)
 {
     std::string fakeApp = scratch_.File("zorbapp.exe");
     ASSERT_TRUE(::CopyFileA((setupsup_test::ProgramFolder() + "ZorbProcHelper.exe").c_str(), fakeApp.c_str(), FALSE));
     {
         process_test::HelperProcess app("sleep", fakeApp);
         ASSERT_TRUE(app.ready());
-        EXPECT_EQ(RunProgram(Setup(), "", nullptr, nullptr, kRunTimeout), kExitRefused);
+        EXPECT_EQ(RunInstaller(Setup()), kExitRefused);
     }
     HANDLE shell = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "ZorbShellSync");
     ASSERT_NE(shell, nullptr);
-    EXPECT_EQ(RunProgram(Setup(), "", nullptr, nullptr, kRunTimeout), kExitRefused);
+    EXPECT_EQ(RunInstaller(Setup()), kExitRefused);
     ::CloseHandle(shell);
 
     std::string log = Log();
@@ -165,19 +277,21 @@ TEST_F(ExampleInstaller, RefusesWhileTheApplicationOrItsShellRuns)
     EXPECT_EQ(log.find("MergeCbf"), std::string::npos) << log;
     ExpectKeptTimes(Data(), DistinctTimes(1), "the earlier data file");
     EXPECT_EQ(ReadText(Data()), "old");
-    EXPECT_FALSE(FileExists(Cbf()));
+    EXPECT_FALSE(fs::exists(Cbf()));
     EXPECT_FALSE(FileExists(FontFile()));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\ZorbSample"));
 }
 
 // A silent install, then a silent uninstall, checked step by step.
-TEST_F(ExampleInstaller, InstallsThenUninstalls)
+TEST_P(ExampleInstaller, InstallsThenUninstalls)
 {
-    ASSERT_EQ(RunProgram(Setup(), "", nullptr, nullptr, kRunTimeout), 0u) << Log();
+    const size_t pluginFolders = PluginFolders();
+    ASSERT_EQ(RunInstaller(Setup()), 0u) << Log();
+    EXPECT_EQ(PluginFolders(), pluginFolders) << "setup left setupsup.dll loaded";
 
     // The dialog file: update merged (1 in place, 2 appended, 10 new), proc 3
     // pruned, proc 4 of the installed file kept; its times are the shipped file's.
-    std::vector<uint8_t> cbf = ReadFileBytes(Cbf());
+    std::string cbf = ReadText(Cbf());
     FileTimes cbfTimes = TimesOf(Cbf()); // after the read, which may move the last-access time
     EXPECT_LT(Ticks(TimesOf(Stage("ZORBDLG.CBF")).lastWrite) - Ticks(cbfTimes.lastWrite), kNsisTimeGrain);
     ASSERT_GT(cbf.size(), kCbfMapOffset + kCbfCount * kCbfEntrySize);
@@ -190,7 +304,7 @@ TEST_F(ExampleInstaller, InstallsThenUninstalls)
     ExpectKeptTimes(Data(), DistinctTimes(1), "the joined data file");
     EXPECT_EQ(ReadText(Data()),
               ReadText(Stage("zorbdata.001")) + ReadText(Stage("zorbdata.002")) + ReadText(Stage("zorbdata.003")));
-    EXPECT_FALSE(FileExists(install_ + "\\zorbdata.old"));
+    EXPECT_FALSE(fs::exists(install_ / L"zorbdata.old"));
 
     // Shared components registered and counted once each.
     for (const char* name : {"zorbserv.dll", "zorbtypes.tlb"}) {
@@ -200,8 +314,10 @@ TEST_F(ExampleInstaller, InstallsThenUninstalls)
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey));
     EXPECT_EQ(RegText(HKEY_CURRENT_USER, kComServerMark, "Registered"), "zorbserv");
 
-    // Defaults copied to the user, registration marks reset there only.
+    // Defaults copied to the user, the folder's every character kept, and
+    // registration marks reset there only.
     EXPECT_EQ(RegText(HKEY_CURRENT_USER, "Software\\ZorbSample\\Settings", "Window"), "maximized");
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, "Software\\ZorbSample\\Settings", "Folder"), ToCodePage(CP_UTF8, install_));
     EXPECT_EQ(RegText(HKEY_CURRENT_USER, "Software\\ZorbSample\\Apps\\Editor", "Title"), "ZORB Editor");
     for (const char* app : {"Editor", "Viewer"}) {
         std::string setup = std::string("Software\\ZorbSample\\Apps\\") + app + "\\Setup";
@@ -216,7 +332,10 @@ TEST_F(ExampleInstaller, InstallsThenUninstalls)
     EXPECT_TRUE(FileExists(FontFile()));
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kFontsKey, kFontValue), "zorbsans.ttf");
 
+    // The log names the folder whole.
     std::string log = Log();
+    EXPECT_NE(log.find("== ZORB Sample setup into " + ToCodePage(CP_UTF8, install_) + "\r\n"), std::string::npos)
+        << log;
     for (const char* line : {"MergeCbf update.cbf into ZORBDLG.CBF: 0", "PruneCbf obsolete.cbf from ZORBDLG.CBF: 0",
                              "GetFileLanguage zorbapp.exe (low byte 9, high byte 4, ENGLISH): 0",
                              "MatchFileDate zorbdata.old to zorbdata.bin: 0", "UnregisterZORBApps",
@@ -224,17 +343,18 @@ TEST_F(ExampleInstaller, InstallsThenUninstalls)
                              "GetHostIPAddr: 0, ", "setup finished\r\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 
-    ASSERT_EQ(RunProgram(Uninstall(), "", nullptr, nullptr, kRunTimeout), 0u) << Log();
+    ASSERT_EQ(RunInstaller(Uninstall()), 0u) << Log();
+    EXPECT_EQ(PluginFolders(), pluginFolders) << "the uninstaller left setupsup.dll loaded";
 
     // The dialog file stays for the user, emptied and cut after its map,
     // with its times; everything else of the product is gone.
     ExpectKeptTimes(Cbf(), cbfTimes, "the truncated dialog file");
-    cbf = ReadFileBytes(Cbf());
+    cbf = ReadText(Cbf());
     EXPECT_EQ(cbf.size(), kCbfMapOffset + kCbfCount * kCbfEntrySize);
     present = PresentProcs(cbf);
     EXPECT_EQ(std::count(present.begin(), present.end(), true), 0);
-    EXPECT_FALSE(FileExists(install_ + "\\zorbapp.exe"));
-    EXPECT_FALSE(FileExists(Data()));
+    EXPECT_FALSE(fs::exists(install_ / L"zorbapp.exe"));
+    EXPECT_FALSE(fs::exists(Data()));
     for (const char* name : {"zorbserv.dll", "zorbtypes.tlb"}) {
         EXPECT_FALSE(FileExists(SharedFile(name))) << name;
         EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kSharedDlls, SharedFile(name).c_str()), "<missing>") << name;
