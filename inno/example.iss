@@ -3,15 +3,14 @@
 ; It calls the W exports (String parameters, Inno Setup 6 being Unicode only),
 ; so the application folder may be named in any script.
 ; SampleDir names the folder that holds the sample's files (the build stages
-; them in build/windows/bin/example). Not compiled on the build machine.
+; them in build/x86/bin/example, and the 64-bit build's in
+; build/x64/bin/example); with SetupArchitecture=x64 (Inno Setup 7) this
+; script makes a 64-bit Setup, which takes the 64-bit build's files. Not
+; compiled on the build machine.
 ;
 ; Every call and its result goes to %TEMP%\zorbsample-setup.log (and to
 ; setup's own log when it runs with /LOG). Setup refuses to start,
 ; changing nothing, while the ZORB shell or zorbapp.exe runs.
-
-#ifndef SampleDir
-  #define SampleDir "..\build\windows\bin\example"
-#endif
 
 [Setup]
 AppName=ZORB Sample
@@ -20,6 +19,13 @@ DefaultDirName={autopf}\ZORB Sample
 PrivilegesRequired=admin
 OutputBaseFilename=zorbsample-setup
 Uninstallable=yes
+
+; After [Setup], whose architecture it reads (SetupSupArch).
+#include "setupsup.iss"
+
+#ifndef SampleDir
+  #define SampleDir "..\build\" + SetupSupArch + "\bin\example"
+#endif
 
 [Files]
 Source: "{#SampleDir}\..\setupsup.dll"; Flags: dontcopy
@@ -47,8 +53,7 @@ Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Viewer\Setup"; ValueType:
 Root: HKLM; Subkey: "Software\Microsoft\Windows NT\CurrentVersion\Fonts"; ValueType: string; ValueName: "Zorb Sample Sans (TrueType)"; ValueData: "zorbsans.ttf"; Flags: uninsdeletevalue
 Root: HKCU; Subkey: "Software\ZorbSample"; Flags: uninsdeletekey dontcreatekey
 
-#include "setupsup.iss"
-
+[Code]
 const
   SHAREDDLLS = 'Software\Microsoft\Windows\CurrentVersion\SharedDLLs';
   FONT_FILE = 'zorbsans.ttf';

@@ -1,9 +1,18 @@
 ; setupsup.iss - the exports of setupsup.dll for Inno Setup's [Code] section.
 ;
+;   [Setup]
+;   ...                                  ; SetupArchitecture=x64: a 64-bit Setup
+;   #include "setupsup.iss"              ; after [Setup], whose architecture it reads
 ;   [Files]
-;   Source: "setupsup.dll"; Flags: dontcopy                 ; for setup
-;   Source: "setupsup.dll"; DestDir: "{app}"                 ; for the uninstaller
-;   #include "setupsup.iss"
+;   Source: "RELEASE\{#SetupSupArch}\setupsup.dll"; Flags: dontcopy   ; for setup
+;   Source: "RELEASE\{#SetupSupArch}\setupsup.dll"; DestDir: "{app}"  ; for the uninstaller
+;
+; RELEASE is the library's release folder. SetupSupArch is x64 when the
+; [Setup] section says SetupArchitecture=x64 (Inno Setup 7's 64-bit Setup,
+; which cannot load a 32-bit DLL), else x86 (every 32-bit Setup, whatever
+; its install mode: a 32-bit Setup in 64-bit install mode still loads the
+; 32-bit DLL). Both DLLs export the same names, so the declarations below
+; serve both.
 ;
 ; Setup calls the exports by their own names (MergeCbfW, CopyKeyW, ...): the
 ; DLL is extracted to {tmp} at the first call ("files:", setuponly). The
@@ -31,6 +40,12 @@
 ; table and the header: every export once per set, by its exact name, with
 ; its arguments' number and kinds (String for a W export, AnsiString for its
 ; ANSI twin).
+
+#if LowerCase(SetupSetting("SetupArchitecture")) == "x64"
+  #define SetupSupArch "x64"
+#else
+  #define SetupSupArch "x86"
+#endif
 
 [Code]
 const

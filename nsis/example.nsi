@@ -3,10 +3,12 @@
 ;
 ; Build (the project's CMake build does this, see sample/CMakeLists.txt):
 ;   makensis -DSAMPLE_DIR=FOLDER -DSETUPSUP_DLL_SOURCE=setupsup.dll [-DOUTFILE=setup.exe]
-;            [-DTARGET=x86-unicode|x86-ansi] example.nsi
+;            [-DTARGET=x86-unicode|x86-ansi|amd64-unicode] example.nsi
 ; TARGET is NSIS's target, x86-unicode by default: a Unicode installer calls
 ; the library's W exports and installs into a folder of any name, an ANSI one
-; calls its ANSI exports. The script is the same for both.
+; calls its ANSI exports; amd64-unicode makes a 64-bit installer, which needs
+; the 64-bit DLL (x64\setupsup.dll) and installs into the 64-bit Program Files
+; and registry. The script is the same for all three.
 ; SAMPLE_DIR holds zorbapp.exe, ZORBDLG.CBF, update.cbf, obsolete.cbf,
 ; zorbdata.001 to .003, zorbtypes.tlb, zorbserv.dll and zorbsans.ttf.
 ;

@@ -19,7 +19,8 @@ Registry roots are written as NSIS writes them: HKCR, HKCU, HKLM, HKU (or
 HKEY_CLASSES_ROOT and the other long names, or a number).
 
 The macros work in the installer and in the uninstaller (call ${SetupSup::Init}
-in un.onInit too), and for Unicode and ANSI targets with the same calls. In a
+in un.onInit too), and for the x86-unicode, x86-ansi and amd64-unicode targets
+with the same calls. In a
 Unicode installer (Unicode true) each macro calls the export's W twin with
 UTF-16 strings ("w" in System::Call), so a folder, file or key name outside
 the system's ANSI code page reaches the DLL intact; in an ANSI installer
@@ -32,7 +33,9 @@ whose result says what went wrong; NSIS has no null string, so an empty
 string is passed where the export takes a null pointer.
 
 The DLL is taken at compile time from the define SETUPSUP_DLL_SOURCE when the
-script sets one, else from setupsup.dll beside the script.
+script sets one, else from the release's folder of the target's architecture
+beside the script: x86\setupsup.dll, or x64\setupsup.dll for amd64-unicode
+(an installer loads only a DLL of its own architecture).
 */
 
 !ifndef SETUPSUP_NSH_INCLUDED
@@ -51,8 +54,10 @@ script sets one, else from setupsup.dll beside the script.
   InitPluginsDir
   !ifdef SETUPSUP_DLL_SOURCE
     File `/oname=${SETUPSUP_PATH}` `${SETUPSUP_DLL_SOURCE}`
+  !else if ${NSIS_PTR_SIZE} > 4
+    File `/oname=${SETUPSUP_PATH}` `x64\setupsup.dll`
   !else
-    File `/oname=${SETUPSUP_PATH}` `setupsup.dll`
+    File `/oname=${SETUPSUP_PATH}` `x86\setupsup.dll`
   !endif
 !macroend
 
@@ -86,23 +91,26 @@ script sets one, else from setupsup.dll beside the script.
 
 ; Registry root names as NSIS writes them, turned into the predefined handles
 ; at compile time; anything else (a number, a variable) is passed through.
+; The handles are negative 32-bit numbers that a 64-bit process sign-extends
+; (HKEY_CURRENT_USER is 0xFFFFFFFF80000001 there), so they are written in
+; decimal, which System widens with their sign on every target.
 !macro _SetupSup_Root _DEFINE _ROOT
   !if `${_ROOT}` == `HKCR`
-    !define /redef ${_DEFINE} 0x80000000
+    !define /redef ${_DEFINE} -2147483648
   !else if `${_ROOT}` == `HKEY_CLASSES_ROOT`
-    !define /redef ${_DEFINE} 0x80000000
+    !define /redef ${_DEFINE} -2147483648
   !else if `${_ROOT}` == `HKCU`
-    !define /redef ${_DEFINE} 0x80000001
+    !define /redef ${_DEFINE} -2147483647
   !else if `${_ROOT}` == `HKEY_CURRENT_USER`
-    !define /redef ${_DEFINE} 0x80000001
+    !define /redef ${_DEFINE} -2147483647
   !else if `${_ROOT}` == `HKLM`
-    !define /redef ${_DEFINE} 0x80000002
+    !define /redef ${_DEFINE} -2147483646
   !else if `${_ROOT}` == `HKEY_LOCAL_MACHINE`
-    !define /redef ${_DEFINE} 0x80000002
+    !define /redef ${_DEFINE} -2147483646
   !else if `${_ROOT}` == `HKU`
-    !define /redef ${_DEFINE} 0x80000003
+    !define /redef ${_DEFINE} -2147483645
   !else if `${_ROOT}` == `HKEY_USERS`
-    !define /redef ${_DEFINE} 0x80000003
+    !define /redef ${_DEFINE} -2147483645
   !else
     !define /redef ${_DEFINE} `${_ROOT}`
   !endif

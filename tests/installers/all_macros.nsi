@@ -1,7 +1,8 @@
 ; Every macro of setupsup.nsh in the installer and in the uninstaller, built
-; for the target named by -DUNICODE=true or false: the include must compile
-; for both. Compiled only; the example installer runs the macros for real.
-Unicode ${UNICODE}
+; for the NSIS target named by -DTARGET= (x86-unicode, x86-ansi, amd64-unicode):
+; the include must compile for each.
+; Compiled only; the example installer runs the macros for real.
+Target ${TARGET}
 !include "${NSH_DIR}\setupsup.nsh"
 OutFile "${OUTFILE}"
 RequestExecutionLevel user

@@ -1,7 +1,7 @@
 // The NSIS example installers and their uninstallers, run silently as a
 // product's setup runs: the ANSI build into a folder of ASCII letters, the
-// Unicode build into a folder named outside the ANSI code page (1252), which
-// only the W exports reach. What they leave in the file system, the registry
+// Unicode build (x86, or amd64 in the 64-bit build) into a folder named
+// outside the ANSI code page (1252), which only the W exports reach. What they leave in the file system, the registry
 // and the log, and that setup refuses to run, changing nothing, while the
 // application or its shell runs.
 #include "tests/common/test_support.h"
@@ -42,32 +42,17 @@ struct Variant {
     bool unicode;
 };
 const Variant kVariants[] = {
+#ifndef _WIN64 // NSIS makes 64-bit installers for Unicode only
     {"Ansi", L"zorbsample-setup-ansi.exe", L"ZORB Sample", false},
+#endif
     // Polish, Cyrillic, CJK and U+1F3B5 (a surrogate pair): none is in 1252.
     {"Unicode", L"zorbsample-setup.exe", L"G\u0119\u015B-\u0416\u0443\u043A-\u6771\u4EAC-\U0001F3B5", true},
 };
 
 void PrintTo(const Variant& variant, std::ostream* out) { *out << variant.name; }
 
-std::wstring FromCodePage(UINT codePage, const std::string& text)
-{
-    std::wstring wide(text.size(), L'\0');
-    wide.resize(static_cast<size_t>(::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
-                                                          wide.data(), static_cast<int>(wide.size()))));
-    return wide;
-}
-
-fs::path ProgramFolderW() { return FromCodePage(CP_ACP, setupsup_test::ProgramFolder()); }
+fs::path ProgramFolderW() { return CodePageToWide(CP_ACP, setupsup_test::ProgramFolder()); }
 fs::path Stage(const char* name) { return ProgramFolderW() / L"example" / name; }
-
-std::string ToCodePage(UINT codePage, const std::wstring& text)
-{
-    std::string bytes(text.size() * 4, '\0');
-    bytes.resize(
-        static_cast<size_t>(::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                                                  static_cast<int>(bytes.size()), nullptr, nullptr)));
-    return bytes;
-}
 
 // The install folder may be named outside the ANSI code page: its files are
 // read, written and timed through UTF-16 paths (the shared helpers take ANSI).
@@ -96,25 +81,6 @@ void ExpectKeptTimes(const fs::path& path, const FileTimes& expected, const char
     FileTimes now = TimesOf(path);
     EXPECT_EQ(Ticks(now.lastWrite), Ticks(expected.lastWrite)) << what;
     EXPECT_EQ(Ticks(now.lastAccess), Ticks(expected.lastAccess)) << what;
-}
-
-// Runs commandLine exactly as written (CreateProcessW) and returns its exit
-// status; 0xFFFFFFFF when it did not start or was ended after kRunTimeout.
-DWORD RunInstaller(std::wstring commandLine)
-{
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    DWORD status = 0xFFFFFFFF;
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child))
-        return status;
-    if (::WaitForSingleObject(child.hProcess, kRunTimeout) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(child.hProcess, &status);
-    else
-        ::TerminateProcess(child.hProcess, status);
-    ::CloseHandle(child.hThread);
-    ::CloseHandle(child.hProcess);
-    return status;
 }
 
 // The installers' plug-in folders (ns*.tmp) in the temporary folder. An
@@ -151,7 +117,7 @@ std::string RegText(HKEY root, const std::string& path, const char* name)
         return "<missing>";
     wchar_t data[512] = {};
     DWORD type = 0, size = sizeof data - sizeof(wchar_t);
-    LONG status = ::RegQueryValueExW(key, FromCodePage(CP_ACP, name).c_str(), nullptr, &type,
+    LONG status = ::RegQueryValueExW(key, CodePageToWide(CP_ACP, name).c_str(), nullptr, &type,
                                      reinterpret_cast<BYTE*>(data), &size);
     ::RegCloseKey(key);
     if (status != ERROR_SUCCESS)
@@ -161,7 +127,7 @@ std::string RegText(HKEY root, const std::string& path, const char* name)
         std::memcpy(&number, data, sizeof number);
         return std::to_string(number);
     }
-    return ToCodePage(CP_UTF8, data);
+    return Utf8(data);
 }
 
 bool KeyExists(HKEY root, const char* path)
@@ -213,11 +179,12 @@ protected:
         if (GetParam().unicode) {
             ASSERT_EQ(::GetACP(), 1252u);
         }
-        ASSERT_EQ(FromCodePage(CP_ACP, ToCodePage(CP_ACP, GetParam().folder)) == GetParam().folder,
-                  !GetParam().unicode);
+        BOOL lost = FALSE;
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, GetParam().folder, -1, nullptr, 0, nullptr, &lost);
+        ASSERT_EQ(lost != FALSE, GetParam().unicode);
         RemoveMachineState();
-        install_ = fs::path(FromCodePage(CP_ACP, scratch_.path())) / GetParam().folder;
-        log_ = FromCodePage(CP_ACP, scratch_.File("setup.log"));
+        install_ = fs::path(CodePageToWide(CP_ACP, scratch_.path())) / GetParam().folder;
+        log_ = CodePageToWide(CP_ACP, scratch_.File("setup.log"));
         ASSERT_TRUE(fs::create_directory(install_));
         // An earlier install's data file, whose times the new one must keep.
         std::ofstream(Data(), std::ios::binary) << "old";
@@ -264,11 +231,11 @@ TEST_P(ExampleInstaller, RefusesWhileTheApplicationOrItsShellRuns)
     {
         process_test::HelperProcess app("sleep", fakeApp);
         ASSERT_TRUE(app.ready());
-        EXPECT_EQ(RunInstaller(Setup()), kExitRefused);
+        EXPECT_EQ(RunProgram(Setup(), L"", nullptr, nullptr, kRunTimeout), kExitRefused);
     }
     HANDLE shell = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "ZorbShellSync");
     ASSERT_NE(shell, nullptr);
-    EXPECT_EQ(RunInstaller(Setup()), kExitRefused);
+    EXPECT_EQ(RunProgram(Setup(), L"", nullptr, nullptr, kRunTimeout), kExitRefused);
     ::CloseHandle(shell);
 
     std::string log = Log();
@@ -286,7 +253,7 @@ TEST_P(ExampleInstaller, RefusesWhileTheApplicationOrItsShellRuns)
 TEST_P(ExampleInstaller, InstallsThenUninstalls)
 {
     const size_t pluginFolders = PluginFolders();
-    ASSERT_EQ(RunInstaller(Setup()), 0u) << Log();
+    ASSERT_EQ(RunProgram(Setup(), L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
     EXPECT_EQ(PluginFolders(), pluginFolders) << "setup left setupsup.dll loaded";
 
     // The dialog file: update merged (1 in place, 2 appended, 10 new), proc 3
@@ -317,7 +284,7 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
     // Defaults copied to the user, the folder's every character kept, and
     // registration marks reset there only.
     EXPECT_EQ(RegText(HKEY_CURRENT_USER, "Software\\ZorbSample\\Settings", "Window"), "maximized");
-    EXPECT_EQ(RegText(HKEY_CURRENT_USER, "Software\\ZorbSample\\Settings", "Folder"), ToCodePage(CP_UTF8, install_));
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, "Software\\ZorbSample\\Settings", "Folder"), Utf8(install_));
     EXPECT_EQ(RegText(HKEY_CURRENT_USER, "Software\\ZorbSample\\Apps\\Editor", "Title"), "ZORB Editor");
     for (const char* app : {"Editor", "Viewer"}) {
         std::string setup = std::string("Software\\ZorbSample\\Apps\\") + app + "\\Setup";
@@ -334,7 +301,7 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
 
     // The log names the folder whole.
     std::string log = Log();
-    EXPECT_NE(log.find("== ZORB Sample setup into " + ToCodePage(CP_UTF8, install_) + "\r\n"), std::string::npos)
+    EXPECT_NE(log.find("== ZORB Sample setup into " + Utf8(install_) + "\r\n"), std::string::npos)
         << log;
     for (const char* line : {"MergeCbf update.cbf into ZORBDLG.CBF: 0", "PruneCbf obsolete.cbf from ZORBDLG.CBF: 0",
                              "GetFileLanguage zorbapp.exe (low byte 9, high byte 4, ENGLISH): 0",
@@ -343,7 +310,7 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
                              "GetHostIPAddr: 0, ", "setup finished\r\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 
-    ASSERT_EQ(RunInstaller(Uninstall()), 0u) << Log();
+    ASSERT_EQ(RunProgram(Uninstall(), L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
     EXPECT_EQ(PluginFolders(), pluginFolders) << "the uninstaller left setupsup.dll loaded";
 
     // The dialog file stays for the user, emptied and cut after its map,
