@@ -55,7 +55,8 @@ TEST(Frame, VersionResourceNamesTheLibrary)
         bool found = ::VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &valueLength);
         return found && value ? std::string(value) : std::string("(missing)");
     };
-    EXPECT_EQ(text("FileDescription"), "Setup-support library");
+    EXPECT_EQ(text("FileDescription"), sizeof(void*) == 8 ? "Setup-support library (64-bit)" : "Setup-support library")
+        << "the two builds share the file name; the description tells them apart";
     EXPECT_EQ(text("CompanyName"), "The setupsup developers");
     EXPECT_NE(text("LegalCopyright").find("The setupsup developers"), std::string::npos);
     EXPECT_EQ(text("FileVersion"), SETUPSUP_VERSION_STRING "." + std::to_string(LOWORD(fixed->dwFileVersionLS)))
