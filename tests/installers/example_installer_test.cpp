@@ -301,8 +301,7 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
 
     // The log names the folder whole.
     std::string log = Log();
-    EXPECT_NE(log.find("== ZORB Sample setup into " + Utf8(install_) + "\r\n"), std::string::npos)
-        << log;
+    EXPECT_NE(log.find("== ZORB Sample setup into " + Utf8(install_) + "\r\n"), std::string::npos) << log;
     for (const char* line : {"MergeCbf update.cbf into ZORBDLG.CBF: 0", "PruneCbf obsolete.cbf from ZORBDLG.CBF: 0",
                              "GetFileLanguage zorbapp.exe (low byte 9, high byte 4, ENGLISH): 0",
                              "MatchFileDate zorbdata.old to zorbdata.bin: 0", "UnregisterZORBApps",
