@@ -3,7 +3,7 @@
 # i386 loader) on kernels that refuse them. Sourced, not run. Idempotent.
 
 setupsup_packages="cmake ninja-build g++ googletest clang-14 clang-format-14 clang-tidy-14 cppcheck libclang-rt-14-dev llvm-14
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64-win32 mingw-w64-tools wine wine32:i386 wine64 python3-fonttools
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i386 wine64 python3-fonttools
   fonts-dejavu-core locales-all util-linux xz-utils nsis"
 
 setupsup_note() { printf '[setup] %s\n' "$*" >&2; }
