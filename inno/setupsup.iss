@@ -41,18 +41,30 @@
 ; its arguments' number and kinds (String for a W export, AnsiString for its
 ; ANSI twin).
 
+; A registry root is a handle: 32 bits in a 32-bit Setup, 64 in a 64-bit one,
+; where the predefined roots are the 32-bit values sign-extended.
 #if LowerCase(SetupSetting("SetupArchitecture")) == "x64"
   #define SetupSupArch "x64"
+  #define SetupSupRoot "NativeInt"
+  #define SetupSupHKCR "-2147483648"
+  #define SetupSupHKCU "-2147483647"
+  #define SetupSupHKLM "-2147483646"
+  #define SetupSupHKU "-2147483645"
 #else
   #define SetupSupArch "x86"
+  #define SetupSupRoot "Cardinal"
+  #define SetupSupHKCR "$80000000"
+  #define SetupSupHKCU "$80000001"
+  #define SetupSupHKLM "$80000002"
+  #define SetupSupHKU "$80000003"
 #endif
 
 [Code]
 const
-  SETUPSUP_HKCR = $80000000;
-  SETUPSUP_HKCU = $80000001;
-  SETUPSUP_HKLM = $80000002;
-  SETUPSUP_HKU = $80000003;
+  SETUPSUP_HKCR = {#SetupSupHKCR};
+  SETUPSUP_HKCU = {#SetupSupHKCU};
+  SETUPSUP_HKLM = {#SetupSupHKLM};
+  SETUPSUP_HKU = {#SetupSupHKU};
   { Output buffer sizes in characters (AnsiChar for an ANSI export, Char for a W one), the NUL included. }
   SETUPSUP_FACE_NAME_SIZE = 32;
   SETUPSUP_DATE_SIZE = 49;
@@ -148,9 +160,9 @@ function SetFileRefCountW(FileName: String; Count: Integer): Integer;
   external 'SetFileRefCountW@files:setupsup.dll stdcall delayload setuponly';
 
 { Registry maintenance }
-function CopyKey(SourceRoot: Cardinal; SourcePath: AnsiString; TargetRoot: Cardinal; TargetPath: AnsiString): Integer;
+function CopyKey(SourceRoot: {#SetupSupRoot}; SourcePath: AnsiString; TargetRoot: {#SetupSupRoot}; TargetPath: AnsiString): Integer;
   external 'CopyKey@files:setupsup.dll stdcall delayload setuponly';
-function CopyKeyW(SourceRoot: Cardinal; SourcePath: String; TargetRoot: Cardinal; TargetPath: String): Integer;
+function CopyKeyW(SourceRoot: {#SetupSupRoot}; SourcePath: String; TargetRoot: {#SetupSupRoot}; TargetPath: String): Integer;
   external 'CopyKeyW@files:setupsup.dll stdcall delayload setuponly';
 function UnregisterZORBApps(StartPath: AnsiString): Integer;
   external 'UnregisterZORBApps@files:setupsup.dll stdcall delayload setuponly';
@@ -253,9 +265,9 @@ function UnSetFileRefCountW(FileName: String; Count: Integer): Integer;
   external 'SetFileRefCountW@{app}\setupsup.dll stdcall delayload uninstallonly';
 
 { Registry maintenance }
-function UnCopyKey(SourceRoot: Cardinal; SourcePath: AnsiString; TargetRoot: Cardinal; TargetPath: AnsiString): Integer;
+function UnCopyKey(SourceRoot: {#SetupSupRoot}; SourcePath: AnsiString; TargetRoot: {#SetupSupRoot}; TargetPath: AnsiString): Integer;
   external 'CopyKey@{app}\setupsup.dll stdcall delayload uninstallonly';
-function UnCopyKeyW(SourceRoot: Cardinal; SourcePath: String; TargetRoot: Cardinal; TargetPath: String): Integer;
+function UnCopyKeyW(SourceRoot: {#SetupSupRoot}; SourcePath: String; TargetRoot: {#SetupSupRoot}; TargetPath: String): Integer;
   external 'CopyKeyW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnUnregisterZORBApps(StartPath: AnsiString): Integer;
   external 'UnregisterZORBApps@{app}\setupsup.dll stdcall delayload uninstallonly';

@@ -18,7 +18,9 @@ text has no twin. Then:
   - in setupsup.iss: every export, the twins included, declared once for
     setup (files:, setuponly) as NAME and once for the uninstaller
     (uninstallonly) as UnNAME, with matching Pascal types: String for UTF-16
-    text, AnsiString for ANSI text.
+    text, AnsiString for ANSI text, {#SetupSupRoot} for a registry root; and
+    its preprocessor block must give a Setup of the DLL's architecture the
+    DLL's folder, root type and root values.
 Nothing else may be declared. Prints every mismatch; exit status 1 if any."""
 import re
 import subprocess
@@ -28,7 +30,15 @@ import sys
 # out in ANSI (in, out) and in UTF-16 (win, wout), and the kinds without text.
 NSIS_TYPES = {"in": "ms", "out": "m.s", "win": "ws", "wout": "w.s", "intout": "*i.s", "int": "is", "root": "ps"}
 INNO_TYPES = {"in": "AnsiString", "out": "AnsiString", "win": "String", "wout": "String", "intout": "var Integer",
-              "int": "Integer", "root": "Cardinal"}
+              "int": "Integer", "root": "{#SetupSupRoot}"}
+# What setupsup.iss's preprocessor block must give a Setup of each architecture:
+# the DLL's folder, the root type, and the roots (sign-extended in 64 bits).
+INNO_ARCHITECTURES = {
+    "x86": {"SetupSupArch": "x86", "SetupSupRoot": "Cardinal", "SetupSupHKCR": "$80000000",
+            "SetupSupHKCU": "$80000001", "SetupSupHKLM": "$80000002", "SetupSupHKU": "$80000003"},
+    "x64": {"SetupSupArch": "x64", "SetupSupRoot": "NativeInt", "SetupSupHKCR": "-2147483648",
+            "SetupSupHKCU": "-2147483647", "SetupSupHKLM": "-2147483646", "SetupSupHKU": "-2147483645"},
+}
 # The kind of each ANSI text argument in the W twin.
 WIDE = {"in": "win", "out": "wout"}
 
@@ -50,6 +60,21 @@ def kind(c_argument):
     if re.fullmatch(r"HKEY\s*\w*", text):
         return "root"
     raise ValueError("unknown argument type: " + c_argument)
+
+
+def dll_architecture(objdump, dll):
+    text = subprocess.run([objdump, "-f", dll], check=True, capture_output=True, text=True).stdout
+    return "x64" if "x86-64" in text else "x86"
+
+
+def inno_architecture_defines(iss):
+    """The preprocessor defines setupsup.iss makes for a 64-bit Setup and for any other."""
+    block = re.search(r'^#if LowerCase\(SetupSetting\("SetupArchitecture"\)\) == "x64"\n(.*?)^#else\n(.*?)^#endif',
+                      open(iss).read(), re.M | re.S)
+    if not block:
+        return {}
+    return {arch: dict(re.findall(r'#define (\w+) "([^"]*)"', branch))
+            for arch, branch in (("x64", block.group(1)), ("x86", block.group(2)))}
 
 
 def export_table(objdump, dll):
@@ -125,7 +150,7 @@ def inno_declarations(iss):
     for pascal, params, export, where, options in re.findall(pattern, text):
         types = []
         for group in filter(None, (p.strip() for p in params.split(";"))):
-            names, ptype = group.split(":")
+            names, ptype = group.split(":", 1)
             prefix = "var " if names.strip().startswith("var ") else ""
             types += [prefix + ptype.strip()] * len(names.replace("var ", "").split(","))
         variant = "setup" if where.startswith("files:") and "setuponly" in options else (
@@ -188,6 +213,11 @@ def main():
                     export, ", ".join(types), "n" if target == "ANSI" else "", target, arguments.get(export)))
         if len(params) == len(kinds) + 1 and pops != [params[-1]] + params[len(params) - 1 - len(outputs):-1]:
             faults.append("setupsup.nsh: %s does not pop the result, then each output in order" % name)
+
+    arch = dll_architecture(objdump, dll)
+    if inno_architecture_defines(iss).get(arch) != INNO_ARCHITECTURES[arch]:
+        faults.append("setupsup.iss: a %s Setup gets %s, not %s" % (
+            arch, inno_architecture_defines(iss).get(arch), INNO_ARCHITECTURES[arch]))
 
     declarations, externals = inno_declarations(iss)
     if externals != len(declarations):
