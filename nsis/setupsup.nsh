@@ -34,8 +34,9 @@ string is passed where the export takes a null pointer.
 
 The DLL is taken at compile time from the define SETUPSUP_DLL_SOURCE when the
 script sets one, else from the release's folder of the target's architecture
-beside the script: x86\setupsup.dll, or x64\setupsup.dll for amd64-unicode
-(an installer loads only a DLL of its own architecture).
+beside the script: x64\setupsup.dll for amd64-unicode (an installer loads only
+a DLL of its own architecture), x86\setupsup.dll for the x86 targets, or, for
+scripts written before the 64-bit DLL, setupsup.dll beside the script.
 */
 
 !ifndef SETUPSUP_NSH_INCLUDED
@@ -56,8 +57,10 @@ beside the script: x86\setupsup.dll, or x64\setupsup.dll for amd64-unicode
     File `/oname=${SETUPSUP_PATH}` `${SETUPSUP_DLL_SOURCE}`
   !else if ${NSIS_PTR_SIZE} > 4
     File `/oname=${SETUPSUP_PATH}` `x64\setupsup.dll`
-  !else
+  !else if /FileExists `x86\setupsup.dll`
     File `/oname=${SETUPSUP_PATH}` `x86\setupsup.dll`
+  !else
+    File `/oname=${SETUPSUP_PATH}` `setupsup.dll`
   !endif
 !macroend
 
