@@ -428,3 +428,44 @@ TEST(WideNames, DatesInAUserFormatSoWritten)
         EXPECT_EQ(written, 13) << "characters with the NUL, a surrogate pair counting two";
     }
 }
+
+// An unpaired surrogate is passed to the system as it is: the system decides
+// what the name means, and nothing reads past it (a high surrogate just
+// before the NUL is the case a careless decoder pairs with the terminator).
+// On the Windows 95 family such a name has no exact ANSI form and is refused.
+TEST(WideNames, UnpairedSurrogatesReachTheSystemAsTheyAre)
+{
+    for (const std::wstring& lone :
+         {std::wstring(L"lone-") + wchar_t(0xD800), L"lone-" + std::wstring(1, 0xDC00) + L"-x"}) {
+        NamedFolder folder(L"unpaired");
+        const std::wstring grows = folder.File(lone + L".001"), piece = folder.File(lone + L".002");
+        // NTFS keeps such a name; Wine's file system refuses it. Either way
+        // the export gives what the system gives: joined, or cannot open.
+        HANDLE probe = ::CreateFileW(piece.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        const bool kept = probe != INVALID_HANDLE_VALUE;
+        if (kept) {
+            ::CloseHandle(probe);
+            WriteW(grows, {'a', 'b'});
+            WriteW(piece, {'c'});
+        }
+        EXPECT_EQ(Export<TwoPathsW>("UnsplitFileW")(grows.c_str(), piece.c_str()), kept && !Win98Mode() ? 0 : -1);
+        EXPECT_EQ(ReadW(grows).size(), kept && !Win98Mode() ? 3u : kept ? 2u : 0u);
+
+        const std::wstring source = L"Software\\SetupsupWide\\" + lone, copy = L"Software\\SetupsupWide\\Copy-" + lone;
+        HKEY key;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, (source + L"\\" + lone).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegCloseKey(key);
+        EXPECT_EQ(Export<CopyKeyW>("CopyKeyW")(HKEY_CURRENT_USER, source.c_str(), HKEY_CURRENT_USER, copy.c_str()),
+                  Win98Mode() ? ERROR_FILE_NOT_FOUND : 0);
+        EXPECT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, (copy + L"\\" + lone).c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS,
+                  !Win98Mode())
+            << "the subkey's name copied unit for unit";
+        if (!Win98Mode())
+            ::RegCloseKey(key);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\SetupsupWide");
+
+        EXPECT_EQ(Export<PathW>("IsZORBAppRunningW")(lone.c_str()), 0);
+    }
+}
