@@ -207,7 +207,7 @@ int OpenNamedCbf(const Char* name, int update, ProcMapEntry* mapBuffer, uint32_t
     // must be set before the first read; if the runtime cannot allocate it,
     // the stream keeps its default buffer and works as well, only slower.
     if (mapBuffer != nullptr)
-        setvbuf(handle->stream, nullptr, _IOFBF, kCbfStreamBufferSize);
+        setvbuf(handle->stream, nullptr, _IOFBF, update ? kCbfUpdateBufferSize : kCbfReadBufferSize);
 
     uint64_t mapBytes = 0;
     int result = ValidateHeader(handle, &mapBytes, trace);
