@@ -159,7 +159,8 @@ int ValidateHeader(CbfHandle* handle, uint64_t* mapBytes, CbfTraceHook trace)
     return kCbfOpenOk;
 }
 
-// The map: capacity check, then the entries one by one.
+// The map: capacity check, then every entry in one read (one stream call
+// per entry cost a full map thousands of calls).
 int ReadMap(CbfHandle* handle, ProcMapEntry* mapBuffer, uint32_t capacity, uint64_t mapBytes, CbfTraceHook trace)
 {
     if (mapBytes > capacity) {
@@ -168,12 +169,9 @@ int ReadMap(CbfHandle* handle, ProcMapEntry* mapBuffer, uint32_t capacity, uint6
         trace(2, kCbfMsgRebuild);
         return kCbfOpenTooBig;
     }
-    const int32_t count = handle->count;
-    for (int32_t i = 0; i < count; ++i) {
-        if (fread(&mapBuffer[i], kCbfEntrySize, 1, handle->stream) != 1) {
-            return FailClosed(handle, kCbfOpenShortOrSmall);
-        }
-    }
+    const size_t count = static_cast<size_t>(handle->count); // at least 250: the header was checked
+    if (fread(mapBuffer, kCbfEntrySize, count, handle->stream) != count)
+        return FailClosed(handle, kCbfOpenShortOrSmall);
     return kCbfOpenOk;
 }
 
@@ -207,7 +205,7 @@ int OpenNamedCbf(const Char* name, int update, ProcMapEntry* mapBuffer, uint32_t
     // must be set before the first read; if the runtime cannot allocate it,
     // the stream keeps its default buffer and works as well, only slower.
     if (mapBuffer != nullptr)
-        setvbuf(handle->stream, nullptr, _IOFBF, kCbfStreamBufferSize);
+        setvbuf(handle->stream, nullptr, _IOFBF, update ? kCbfUpdateBufferSize : kCbfReadBufferSize);
 
     uint64_t mapBytes = 0;
     int result = ValidateHeader(handle, &mapBytes, trace);

@@ -38,9 +38,15 @@ inline constexpr int32_t kCbfSmallestCount = 250;
 inline constexpr uint32_t kCbfLargestMap = 65396; // so at most 2724 entries
 inline constexpr TextLiteral kCbfDefaultName = SETUPSUP_TEXT("ZORBDLG.CBF");
 inline constexpr std::size_t kCbfNameBufferSize = 512; // characters, NUL included
-// The stream buffer of a file opened with its map read (allocated by the C
-// runtime, one per open file, released when the file is closed).
-inline constexpr std::size_t kCbfStreamBufferSize = 64 * 1024;
+// The stream buffers of a file opened with its map read (allocated by the C
+// runtime, one per open file, released when the file is closed). A file only
+// read refills its whole buffer after every seek, so its buffer stays small
+// enough for blocks read out of order. A file opened for update is the one
+// written: a seek writes out only the bytes its buffer holds, so a larger
+// buffer costs nothing there and writes a long stretch of blocks in a
+// quarter of the system calls.
+inline constexpr std::size_t kCbfReadBufferSize = 64 * 1024;
+inline constexpr std::size_t kCbfUpdateBufferSize = 256 * 1024;
 
 // ---- Records --------------------------------------------------------------
 

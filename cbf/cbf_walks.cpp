@@ -266,14 +266,68 @@ struct StreamPosition {
     bool Is(uint64_t offset) const { return known && at == offset; }
 };
 
+// Blocks that follow one another in the source and land one after another
+// in the target: one stretch of bytes, copied in whole copy buffers rather
+// than in a pair of stream calls per block (a file of small blocks spent
+// most of its merge in those calls).
+struct Stretch {
+    uint64_t from = 0; // where it starts in the source
+    uint64_t to = 0;   // where it goes in the target
+    uint64_t bytes = 0;
+    bool Continues(uint64_t blockFrom, uint64_t blockTo) const
+    {
+        return bytes > 0 && from + bytes == blockFrom && to + bytes == blockTo;
+    }
+};
+
+// The copying of one run of WriteBlocks: both streams' positions and the
+// copy buffer, allocated by the run's first copy and kept to its end (one
+// zero-filled allocation per block cost more than the copy of a small one).
+class RunCopier {
+public:
+    RunCopier(CbfPlatform& platform, FILE* source, FILE* target) : source_(source), target_(target), buffer_(platform)
+    {}
+
+    // Copies the stretch, seeking each stream only where it does not stand
+    // there already; the target's buffer is written out before its seek so
+    // that a failed write is reported as 7.
+    int Copy(const Stretch& stretch)
+    {
+        if (!to_.Is(stretch.to)) {
+            if (to_.known && FlushTarget(target_) != kCbfWalkOk)
+                return kCbfWalkWriteFailed;
+            if (!CbfSeek(target_, stretch.to))
+                return kCbfWalkSeekFailed;
+        }
+        if (buffer_.get() == nullptr && !buffer_.Allocate(kCbfCopyBufferSize))
+            return kCbfWalkNoMemory;
+        if (!from_.Is(stretch.from) && !CbfSeek(source_, stretch.from))
+            return kCbfWalkSeekFailed;
+        const int result = CopyBytes(source_, target_, stretch.bytes, static_cast<unsigned char*>(buffer_.get()));
+        if (result != kCbfWalkOk)
+            return result;
+        from_ = {stretch.from + stretch.bytes, true};
+        to_ = {stretch.to + stretch.bytes, true};
+        return kCbfWalkOk;
+    }
+
+private:
+    FILE* source_;
+    FILE* target_;
+    StreamPosition from_, to_;
+    PlatformBlock buffer_;
+};
+
 // Copies the planned blocks of one run, in index order: those placed past
 // the target's original end (`appended`), or those placed over their old
-// blocks. The target's buffer is written out before every seek and at the
-// end, so that each failed write is reported as 7.
+// blocks. Neighbouring blocks are copied as one stretch; the target's
+// buffer is written out at the end, so that each failed write is reported
+// as 7.
 int WriteBlocks(CbfPlatform& platform, const LoadedCbf& source, const LoadedCbf& target, uint64_t originalLength,
                 bool appended)
 {
-    StreamPosition from, to;
+    RunCopier copier(platform, source.stream(), target.stream());
+    Stretch stretch;
     for (int32_t i = 0; i < source.count(); ++i) {
         const ProcMapEntry& entry = source.entries()[i];
         if (entry.present == 0 || entry.blockOffset == 0)
@@ -281,24 +335,22 @@ int WriteBlocks(CbfPlatform& platform, const LoadedCbf& source, const LoadedCbf&
         const uint64_t offset = target.entries()[i].blockOffset;
         if ((offset >= originalLength) != appended)
             continue;
-        if (!to.Is(offset)) {
-            if (to.known && FlushTarget(target.stream()) != kCbfWalkOk)
-                return kCbfWalkWriteFailed;
-            if (!CbfSeek(target.stream(), offset))
-                return kCbfWalkSeekFailed;
-        }
-        PlatformBlock buffer(platform);
-        if (!buffer.Allocate(kCbfCopyBufferSize))
-            return kCbfWalkNoMemory;
-        if (!from.Is(entry.blockOffset) && !CbfSeek(source.stream(), entry.blockOffset))
-            return kCbfWalkSeekFailed;
         const uint64_t bytes = uint64_t{entry.blockLength} + 4;
-        const int result =
-            CopyBytes(source.stream(), target.stream(), bytes, static_cast<unsigned char*>(buffer.get()));
+        if (stretch.Continues(entry.blockOffset, offset)) {
+            stretch.bytes += bytes;
+            continue;
+        }
+        if (stretch.bytes > 0) {
+            const int result = copier.Copy(stretch);
+            if (result != kCbfWalkOk)
+                return result;
+        }
+        stretch = {entry.blockOffset, offset, bytes};
+    }
+    if (stretch.bytes > 0) {
+        const int result = copier.Copy(stretch);
         if (result != kCbfWalkOk)
             return result;
-        from = {entry.blockOffset + bytes, true};
-        to = {offset + bytes, true};
     }
     return FlushTarget(target.stream());
 }

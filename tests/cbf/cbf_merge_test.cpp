@@ -2,6 +2,7 @@
 #include "tests/cbf/cbf_reference_merge.h"
 #include "tests/cbf/cbf_test_files.h"
 
+#include <algorithm>
 #include <csignal>
 #include <random>
 
@@ -61,20 +62,23 @@ TEST_F(MergeTest, BlocksThatFitAreWrittenOverTheOldOnes)
 TEST_F(MergeTest, BlocksAroundTheCopyBufferSizeAreAppendedWhole)
 {
     CbfImage target;
-    target.Block(0, 10, 1).Block(1, 10, 2);
+    target.Block(0, 10, 1).Block(1, 10, 2).Block(2, 10, 5);
     CbfImage source;
-    source.Block(0, 8188, 3).Block(1, 8189, 4); // 8192 and 8193 bytes with their length words
+    // 8192 and 8193 bytes with their length words, side by side in the
+    // source; block 2 lies before them, so it is a stretch of its own.
+    source.Block(2, 60, 6).Block(0, 8188, 3).Block(1, 8189, 4);
     const Bytes before = target.Build();
     const Bytes after = Merged(source, target);
-    ASSERT_EQ(after.size(), before.size() + 8192 + 8193);
+    ASSERT_EQ(after.size(), before.size() + 8192 + 8193 + 64);
     const auto map = MapOf(after, 250), src = MapOf(source.Build(), 250);
     EXPECT_EQ(map[0].blockOffset, before.size());
     EXPECT_EQ(map[1].blockOffset, before.size() + 8192);
-    for (int i : {0, 1})
+    EXPECT_EQ(map[2].blockOffset, before.size() + 8192 + 8193);
+    for (int i : {0, 1, 2})
         EXPECT_EQ(BlockBytes(after, map[i]), BlockBytes(source.Build(), src[i]));
-    EXPECT_EQ(Slice(after, 6021, 28), Slice(before, 6021, 28)) << "old blocks left as dead space";
-    // Maps, then one copy buffer of kCbfCopyBufferSize per block.
-    EXPECT_EQ(platform.allocations, (std::vector<size_t>{6000, 6000, 8192, 8192}));
+    EXPECT_EQ(Slice(after, 6021, 42), Slice(before, 6021, 42)) << "old blocks left as dead space";
+    // Maps, then one copy buffer of kCbfCopyBufferSize for the whole run.
+    EXPECT_EQ(platform.allocations, (std::vector<size_t>{6000, 6000, 8192}));
 }
 
 TEST_F(MergeTest, EntriesWithoutDataOrNotPresent)
@@ -288,29 +292,40 @@ TEST_F(MergeTest, FullDiskWhileAppendingLeavesTheOldBytes)
 // Random pairs of files, merged by the planned walk and by the reference
 // walk: same result, and on success the same bytes. Targets carry stale
 // entries (on the header, past the end, sharing bytes), updates are longer
-// or shorter per block and sometimes cut short, as damaged files are.
+// or shorter per block and sometimes cut short, as damaged files are. In
+// every other round both files store their blocks in index order, as
+// written files do, so that neighbouring blocks are copied as one stretch
+// and a shorter block in place ends one.
 TEST_F(MergeTest, PlannedMergeAgreesWithTheReferenceWalk)
 {
     std::mt19937 rng(20240611);
     auto below = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+    // n random indices below 250, ascending in the rounds of ordered files.
+    auto indices = [&](int n, bool ordered) {
+        std::vector<int32_t> chosen(static_cast<size_t>(n));
+        for (int32_t& i : chosen)
+            i = static_cast<int32_t>(below(250));
+        if (ordered)
+            std::sort(chosen.begin(), chosen.end());
+        return chosen;
+    };
     int succeeded = 0, refused = 0;
     for (int round = 0; round < 100; ++round) {
+        const bool ordered = round % 2 == 1;
         CbfImage target(250 + static_cast<int32_t>(below(4)));
         CbfImage source(250 + static_cast<int32_t>(below(3)));
         const uint32_t lengths[] = {0, 7, 60, 300, 8188, 8189, 9000};
-        for (int k = 0; k < 40; ++k) {
-            const int32_t i = static_cast<int32_t>(below(250));
-            target.Block(i, lengths[below(6)], static_cast<unsigned char>(k));
-        }
+        unsigned char seed = 0; // a pattern of its own for every block
+        for (int32_t i : indices(40, ordered))
+            target.Block(i, lengths[below(6)], seed++);
         for (int k = 0; k < 6; ++k) { // stale and shared entries
             ProcMapEntry& e = target.Entry(static_cast<int32_t>(below(250)));
             const uint32_t kind = below(3);
             e.blockOffset = kind == 0 ? 0 : kind == 1 ? 6021 + below(100000) : target.Entry(below(250)).blockOffset + 4;
             e.blockLength = below(500);
         }
-        for (int k = 0; k < 50; ++k) {
-            const int32_t i = static_cast<int32_t>(below(250));
-            source.Block(i, lengths[below(7)], static_cast<unsigned char>(100 + k));
+        for (int32_t i : indices(50, ordered)) {
+            source.Block(i, lengths[below(7)], seed++);
             source.Entry(i).present = below(5) == 0 ? 0 : below(3);
             if (below(10) == 0)
                 source.Entry(i).blockOffset = 0;
