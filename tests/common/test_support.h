@@ -115,6 +115,10 @@ std::wstring Utf16(const std::string& utf8);
 std::string Utf8(const std::wstring& text);
 std::wstring CodePageToWide(UINT codePage, const std::string& text);
 
+// A name for the W exports that no ANSI code page but UTF-8 can spell:
+// Polish, Cyrillic, CJK and U+1D11E (a surrogate pair).
+inline constexpr wchar_t kForeignName[] = L"\u0141\u00F3d\u017A-\u041A\u043B\u044E\u0447-\u7530\u4E2D-\U0001D11E";
+
 // A caller's output buffer of exactly size bytes that ends where an
 // inaccessible page (PAGE_NOACCESS) begins, so that a write of one byte past
 // it faults at once. Filled with 'x' when made.
