@@ -367,6 +367,11 @@ bool UserShortDate::Set(const std::string& picture)
     return saved_ && ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, picture.c_str());
 }
 
+bool UserShortDate::Set(const std::wstring& picture)
+{
+    return saved_ && ::SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, picture.c_str());
+}
+
 long CountProcessHandles()
 {
     // SystemHandleInformation (16): a count followed by one record per open
