@@ -87,26 +87,28 @@ std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed)
     return out;
 }
 
-static void RemoveTree(const std::string& dir)
+// With the W functions: the tests of the W exports leave names outside the
+// ANSI code page behind, which the A functions see only as '?'.
+static void RemoveTree(const std::wstring& dir)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((dir + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((dir + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
                 continue;
-            std::string path = dir + "\\" + name;
+            std::wstring path = dir + L"\\" + name;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(path);
             } else {
-                ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileA(path.c_str());
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(path.c_str());
             }
-        } while (::FindNextFileA(search, &found));
+        } while (::FindNextFileW(search, &found));
         ::FindClose(search);
     }
-    ::RemoveDirectoryA(dir.c_str());
+    ::RemoveDirectoryW(dir.c_str());
 }
 
 ScratchDir::ScratchDir()
@@ -130,7 +132,7 @@ ScratchDir::ScratchDir()
     }
 }
 
-ScratchDir::~ScratchDir() { RemoveTree(path_); }
+ScratchDir::~ScratchDir() { RemoveTree(CodePageToWide(CP_ACP, path_)); }
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
@@ -363,6 +365,11 @@ UserShortDate::~UserShortDate()
 bool UserShortDate::Set(const std::string& picture)
 {
     return saved_ && ::SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, picture.c_str());
+}
+
+bool UserShortDate::Set(const std::wstring& picture)
+{
+    return saved_ && ::SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, picture.c_str());
 }
 
 long CountProcessHandles()

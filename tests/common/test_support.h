@@ -115,9 +115,14 @@ std::wstring Utf16(const std::string& utf8);
 std::string Utf8(const std::wstring& text);
 std::wstring CodePageToWide(UINT codePage, const std::string& text);
 
+// A name for the W exports that no ANSI code page but UTF-8 can spell:
+// Polish, Cyrillic, CJK and U+1D11E (a surrogate pair).
+inline constexpr wchar_t kForeignName[] = L"\u0141\u00F3d\u017A-\u041A\u043B\u044E\u0447-\u7530\u4E2D-\U0001D11E";
+
 // A caller's output buffer of exactly size bytes that ends where an
 // inaccessible page (PAGE_NOACCESS) begins, so that a write of one byte past
-// it faults at once. Filled with 'x' when made.
+// it faults at once (for a W export's buffer of n characters: n *
+// sizeof(wchar_t) bytes). Filled with 'x' when made.
 class GuardedBuffer {
 public:
     explicit GuardedBuffer(size_t size);
@@ -125,7 +130,12 @@ public:
     GuardedBuffer(const GuardedBuffer&) = delete;
     GuardedBuffer& operator=(const GuardedBuffer&) = delete;
     char* data() const { return data_; }
-    int* AsInt() const { return reinterpret_cast<int*>(data_); }
+    // The buffer as the caller's int, char or wchar_t output.
+    template <typename T>
+    T* As() const
+    {
+        return reinterpret_cast<T*>(data_);
+    }
 
 private:
     void* region_ = nullptr;
@@ -145,6 +155,7 @@ public:
     UserShortDate(const UserShortDate&) = delete;
     UserShortDate& operator=(const UserShortDate&) = delete;
     bool Set(const std::string& picture);
+    bool Set(const std::wstring& picture);
 
 private:
     char old_[256] = {};

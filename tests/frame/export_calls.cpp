@@ -5,20 +5,30 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 
 namespace setupsup_test {
 
 namespace {
 
-using PathFn = int(WINAPI*)(const char*);
-using TwoPathFn = int(WINAPI*)(const char*, const char*);
-using BufferFn = int(WINAPI*)(char*);
+// The exports' types, for char (the ANSI export) and wchar_t (its W twin).
+template <typename Char>
+using PathFn = int(WINAPI*)(const Char*);
+template <typename Char>
+using TwoPathFn = int(WINAPI*)(const Char*, const Char*);
+template <typename Char>
+using BufferFn = int(WINAPI*)(Char*);
 using NoArgFn = int(WINAPI*)();
-using LanguageFn = int(WINAPI*)(const char*, int*, int*, char*);
-using CopyKeyFn = int(WINAPI*)(HKEY, const char*, HKEY, const char*);
-using SetRefCountFn = int(WINAPI*)(const char*, int);
-using ShellExecuteSimpleFn = int(WINAPI*)(const char*, const char*, const char*, int);
-using FormatDateFn = int(WINAPI*)(int, int, int, char*);
+template <typename Char>
+using LanguageFn = int(WINAPI*)(const Char*, int*, int*, Char*);
+template <typename Char>
+using CopyKeyFn = int(WINAPI*)(HKEY, const Char*, HKEY, const Char*);
+template <typename Char>
+using SetRefCountFn = int(WINAPI*)(const Char*, int);
+template <typename Char>
+using ShellExecuteSimpleFn = int(WINAPI*)(const Char*, const Char*, const Char*, int);
+template <typename Char>
+using FormatDateFn = int(WINAPI*)(int, int, int, Char*);
 
 constexpr int kShellStride = 200;
 constexpr char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
@@ -38,11 +48,22 @@ void SetValue(HKEY root, const std::string& path, const char* name, DWORD type, 
     ::RegCloseKey(key);
 }
 
-void DeleteValue(HKEY root, const char* path, const char* name)
+// A string value under a path outside the ANSI code page.
+void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& data)
+{
+    HKEY key;
+    ASSERT_EQ(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                     static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    ::RegCloseKey(key);
+}
+
+void DeleteValue(HKEY root, const char* path, const std::wstring& name)
 {
     HKEY key;
     if (::RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        ::RegDeleteValueA(key, name);
+        ::RegDeleteValueW(key, name.c_str());
         ::RegCloseKey(key);
     }
 }
@@ -145,12 +166,14 @@ MachineState::MachineState()
 
 MachineState::~MachineState()
 {
-    DeleteValue(HKEY_LOCAL_MACHINE, kProductOptions, "ProductSuite");
+    DeleteValue(HKEY_LOCAL_MACHINE, kProductOptions, L"ProductSuite");
     if (!sharedDllsExisted_)
         ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSharedDlls);
 }
 
-ExportWorkspace::ExportWorkspace(int index) : keyRoot_("Software\\SetupsupCalls" + std::to_string(index))
+ExportWorkspace::ExportWorkspace(int index)
+    : wideDir_(CodePageToWide(CP_ACP, dir_.path()) + L"\\" + kForeignName),
+      keyRoot_("Software\\SetupsupCalls" + std::to_string(index))
 {
     SetValue(HKEY_CURRENT_USER, keyRoot_ + "\\Tree\\App\\Setup", "CurrentlyRegistered", REG_SZ, "1", 2);
     SetValue(HKEY_CURRENT_USER, keyRoot_ + "\\Tree\\Other\\Deeper", "Value", REG_SZ, "v", 2);
@@ -165,41 +188,89 @@ ExportWorkspace::ExportWorkspace(int index) : keyRoot_("Software\\SetupsupCalls"
     WriteBytes(dir_.File("grows.bin"), {1});
     WriteBytes(dir_.File("piece.bin"), {2, 3});
     sharedFile_ = dir_.File("shared.dll");
+
+    // The W exports' own: the same files in a folder named outside the ANSI
+    // code page, and the same tree under such a key.
+    BOOL inexact = FALSE;
+    ::WideCharToMultiByte(CP_ACP, 0, kForeignName, -1, nullptr, 0, nullptr, &inexact);
+    EXPECT_TRUE(inexact) << "the W calls' names have no form in the ANSI code page " << ::GetACP();
+    const std::wstring wideTree = CodePageToWide(CP_ACP, keyRoot_) + L"\\" + kForeignName;
+    SetString(HKEY_CURRENT_USER, wideTree + L"\\App\\Setup", L"CurrentlyRegistered", L"1");
+    SetString(HKEY_CURRENT_USER, wideTree + L"\\Other\\Deeper", kForeignName, kForeignName);
+    EXPECT_TRUE(::CreateDirectoryW(wideDir_.c_str(), nullptr));
+    const std::pair<std::string, std::wstring> copies[] = {
+        {dir_.File("merge.cbf"), L"merge.cbf"},
+        {dir_.File("prune.cbf"), L"prune.cbf"},
+        {dir_.File("truncate.cbf"), L"truncate.cbf"},
+        {dir_.File("update.cbf"), L"update.cbf"},
+        {dir_.File("grows.bin"), L"grows.bin"},
+        {dir_.File("piece.bin"), L"piece.bin"},
+        {ProgramFile("setupsup.dll"), L"language.dll"},
+        {ProgramFile("selfreg_ok.dll"), std::wstring(kForeignName) + L".dll"},
+        {ProgramFile("selfreg_types.tlb"), std::wstring(kForeignName) + L".tlb"},
+        {ProgramFile("setupsup-single.ttf"), std::wstring(kForeignName) + L".ttf"},
+        {ProgramFile("shell_recorder.exe"), std::wstring(kForeignName) + L".exe"},
+    };
+    for (const auto& [from, to] : copies)
+        EXPECT_TRUE(::CopyFileW(CodePageToWide(CP_ACP, from).c_str(), (wideDir_ + L"\\" + to).c_str(), FALSE))
+            << Utf8(to);
+    wideSharedFile_ = wideDir_ + L"\\shared.dll";
 }
 
 ExportWorkspace::~ExportWorkspace()
 {
-    DeleteValue(HKEY_LOCAL_MACHINE, kSharedDlls, sharedFile_.c_str());
+    DeleteValue(HKEY_LOCAL_MACHINE, kSharedDlls, CodePageToWide(CP_ACP, sharedFile_));
+    DeleteValue(HKEY_LOCAL_MACHINE, kSharedDlls, wideSharedFile_);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, keyRoot_.c_str());
 }
 
 std::vector<ExportCall> ExportWorkspace::Calls()
 {
-    auto merge = Export<TwoPathFn>("MergeCbf");
-    auto prune = Export<TwoPathFn>("PruneCbf");
-    auto truncate = Export<PathFn>("TruncateCbf");
-    auto unsplit = Export<TwoPathFn>("UnsplitFile");
-    auto matchDate = Export<TwoPathFn>("MatchFileDate");
-    auto language = Export<LanguageFn>("GetFileLanguage");
-    auto selfRegister = Export<PathFn>("SelfRegisterFile");
-    auto getCount = Export<PathFn>("GetFileRefCount");
-    auto setCount = Export<SetRefCountFn>("SetFileRefCount");
-    auto copyKey = Export<CopyKeyFn>("CopyKey");
-    auto unregister = Export<PathFn>("UnregisterZORBApps");
+    auto merge = Export<TwoPathFn<char>>("MergeCbf");
+    auto mergeW = Export<TwoPathFn<wchar_t>>("MergeCbfW");
+    auto prune = Export<TwoPathFn<char>>("PruneCbf");
+    auto pruneW = Export<TwoPathFn<wchar_t>>("PruneCbfW");
+    auto truncate = Export<PathFn<char>>("TruncateCbf");
+    auto truncateW = Export<PathFn<wchar_t>>("TruncateCbfW");
+    auto unsplit = Export<TwoPathFn<char>>("UnsplitFile");
+    auto unsplitW = Export<TwoPathFn<wchar_t>>("UnsplitFileW");
+    auto matchDate = Export<TwoPathFn<char>>("MatchFileDate");
+    auto matchDateW = Export<TwoPathFn<wchar_t>>("MatchFileDateW");
+    auto language = Export<LanguageFn<char>>("GetFileLanguage");
+    auto languageW = Export<LanguageFn<wchar_t>>("GetFileLanguageW");
+    auto selfRegister = Export<PathFn<char>>("SelfRegisterFile");
+    auto selfRegisterW = Export<PathFn<wchar_t>>("SelfRegisterFileW");
+    auto getCount = Export<PathFn<char>>("GetFileRefCount");
+    auto getCountW = Export<PathFn<wchar_t>>("GetFileRefCountW");
+    auto setCount = Export<SetRefCountFn<char>>("SetFileRefCount");
+    auto setCountW = Export<SetRefCountFn<wchar_t>>("SetFileRefCountW");
+    auto copyKey = Export<CopyKeyFn<char>>("CopyKey");
+    auto copyKeyW = Export<CopyKeyFn<wchar_t>>("CopyKeyW");
+    auto unregister = Export<PathFn<char>>("UnregisterZORBApps");
+    auto unregisterW = Export<PathFn<wchar_t>>("UnregisterZORBAppsW");
     auto shellRunning = Export<NoArgFn>("IsZORBRunning");
-    auto appRunning = Export<PathFn>("IsZORBAppRunning");
-    auto addFont = Export<PathFn>("AddFont");
-    auto removeFont = Export<PathFn>("RemoveFont");
-    auto gooseFont = Export<PathFn>("GooseFont");
-    auto shellExecute = Export<ShellExecuteSimpleFn>("ShellExecuteSimple");
-    auto systemFont = Export<BufferFn>("GetSystemFont");
-    auto fixedFont = Export<BufferFn>("GetSystemFixedFont");
+    auto appRunning = Export<PathFn<char>>("IsZORBAppRunning");
+    auto appRunningW = Export<PathFn<wchar_t>>("IsZORBAppRunningW");
+    auto addFont = Export<PathFn<char>>("AddFont");
+    auto addFontW = Export<PathFn<wchar_t>>("AddFontW");
+    auto removeFont = Export<PathFn<char>>("RemoveFont");
+    auto removeFontW = Export<PathFn<wchar_t>>("RemoveFontW");
+    auto gooseFont = Export<PathFn<char>>("GooseFont");
+    auto gooseFontW = Export<PathFn<wchar_t>>("GooseFontW");
+    auto shellExecute = Export<ShellExecuteSimpleFn<char>>("ShellExecuteSimple");
+    auto shellExecuteW = Export<ShellExecuteSimpleFn<wchar_t>>("ShellExecuteSimpleW");
+    auto systemFont = Export<BufferFn<char>>("GetSystemFont");
+    auto systemFontW = Export<BufferFn<wchar_t>>("GetSystemFontW");
+    auto fixedFont = Export<BufferFn<char>>("GetSystemFixedFont");
+    auto fixedFontW = Export<BufferFn<wchar_t>>("GetSystemFixedFontW");
     auto charset = Export<NoArgFn>("GetSystemCharset");
     auto physRam = Export<NoArgFn>("GetPhysRAM");
     auto virtRam = Export<NoArgFn>("GetVirtRAM");
-    auto formatDate = Export<FormatDateFn>("FormatDate");
+    auto formatDate = Export<FormatDateFn<char>>("FormatDate");
+    auto formatDateW = Export<FormatDateFn<wchar_t>>("FormatDateW");
     auto terminalServer = Export<NoArgFn>("QueryTerminalServer");
-    auto hostAddress = Export<BufferFn>("GetHostIPAddr");
+    auto hostAddress = Export<BufferFn<char>>("GetHostIPAddr");
+    auto hostAddressW = Export<BufferFn<wchar_t>>("GetHostIPAddrW");
 
     const std::string m = dir_.File("merge.cbf"), p = dir_.File("prune.cbf"), t = dir_.File("truncate.cbf");
     const std::string u = dir_.File("update.cbf"), g = dir_.File("grows.bin"), pc = dir_.File("piece.bin");
@@ -209,34 +280,71 @@ std::vector<ExportCall> ExportWorkspace::Calls()
     const std::string recorder = ProgramFile("shell_recorder.exe"), record = "\"" + dir_.File("shell") + "\"";
     const std::string tree = keyRoot_ + "\\Tree", copy = keyRoot_ + "\\Copy", none = keyRoot_ + "\\None";
     char* buffer = buffer_;
+    // The W twins' names: paths in the folder named outside the code page.
+    const std::wstring wd = wideDir_ + L"\\", foreign = kForeignName;
+    const std::wstring mW = wd + L"merge.cbf", pW = wd + L"prune.cbf", tW = wd + L"truncate.cbf";
+    const std::wstring uW = wd + L"update.cbf", gW = wd + L"grows.bin", pcW = wd + L"piece.bin";
+    const std::wstring missingW = wd + foreign + L".bin", dllW = wd + L"language.dll",
+                       noExeW = L"none-" + foreign + L".exe";
+    const std::wstring selfregW = wd + foreign + L".dll", tlbW = wd + foreign + L".tlb";
+    const std::wstring sharedW = wideSharedFile_, exeW = CodePageToWide(CP_ACP, exe), fontW = wd + foreign + L".ttf";
+    const std::wstring recorderW = wd + foreign + L".exe", recordW = L"\"" + wd + L"shell\"";
+    const std::wstring keys = CodePageToWide(CP_ACP, keyRoot_) + L"\\";
+    const std::wstring treeW = keys + foreign, copyW = keys + L"Copy-" + foreign, noneW = keys + L"None-" + foreign;
+    wchar_t* wideBuffer = wideBuffer_;
     int* low = &low_;
     int* high = &high_;
 
     return {
         {"MergeCbf", [=] { return merge(u.c_str(), m.c_str()); }},
+        {"MergeCbfW", [=] { return mergeW(uW.c_str(), mW.c_str()); }},
         {"MergeCbf bad update", [=] { return merge(g.c_str(), m.c_str()); }},
+        {"MergeCbfW bad update", [=] { return mergeW(gW.c_str(), mW.c_str()); }},
         {"MergeCbf missing", [=] { return merge(u.c_str(), missing.c_str()); }},
+        {"MergeCbfW missing", [=] { return mergeW(uW.c_str(), missingW.c_str()); }},
         {"PruneCbf", [=] { return prune(u.c_str(), p.c_str()); }},
+        {"PruneCbfW", [=] { return pruneW(uW.c_str(), pW.c_str()); }},
         {"PruneCbf missing", [=] { return prune(u.c_str(), missing.c_str()); }},
+        {"PruneCbfW missing", [=] { return pruneW(uW.c_str(), missingW.c_str()); }},
         {"TruncateCbf", [=] { return truncate(t.c_str()); }},
+        {"TruncateCbfW", [=] { return truncateW(tW.c_str()); }},
         {"TruncateCbf missing", [=] { return truncate(missing.c_str()); }},
+        {"TruncateCbfW missing", [=] { return truncateW(missingW.c_str()); }},
         {"UnsplitFile", [=] { return unsplit(g.c_str(), pc.c_str()); }},
+        {"UnsplitFileW", [=] { return unsplitW(gW.c_str(), pcW.c_str()); }},
         {"UnsplitFile missing", [=] { return unsplit(g.c_str(), missing.c_str()); }},
+        {"UnsplitFileW missing", [=] { return unsplitW(gW.c_str(), missingW.c_str()); }},
         {"MatchFileDate", [=] { return matchDate(pc.c_str(), g.c_str()); }},
+        {"MatchFileDateW", [=] { return matchDateW(pcW.c_str(), gW.c_str()); }},
         {"MatchFileDate missing", [=] { return matchDate(missing.c_str(), g.c_str()); }},
+        {"MatchFileDateW missing", [=] { return matchDateW(missingW.c_str(), gW.c_str()); }},
         {"GetFileLanguage", [=] { return language(dll.c_str(), low, high, buffer); }},
+        {"GetFileLanguageW", [=] { return languageW(dllW.c_str(), low, high, wideBuffer); }},
         {"GetFileLanguage missing", [=] { return language(missing.c_str(), low, high, buffer); }},
+        {"GetFileLanguageW missing", [=] { return languageW(missingW.c_str(), low, high, wideBuffer); }},
         {"SelfRegisterFile module", [=] { return selfRegister(selfreg.c_str()); }},
+        {"SelfRegisterFileW module", [=] { return selfRegisterW(selfregW.c_str()); }},
         {"SelfRegisterFile type library", [=] { return selfRegister(tlb.c_str()); }},
+        {"SelfRegisterFileW type library", [=] { return selfRegisterW(tlbW.c_str()); }},
         {"SelfRegisterFile missing", [=] { return selfRegister(missing.c_str()); }},
+        {"SelfRegisterFileW missing", [=] { return selfRegisterW(missingW.c_str()); }},
         {"SetFileRefCount", [=] { return setCount(shared.c_str(), 3); }},
+        {"SetFileRefCountW", [=] { return setCountW(sharedW.c_str(), 3); }},
         {"GetFileRefCount", [=] { return getCount(shared.c_str()); }},
+        {"GetFileRefCountW", [=] { return getCountW(sharedW.c_str()); }},
         {"GetFileRefCount missing", [=] { return getCount(missing.c_str()); }},
+        {"GetFileRefCountW missing", [=] { return getCountW(missingW.c_str()); }},
         {"SetFileRefCount null", [=] { return setCount(nullptr, 3); }},
+        {"SetFileRefCountW null", [=] { return setCountW(nullptr, 3); }},
         {"CopyKey", [=] { return copyKey(HKEY_CURRENT_USER, tree.c_str(), HKEY_CURRENT_USER, copy.c_str()); }},
+        {"CopyKeyW", [=] { return copyKeyW(HKEY_CURRENT_USER, treeW.c_str(), HKEY_CURRENT_USER, copyW.c_str()); }},
         {"CopyKey missing", [=] { return copyKey(HKEY_CURRENT_USER, none.c_str(), HKEY_CURRENT_USER, copy.c_str()); }},
+        {"CopyKeyW missing",
+         [=] { return copyKeyW(HKEY_CURRENT_USER, noneW.c_str(), HKEY_CURRENT_USER, copyW.c_str()); }},
         {"UnregisterZORBApps", [=] { return unregister(tree.c_str()); }},
+        {"UnregisterZORBAppsW", [=] { return unregisterW(treeW.c_str()); }},
         {"UnregisterZORBApps missing", [=] { return unregister(none.c_str()); }},
+        {"UnregisterZORBAppsW missing", [=] { return unregisterW(noneW.c_str()); }},
         {"IsZORBRunning held",
          [=] {
              HANDLE held = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 32, "ZorbShellSync");
@@ -245,23 +353,42 @@ std::vector<ExportCall> ExportWorkspace::Calls()
              return running;
          }},
         {"IsZORBRunning", [=] { return shellRunning(); }},
+        // The running program's own name: ASCII, as the build names it.
         {"IsZORBAppRunning", [=] { return appRunning(exe.c_str()); }},
+        {"IsZORBAppRunningW", [=] { return appRunningW(exeW.c_str()); }},
         {"IsZORBAppRunning missing", [=] { return appRunning("setupsup-none.exe"); }},
+        {"IsZORBAppRunningW missing", [=] { return appRunningW(noExeW.c_str()); }},
         {"AddFont", [=] { return addFont(font.c_str()); }},
+        {"AddFontW", [=] { return addFontW(fontW.c_str()); }},
         {"RemoveFont", [=] { return removeFont(font.c_str()); }},
+        {"RemoveFontW", [=] { return removeFontW(fontW.c_str()); }},
         {"AddFont missing", [=] { return addFont(missing.c_str()); }},
+        {"AddFontW missing", [=] { return addFontW(missingW.c_str()); }},
         {"GooseFont", [=] { return gooseFont(recorder.c_str()) > 32; }, kShellStride},
+        {"GooseFontW", [=] { return gooseFontW(recorderW.c_str()) > 32; }, kShellStride},
         {"GooseFont missing", [=] { return gooseFont(missing.c_str()); }},
+        {"GooseFontW missing", [=] { return gooseFontW(missingW.c_str()); }},
         {"ShellExecuteSimple", [=] { return shellExecute(recorder.c_str(), record.c_str(), nullptr, SW_HIDE) > 32; },
          kShellStride},
+        // No folder, as for the ANSI twin: Wine's shell sets the process's
+        // current folder to it for the launch and then puts back the one it
+        // found, which from eight threads at once can be another thread's.
+        {"ShellExecuteSimpleW",
+         [=] { return shellExecuteW(recorderW.c_str(), recordW.c_str(), nullptr, SW_HIDE) > 32; }, kShellStride},
         {"ShellExecuteSimple missing", [=] { return shellExecute(missing.c_str(), nullptr, nullptr, SW_HIDE); }},
+        {"ShellExecuteSimpleW missing", [=] { return shellExecuteW(missingW.c_str(), nullptr, nullptr, SW_HIDE); }},
+        // Face names, dates and addresses are the system's: ASCII here.
         {"GetSystemFont", [=] { return systemFont(buffer); }},
+        {"GetSystemFontW", [=] { return systemFontW(wideBuffer); }},
         {"GetSystemFixedFont", [=] { return fixedFont(buffer); }},
+        {"GetSystemFixedFontW", [=] { return fixedFontW(wideBuffer); }},
         {"GetSystemCharset", [=] { return charset(); }},
         {"GetPhysRAM", [=] { return physRam(); }},
         {"GetVirtRAM", [=] { return virtRam(); }},
         {"FormatDate", [=] { return formatDate(2001, 12, 31, buffer); }},
+        {"FormatDateW", [=] { return formatDateW(2001, 12, 31, wideBuffer); }},
         {"FormatDate invalid", [=] { return formatDate(2001, 13, 1, buffer); }},
+        {"FormatDateW invalid", [=] { return formatDateW(2001, 13, 1, wideBuffer); }},
         {"QueryTerminalServer", [=] { return terminalServer(); }},
         {"QueryTerminalServer absent",
          [=] {
@@ -276,8 +403,23 @@ std::vector<ExportCall> ExportWorkspace::Calls()
          },
          1, true},
         {"GetHostIPAddr", [=] { return hostAddress(buffer); }},
+        {"GetHostIPAddrW", [=] { return hostAddressW(wideBuffer); }},
         {"GetHostIPAddr null", [=] { return hostAddress(nullptr); }},
+        {"GetHostIPAddrW null", [=] { return hostAddressW(nullptr); }},
     };
+}
+
+int AnsiTwinOf(const std::vector<ExportCall>& calls, size_t i)
+{
+    std::string name = calls[i].what;
+    const size_t w = name.find(' ') == std::string::npos ? name.size() - 1 : name.find(' ') - 1;
+    if (name[w] != 'W')
+        return -1;
+    name.erase(w, 1);
+    for (size_t j = 0; j < calls.size(); ++j)
+        if (name == calls[j].what)
+            return static_cast<int>(j);
+    return -1;
 }
 
 std::vector<std::string> RunListsAtOnce(const std::vector<std::vector<ExportCall>>& lists,

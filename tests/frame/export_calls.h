@@ -39,8 +39,12 @@ private:
 
 // The files and keys of one list of calls: a scratch folder with CBF files,
 // split-file pieces and a shell record, and a tree under
-// HKEY_CURRENT_USER\Software\SetupsupCalls<index>. Calls() captures what it
-// needs, so running a call allocates nothing (the soak counts heap bytes).
+// HKEY_CURRENT_USER\Software\SetupsupCalls<index>; for the W exports the
+// same again under names outside the ANSI code page (kForeignName), with
+// copies of the programs, the module, the type library and the font they
+// use. Calls() captures what it needs, so running a call allocates nothing
+// (the soak counts heap bytes). Each W export's call follows its ANSI
+// twin's, named as it with the W added ("MergeCbfW missing").
 class ExportWorkspace {
 public:
     explicit ExportWorkspace(int index);
@@ -52,11 +56,18 @@ public:
 
 private:
     ScratchDir dir_;
+    std::wstring wideDir_;
     std::string keyRoot_;
     std::string sharedFile_;
+    std::wstring wideSharedFile_;
     char buffer_[64] = {};
+    wchar_t wideBuffer_[64] = {};
     int low_ = 0, high_ = 0;
 };
+
+// The index of the ANSI twin of calls[i] (the call named as it without the
+// W after the export's name), or -1 when calls[i] is no W export's call.
+int AnsiTwinOf(const std::vector<ExportCall>& calls, size_t i);
 
 // Runs each list on a thread of its own, all lists at once: before every
 // call the threads wait for one another, so that the same export really

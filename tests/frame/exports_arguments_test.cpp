@@ -1,7 +1,10 @@
 // Every export against careless callers: each pointer argument null in turn
 // (a defined result, no crash), and each output buffer at exactly its
 // documented size directly before an inaccessible page while the export
-// writes its longest output (nothing written past the buffer).
+// writes its longest output (nothing written past the buffer). Every check
+// runs for the ANSI export and again for its W twin, whose output buffers
+// hold as many wchar_t characters as the ANSI export's hold bytes.
+#include "setupsup.h"
 #include "tests/common/test_support.h"
 
 #include <shellapi.h>
@@ -16,14 +19,51 @@ using namespace setupsup_test;
 
 namespace {
 
-using PathFn = int(WINAPI*)(const char*);
-using TwoPathFn = int(WINAPI*)(const char*, const char*);
-using BufferFn = int(WINAPI*)(char*);
-using LanguageFn = int(WINAPI*)(const char*, int*, int*, char*);
-using CopyKeyFn = int(WINAPI*)(HKEY, const char*, HKEY, const char*);
-using SetRefCountFn = int(WINAPI*)(const char*, int);
-using ShellExecuteSimpleFn = int(WINAPI*)(const char*, const char*, const char*, int);
-using FormatDateFn = int(WINAPI*)(int, int, int, char*);
+// One form of the exports that take or give text: the ANSI export (Char
+// char) or its W twin (Char wchar_t, the name with W appended).
+template <typename C>
+struct Form {
+    using Char = C;
+    using Text = std::basic_string<C>;
+    const char* suffix;
+
+    // text (ANSI, as the tests name files and keys) in this form's characters.
+    Text Of(const std::string& text) const
+    {
+        if constexpr (sizeof(C) == 1)
+            return text;
+        else
+            return CodePageToWide(CP_ACP, text);
+    }
+    template <typename Fn>
+    Fn Get(const char* name) const
+    {
+        return Export<Fn>((std::string(name) + suffix).c_str());
+    }
+    auto Path(const char* name) const { return Get<int(WINAPI*)(const C*)>(name); }
+    auto TwoPaths(const char* name) const { return Get<int(WINAPI*)(const C*, const C*)>(name); }
+    auto Buffer(const char* name) const { return Get<int(WINAPI*)(C*)>(name); }
+    auto Language() const { return Get<int(WINAPI*)(const C*, int*, int*, C*)>("GetFileLanguage"); }
+    auto CopyKey() const { return Get<int(WINAPI*)(HKEY, const C*, HKEY, const C*)>("CopyKey"); }
+    auto SetRefCount() const { return Get<int(WINAPI*)(const C*, int)>("SetFileRefCount"); }
+    auto Shell() const { return Get<int(WINAPI*)(const C*, const C*, const C*, int)>("ShellExecuteSimple"); }
+    auto Date() const { return Get<int(WINAPI*)(int, int, int, C*)>("FormatDate"); }
+};
+
+// Runs check(form) for the ANSI exports and then for the W exports; a
+// failure names the form.
+template <typename Check>
+void ForEachForm(Check check)
+{
+    {
+        SCOPED_TRACE("ANSI export");
+        check(Form<char>{""});
+    }
+    {
+        SCOPED_TRACE("W export");
+        check(Form<wchar_t>{"W"});
+    }
+}
 
 std::string DllPath() { return ProgramFolder() + "setupsup.dll"; }
 
@@ -42,48 +82,53 @@ void InFolder(const std::string& dir, Body body)
 
 TEST(NullArguments, CbfExportsRefuseANullInstalledFile)
 {
-    ScratchDir dir;
-    std::string target = dir.File("installed.cbf");
-    WriteFileBytes(target, {'n', 'o', 't', ' ', 'c', 'b', 'f'});
-    EXPECT_EQ(Export<TwoPathFn>("MergeCbf")("x.cbf", nullptr), -1);
-    EXPECT_EQ(Export<TwoPathFn>("PruneCbf")("x.cbf", nullptr), -1);
-    EXPECT_EQ(Export<PathFn>("TruncateCbf")(nullptr), -1);
-    // A null source is "ZORBDLG.CBF" of the current folder; here there is none.
-    InFolder(dir.path(), [&] {
-        EXPECT_EQ(Export<TwoPathFn>("MergeCbf")(nullptr, target.c_str()), 3);
-        EXPECT_EQ(Export<TwoPathFn>("PruneCbf")(nullptr, target.c_str()), 3);
+    ForEachForm([](auto form) {
+        ScratchDir dir;
+        std::string target = dir.File("installed.cbf");
+        WriteFileBytes(target, {'n', 'o', 't', ' ', 'c', 'b', 'f'});
+        EXPECT_EQ(form.TwoPaths("MergeCbf")(form.Of("x.cbf").c_str(), nullptr), -1);
+        EXPECT_EQ(form.TwoPaths("PruneCbf")(form.Of("x.cbf").c_str(), nullptr), -1);
+        EXPECT_EQ(form.Path("TruncateCbf")(nullptr), -1);
+        // A null source is "ZORBDLG.CBF" of the current folder; here there is none.
+        InFolder(dir.path(), [&] {
+            EXPECT_EQ(form.TwoPaths("MergeCbf")(nullptr, form.Of(target).c_str()), 3);
+            EXPECT_EQ(form.TwoPaths("PruneCbf")(nullptr, form.Of(target).c_str()), 3);
+        });
+        EXPECT_EQ(ReadFileBytes(target).size(), 7u);
     });
-    EXPECT_EQ(ReadFileBytes(target).size(), 7u);
 }
 
 TEST(NullArguments, FileExportsFailWithTheirOwnCodes)
 {
-    ScratchDir dir;
-    std::string file = dir.File("file.bin");
-    WriteFileBytes(file, {1, 2, 3});
-    auto unsplit = Export<TwoPathFn>("UnsplitFile");
-    EXPECT_EQ(unsplit(nullptr, file.c_str()), -1);
-    EXPECT_EQ(unsplit(file.c_str(), nullptr), -1);
-    auto matchDate = Export<TwoPathFn>("MatchFileDate");
-    EXPECT_EQ(matchDate(nullptr, file.c_str()), -1);
-    EXPECT_EQ(matchDate(file.c_str(), nullptr), -2);
-    EXPECT_EQ(ReadFileBytes(file).size(), 3u);
+    ForEachForm([](auto form) {
+        using Char = typename decltype(form)::Char;
+        ScratchDir dir;
+        const auto file = form.Of(dir.File("file.bin"));
+        WriteFileBytes(dir.File("file.bin"), {1, 2, 3});
+        auto unsplit = form.TwoPaths("UnsplitFile");
+        EXPECT_EQ(unsplit(nullptr, file.c_str()), -1);
+        EXPECT_EQ(unsplit(file.c_str(), nullptr), -1);
+        auto matchDate = form.TwoPaths("MatchFileDate");
+        EXPECT_EQ(matchDate(nullptr, file.c_str()), -1);
+        EXPECT_EQ(matchDate(file.c_str(), nullptr), -2);
+        EXPECT_EQ(ReadFileBytes(dir.File("file.bin")).size(), 3u);
 
-    auto language = Export<LanguageFn>("GetFileLanguage");
-    int low = 7, high = 7;
-    char name[12] = "x";
-    EXPECT_EQ(language(nullptr, &low, &high, name), -1);
-    EXPECT_EQ(low, 0);
-    EXPECT_EQ(high, 0);
-    EXPECT_STREQ(name, "Unavailable");
-    const std::string dll = DllPath();
-    EXPECT_EQ(language(dll.c_str(), nullptr, &high, name), 0) << "a null output is skipped";
-    EXPECT_STREQ(name, "ENGLISH");
-    EXPECT_EQ(language(dll.c_str(), &low, nullptr, name), 0);
-    EXPECT_EQ(low, 9);
-    EXPECT_EQ(language(dll.c_str(), &low, &high, nullptr), 0);
+        auto language = form.Language();
+        int low = 7, high = 7;
+        Char name[SETUPSUP_LANGUAGE_NAME_SIZE] = {'x', 0};
+        EXPECT_EQ(language(nullptr, &low, &high, name), -1);
+        EXPECT_EQ(low, 0);
+        EXPECT_EQ(high, 0);
+        EXPECT_STREQ(name, form.Of("Unavailable").c_str());
+        const auto dll = form.Of(DllPath());
+        EXPECT_EQ(language(dll.c_str(), nullptr, &high, name), 0) << "a null output is skipped";
+        EXPECT_STREQ(name, form.Of("ENGLISH").c_str());
+        EXPECT_EQ(language(dll.c_str(), &low, nullptr, name), 0);
+        EXPECT_EQ(low, 9);
+        EXPECT_EQ(language(dll.c_str(), &low, &high, nullptr), 0);
 
-    EXPECT_EQ(Export<PathFn>("SelfRegisterFile")(nullptr), 99) << "nothing loadable";
+        EXPECT_EQ(form.Path("SelfRegisterFile")(nullptr), 99) << "nothing loadable";
+    });
 }
 
 TEST(NullArguments, RegistryExportsNameNoKey)
@@ -96,64 +141,83 @@ TEST(NullArguments, RegistryExportsNameNoKey)
         ::RegCloseKey(key);
     ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, sharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    EXPECT_EQ(Export<PathFn>("GetFileRefCount")(nullptr), 10001);
-    EXPECT_EQ(Export<SetRefCountFn>("SetFileRefCount")(nullptr, 5), ERROR_INVALID_PARAMETER);
-    EXPECT_NE(::RegQueryValueExA(key, "", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS)
-        << "no default value written";
+    ForEachForm([&](auto form) {
+        EXPECT_EQ(form.Path("GetFileRefCount")(nullptr), 10001);
+        EXPECT_EQ(form.SetRefCount()(nullptr, 5), ERROR_INVALID_PARAMETER);
+        EXPECT_NE(::RegQueryValueExA(key, "", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS)
+            << "no default value written";
+
+        auto copyKey = form.CopyKey();
+        EXPECT_EQ(copyKey(HKEY_CURRENT_USER, nullptr, HKEY_CURRENT_USER, form.Of("Software\\SetupsupNullCopy").c_str()),
+                  ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(copyKey(HKEY_CURRENT_USER, form.Of("Software\\Wine").c_str(), HKEY_CURRENT_USER, nullptr),
+                  ERROR_INVALID_PARAMETER);
+        HKEY copied;
+        EXPECT_NE(::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\SetupsupNullCopy", 0, KEY_READ, &copied),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(form.Path("UnregisterZORBApps")(nullptr), 0);
+        EXPECT_EQ(form.Path("IsZORBAppRunning")(nullptr), 0);
+    });
     ::RegCloseKey(key);
     if (!existed)
         ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, sharedDlls);
-
-    auto copyKey = Export<CopyKeyFn>("CopyKey");
-    EXPECT_EQ(copyKey(HKEY_CURRENT_USER, nullptr, HKEY_CURRENT_USER, "Software\\SetupsupNullCopy"),
-              ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(copyKey(HKEY_CURRENT_USER, "Software\\Wine", HKEY_CURRENT_USER, nullptr), ERROR_INVALID_PARAMETER);
-    EXPECT_NE(::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\SetupsupNullCopy", 0, KEY_READ, &key), ERROR_SUCCESS);
-    EXPECT_EQ(Export<PathFn>("UnregisterZORBApps")(nullptr), 0);
-    EXPECT_EQ(Export<PathFn>("IsZORBAppRunning")(nullptr), 0);
 }
 
 TEST(NullArguments, FontAndShellExportsKeepTheirContracts)
 {
-    EXPECT_EQ(Export<PathFn>("AddFont")(nullptr), 0) << "nothing added";
-    int broadcast = static_cast<int>(::SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0));
-    EXPECT_EQ(Export<PathFn>("RemoveFont")(nullptr), broadcast) << "the broadcast still goes out";
-    EXPECT_EQ(Export<PathFn>("GooseFont")(nullptr), SE_ERR_FNF);
-    EXPECT_EQ(Export<ShellExecuteSimpleFn>("ShellExecuteSimple")(nullptr, nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_FNF);
-    EXPECT_EQ(Export<BufferFn>("GetSystemFont")(nullptr), 0) << "the font queries never fail";
-    EXPECT_EQ(Export<BufferFn>("GetSystemFixedFont")(nullptr), 0);
+    ForEachForm([](auto form) {
+        EXPECT_EQ(form.Path("AddFont")(nullptr), 0) << "nothing added";
+        int broadcast = static_cast<int>(::SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0));
+        EXPECT_EQ(form.Path("RemoveFont")(nullptr), broadcast) << "the broadcast still goes out";
+        EXPECT_EQ(form.Path("GooseFont")(nullptr), SE_ERR_FNF);
+        EXPECT_EQ(form.Shell()(nullptr, nullptr, nullptr, SW_SHOWNORMAL), SE_ERR_FNF);
+        EXPECT_EQ(form.Buffer("GetSystemFont")(nullptr), 0) << "the font queries never fail";
+        EXPECT_EQ(form.Buffer("GetSystemFixedFont")(nullptr), 0);
+    });
 }
 
 TEST(NullArguments, SystemInformationWritesNothing)
 {
-    EXPECT_EQ(Export<FormatDateFn>("FormatDate")(2001, 12, 31, nullptr), 0);
-    auto hostAddress = Export<BufferFn>("GetHostIPAddr");
-    EXPECT_EQ(hostAddress(nullptr), 8);
-    char address[16];
-    int found = hostAddress(address);
-    EXPECT_TRUE(found == 0 || found == 8) << "sockets still decided by the first real call: " << found;
+    ForEachForm([](auto form) {
+        using Char = typename decltype(form)::Char;
+        EXPECT_EQ(form.Date()(2001, 12, 31, nullptr), 0);
+        auto hostAddress = form.Buffer("GetHostIPAddr");
+        EXPECT_EQ(hostAddress(nullptr), 8);
+        Char address[SETUPSUP_ADDRESS_SIZE];
+        int found = hostAddress(address);
+        EXPECT_TRUE(found == 0 || found == 8) << "sockets still decided by the first real call: " << found;
+    });
 }
 
 TEST(GuardPage, LanguageNameAndBytesAtTheirExactSize)
 {
-    GuardedBuffer name(12), low(sizeof(int)), high(sizeof(int));
-    auto language = Export<LanguageFn>("GetFileLanguage");
-    EXPECT_EQ(language("C:\\no\\such\\file.dll", low.AsInt(), high.AsInt(), name.data()), -1);
-    EXPECT_STREQ(name.data(), "Unavailable") << "11 characters and the NUL: all 12 bytes";
-    const std::string dll = DllPath();
-    EXPECT_EQ(language(dll.c_str(), low.AsInt(), high.AsInt(), name.data()), 0);
-    EXPECT_EQ(*low.AsInt(), 9);
-    EXPECT_STREQ(name.data(), "ENGLISH");
+    ForEachForm([](auto form) {
+        using Char = typename decltype(form)::Char;
+        GuardedBuffer name(SETUPSUP_LANGUAGE_NAME_SIZE * sizeof(Char)), low(sizeof(int)), high(sizeof(int));
+        auto language = form.Language();
+        EXPECT_EQ(language(form.Of("C:\\no\\such\\file.dll").c_str(), low.As<int>(), high.As<int>(), name.As<Char>()),
+                  -1);
+        EXPECT_STREQ(name.As<Char>(), form.Of("Unavailable").c_str()) << "11 characters and the NUL: all 12";
+        EXPECT_EQ(language(form.Of(DllPath()).c_str(), low.As<int>(), high.As<int>(), name.As<Char>()), 0);
+        EXPECT_EQ(*low.As<int>(), 9);
+        EXPECT_STREQ(name.As<Char>(), form.Of("ENGLISH").c_str());
+    });
 }
 
-TEST(GuardPage, HostAddressInSixteenBytes)
+TEST(GuardPage, HostAddressInSixteenCharacters)
 {
     // The 15-character address is written by the lookup test through its
-    // seam; here the real host's address goes into the same room.
-    GuardedBuffer address(16);
-    int result = Export<BufferFn>("GetHostIPAddr")(address.data());
-    EXPECT_TRUE(result == 0 || result == 8) << result;
-    EXPECT_LE(std::strlen(address.data()), 15u);
+    // seam; here the real host's address goes into the same room, the same
+    // in both forms.
+    char ansi[SETUPSUP_ADDRESS_SIZE];
+    const int expected = Export<int(WINAPI*)(char*)>("GetHostIPAddr")(ansi);
+    EXPECT_TRUE(expected == 0 || expected == 8) << expected;
+    ForEachForm([&](auto form) {
+        using Char = typename decltype(form)::Char;
+        GuardedBuffer address(SETUPSUP_ADDRESS_SIZE * sizeof(Char));
+        EXPECT_EQ(form.Buffer("GetHostIPAddr")(address.As<Char>()), expected);
+        EXPECT_STREQ(address.As<Char>(), form.Of(ansi).c_str());
+    });
 }
 
 // A face of 31 characters, installed for this process. It claims the
@@ -166,57 +230,97 @@ TEST(GuardPage, FaceNameOfThirtyOneCharacters)
     const std::string font = ProgramFolder() + "setupsup-longest.ttf";
     ASSERT_TRUE(FileExists(font)) << font;
     ASSERT_GE(::AddFontResourceExA(font.c_str(), FR_PRIVATE, nullptr), 1) << "with its vertical \"@\" face, 2";
-    GuardedBuffer face(LF_FACESIZE), fixedFace(LF_FACESIZE);
-    EXPECT_EQ(Export<BufferFn>("GetSystemFont")(face.data()), 0);
-    EXPECT_EQ(Export<BufferFn>("GetSystemFixedFont")(fixedFace.data()), 0);
+    ForEachForm([](auto form) {
+        using Char = typename decltype(form)::Char;
+        GuardedBuffer face(SETUPSUP_FACE_NAME_SIZE * sizeof(Char)), fixedFace(SETUPSUP_FACE_NAME_SIZE * sizeof(Char));
+        EXPECT_EQ(form.Buffer("GetSystemFont")(face.As<Char>()), 0);
+        EXPECT_EQ(form.Buffer("GetSystemFixedFont")(fixedFace.As<Char>()), 0);
+        EXPECT_STREQ(face.As<Char>(), form.Of("Setupsup Longest Face Name 31ch").c_str());
+        EXPECT_STREQ(fixedFace.As<Char>(), form.Of("Setupsup Longest Face Name 31ch").c_str());
+    });
     ::RemoveFontResourceExA(font.c_str(), FR_PRIVATE, nullptr);
-    EXPECT_STREQ(face.data(), "Setupsup Longest Face Name 31ch");
-    EXPECT_STREQ(fixedFace.data(), "Setupsup Longest Face Name 31ch");
 }
 
 namespace {
 
+// The longest short date of any locale, in bytes for the ANSI export and in
+// characters for the W export, with the picture that gives it: each
+// locale's own, whatever picture the user has set (a run that ended early
+// may have left one of the pictures below).
+template <typename Char>
 struct LongestDate {
-    std::string picture, text;
+    std::basic_string<Char> picture, text;
 };
 
-LongestDate g_longest;
+LongestDate<char> g_longest;
+LongestDate<wchar_t> g_longestWide;
 SYSTEMTIME g_date = {2001, 12, 0, 31, 0, 0, 0, 0};
 
 BOOL CALLBACK NoteLongestDate(LPSTR localeText)
 {
     LCID locale = std::strtoul(localeText, nullptr, 16);
     char text[256], picture[256];
-    if (::GetDateFormatA(locale, DATE_SHORTDATE, &g_date, nullptr, text, sizeof text) > 0 &&
-        ::GetLocaleInfoA(locale, LOCALE_SSHORTDATE, picture, sizeof picture) > 0 &&
+    constexpr DWORD kOwn = LOCALE_NOUSEROVERRIDE;
+    if (::GetDateFormatA(locale, DATE_SHORTDATE | kOwn, &g_date, nullptr, text, sizeof text) > 0 &&
+        ::GetLocaleInfoA(locale, LOCALE_SSHORTDATE | kOwn, picture, sizeof picture) > 0 &&
         std::strlen(text) > g_longest.text.size())
         g_longest = {picture, text};
+    wchar_t wideText[256], widePicture[256];
+    if (::GetDateFormatW(locale, DATE_SHORTDATE | kOwn, &g_date, nullptr, wideText, 256) > 0 &&
+        ::GetLocaleInfoW(locale, LOCALE_SSHORTDATE | kOwn, widePicture, 256) > 0 &&
+        std::wcslen(wideText) > g_longestWide.text.size())
+        g_longestWide = {widePicture, wideText};
     return TRUE;
+}
+
+template <typename Char>
+const LongestDate<Char>& Longest()
+{
+    if constexpr (sizeof(Char) == 1)
+        return g_longest;
+    else
+        return g_longestWide;
+}
+
+// The user's short date as the system formats it, in either form.
+int UserDate(char* out, int room)
+{
+    return ::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &g_date, nullptr, out, room);
+}
+int UserDate(wchar_t* out, int room)
+{
+    return ::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &g_date, nullptr, out, room);
 }
 
 } // namespace
 
-TEST(GuardPage, ShortDateInFortyNineBytes)
+TEST(GuardPage, ShortDateInFortyNineCharacters)
 {
     ::EnumSystemLocalesA(NoteLongestDate, LCID_SUPPORTED);
     ASSERT_FALSE(g_longest.text.empty());
-    std::printf("longest short date: \"%s\" (%s)\n", g_longest.text.c_str(), g_longest.picture.c_str());
+    ASSERT_FALSE(g_longestWide.text.empty());
+    std::printf("longest short date: \"%s\" (%s), %u characters\n", g_longest.text.c_str(), g_longest.picture.c_str(),
+                static_cast<unsigned>(g_longestWide.text.size()));
     UserShortDate user;
-    auto formatDate = Export<FormatDateFn>("FormatDate");
-    GuardedBuffer date(49);
-    ASSERT_TRUE(user.Set(g_longest.picture));
-    char expected[256];
-    int length = ::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &g_date, nullptr, expected, sizeof expected);
-    ASSERT_GT(length, 0);
-    EXPECT_EQ(formatDate(2001, 12, 31, date.data()), length);
-    EXPECT_STREQ(date.data(), expected);
+    ForEachForm([&](auto form) {
+        using Char = typename decltype(form)::Char;
+        auto formatDate = form.Date();
+        GuardedBuffer date(SETUPSUP_DATE_SIZE * sizeof(Char));
+        ASSERT_TRUE(user.Set(Longest<Char>().picture));
+        Char expected[256];
+        int length = UserDate(expected, 256);
+        ASSERT_GT(length, 0);
+        // Asserted first: a date cut short may have no NUL before the guard page.
+        ASSERT_EQ(formatDate(2001, 12, 31, date.As<Char>()), length);
+        EXPECT_STREQ(date.As<Char>(), expected);
 
-    // Pictures whose dates take 48 and 49 characters: the first fills all 49
-    // bytes with its NUL, the second does not fit and gives 0.
-    const std::string filler(37, 'w');
-    ASSERT_TRUE(user.Set("'" + filler + "' yyyy-MM-dd"));
-    EXPECT_EQ(formatDate(2001, 12, 31, date.data()), 49);
-    EXPECT_EQ(std::string(date.data()), filler + " 2001-12-31");
-    ASSERT_TRUE(user.Set("'" + filler + "w' yyyy-MM-dd"));
-    EXPECT_EQ(formatDate(2001, 12, 31, date.data()), 0);
+        // Pictures whose dates take 48 and 49 characters: the first fills
+        // all 49 with its NUL, the second does not fit and gives 0.
+        const std::string filler(37, 'w');
+        ASSERT_TRUE(user.Set("'" + filler + "' yyyy-MM-dd"));
+        ASSERT_EQ(formatDate(2001, 12, 31, date.As<Char>()), 49);
+        EXPECT_STREQ(date.As<Char>(), form.Of(filler + " 2001-12-31").c_str());
+        ASSERT_TRUE(user.Set("'" + filler + "w' yyyy-MM-dd"));
+        EXPECT_EQ(formatDate(2001, 12, 31, date.As<Char>()), 0);
+    });
 }

@@ -40,8 +40,8 @@ using ShellW = int(WINAPI*)(const wchar_t*, const wchar_t*, const wchar_t*, int)
 using ShellA = int(WINAPI*)(const char*, const char*, const char*, int);
 using FormatDateW = int(WINAPI*)(int, int, int, wchar_t*);
 
-// Outside code page 1252: Polish, Cyrillic, CJK and U+1D11E (a surrogate pair).
-const std::wstring kForeign = L"\u0141\u00F3d\u017A-\u041A\u043B\u044E\u0447-\u7530\u4E2D-\U0001D11E";
+// Outside code page 1252 (and every other).
+const std::wstring kForeign = kForeignName;
 // Inside it, not ASCII: converts exactly on the Windows 95 family.
 const std::wstring kWestern = L"Caf\u00E9-M\u00FCller";
 
