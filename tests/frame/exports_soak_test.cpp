@@ -174,17 +174,23 @@ TEST(Soak, EveryExportLeavesNothingBehindAndGivesTheSameResults)
         before.handles, after.handles, static_cast<unsigned long>(before.heapBytes),
         static_cast<unsigned long>(after.heapBytes), threadedHeapGrowth, before.modules, after.modules);
     EXPECT_EQ(after.handles, before.handles) << "handles left open";
-    EXPECT_LE(threadedHeapGrowth, static_cast<long long>(kThreadedRoundHeapAllowance))
-        << "heap bytes kept after the threaded round";
     const SIZE_T serialHeapBytes = after.heapBytes - static_cast<SIZE_T>(threadedHeapGrowth);
     if (serialHeapBytes != before.heapBytes)
         ReportHeapGrowthPerCall(calls);
-    // Wine 10.0 (Debian 13) deviates: its registry functions leave a few
-    // dozen bytes on the process heap now and then (seen after
-    // SetFileRefCount's open, set and close of a key, which allocates nothing
-    // itself), so there the growth is reported above but not judged. Wine
-    // 8.0 keeps the heap exact, and the check holds there.
+    // Wine 10.0 (Debian 13) deviates twice, so there both growths are
+    // reported above but not judged:
+    // - its registry functions leave a few dozen bytes on the process heap
+    //   now and then (seen after SetFileRefCount's open, set and close of a
+    //   key, which allocates nothing itself);
+    // - its heap takes blocks for new threads in some threaded rounds,
+    //   whatever the threads call: eight threads that only open a key and
+    //   allocate kept 15 KB, 280 KB and 3 KB in their first three rounds;
+    //   forty rounds of the eight export lists kept 3 KB to 270 KB in seven
+    //   rounds, at random, and nothing in the other 33.
+    // Wine 8.0 keeps the heap exact, and the checks hold there.
     if (!WineHeapGrowsOnItsOwn()) {
+        EXPECT_LE(threadedHeapGrowth, static_cast<long long>(kThreadedRoundHeapAllowance))
+            << "heap bytes kept after the threaded round";
         EXPECT_EQ(serialHeapBytes, before.heapBytes) << "heap blocks left allocated by the serial rounds";
     }
     EXPECT_EQ(after.modules, before.modules) << "modules left loaded";
