@@ -12,8 +12,9 @@
 //   then       ...       data blocks; entry i's block starts at blockOffset
 //                        and spans blockLength + 4 bytes
 //
-// Every integer is 32-bit little-endian. These routines use only the C
-// stream library, so they build and run on any host.
+// Every integer is 32-bit little-endian. The access routines use only the C
+// stream library, so they build and run on any host; the walks reach files
+// through their platform (cbf_walks.h) and share the header checks.
 #pragma once
 
 #include <bit>
@@ -124,6 +125,15 @@ using CbfTraceHook = void (*)(int level, const char* format, ...);
 
 // ---- Access routines ------------------------------------------------------
 
+// Checks a file's header: `header` holds its first `available` bytes (only
+// the first 21 are looked at). Version, magic number, revision, count and
+// map size are checked in that order, a field only once it is complete, so
+// that a file with several faults, or one that ends inside its header,
+// reports the first fault met. kCbfOpenOk with *count set, or the fault's
+// CbfOpenResult (2 to 6) after tracing its message. OpenCbf and the walks
+// both check headers through it.
+int ParseCbfHeader(const unsigned char* header, size_t available, int32_t* count, CbfTraceHook trace);
+
 // Opens `name` (null: "ZORBDLG.CBF" in the current directory) with "r+b" when
 // `update` is non-zero, else "rb", and validates the header. A name of 512
 // characters or more with its NUL is refused as a file that cannot be
@@ -150,6 +160,19 @@ int WriteProcMap(const ProcMapEntry* mapBuffer, CbfHandle* handle);
 int WriteProcMapTraced(const ProcMapEntry* mapBuffer, CbfHandle* handle, CbfTraceHook trace);
 
 // ---- Helpers --------------------------------------------------------------
+
+// The name OpenCbf opens for `name` ("ZORBDLG.CBF" for null), or null when
+// it does not fit the 512-character working buffer with its NUL: such a name
+// is refused, never cut, since a shortened name could open a different file.
+template <typename Char>
+const Char* CbfFileName(const Char* name)
+{
+    const Char* chosen = name ? name : kCbfDefaultName.Of<Char>();
+    std::size_t length = 0;
+    while (length < kCbfNameBufferSize && chosen[length] != 0)
+        ++length;
+    return length < kCbfNameBufferSize ? chosen : nullptr;
+}
 
 // Byte size of a map of `count` entries, formed in 64 bits so that no count
 // can wrap it; a negative count gives 0.
