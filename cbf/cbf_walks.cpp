@@ -1,10 +1,11 @@
 // Merge, prune and truncate walks over CBF files.
 //
-// Every walk has the same frame: capture the target's times, do the work
-// with every file and block owned by a guard, and restore the times only
-// after the work's scope has closed all streams. A failure inside the work
-// returns at once; the guards release what was opened and the times are
-// then left as the work left them.
+// Every walk has the same frame: open the target once, exclusively, with its
+// times; do the work with every file and block owned by a guard; put the
+// times back through the same open and close it. A failure inside the work
+// returns at once; the guards release what was opened. A refusal that wrote
+// nothing gets the times back too (the walk's reads may have moved the
+// last-access time); after a failed write they stay as the failure left them.
 #include "cbf/cbf_walks.h"
 
 #include "cbf/cbf_format.h"
@@ -43,51 +44,110 @@ private:
     void* block_ = nullptr;
 };
 
-// A CBF file with its map loaded: the map block and the open handle.
-// Members end in reverse order: the file is closed, then the map freed.
+// An open CBF file with its map loaded. The file belongs to the caller.
 class LoadedCbf {
 public:
-    explicit LoadedCbf(CbfPlatform& platform) : map_(platform) {}
-    ~LoadedCbf() { CloseCbf(&handle_); }
+    explicit LoadedCbf(CbfPlatform& platform) : platform_(platform), map_(platform) {}
     LoadedCbf(const LoadedCbf&) = delete;
     LoadedCbf& operator=(const LoadedCbf&) = delete;
 
-    // Size query, allocation of exactly that size, then the read. 0, or 1 when
-    // the map cannot be allocated, or 3 for any OpenCbf failure.
-    template <typename Char>
-    int Load(const Char* path, int queryUpdate, int readUpdate)
+    // Checks the header of `file`, allocates a zero-filled map of exactly the
+    // size it gives and reads the map into it: 0; 3 for a bad header or a map
+    // cut short; 1 when the map cannot be allocated (a bad file is refused
+    // before any allocation).
+    int Load(CbfFile file)
     {
-        uint32_t mapSize = 0;
-        if (OpenCbf(path, queryUpdate, nullptr, &mapSize, &handle_) != kCbfOpenOk) {
+        file_ = file;
+        unsigned char header[kCbfMapOffset];
+        size_t got = 0;
+        if (platform_.ReadAt(file, 0, header, sizeof header, &got) != CbfIoResult::kOk)
             return kCbfWalkBadFile;
-        }
-        if (!map_.Allocate(mapSize))
+        if (ParseCbfHeader(header, got, &count_, CbfTrace) != kCbfOpenOk)
+            return kCbfWalkBadFile;
+        const size_t bytes = static_cast<size_t>(CbfMapBytes(count_)); // at most 65396: checked
+        if (!map_.Allocate(bytes))
             return kCbfWalkNoMemory;
-        // On failure the map goes with the guard, like every other block.
-        if (OpenCbf(path, readUpdate, entries(), &mapSize, &handle_) != kCbfOpenOk) {
+        if (platform_.ReadAt(file, kCbfMapOffset, map_.get(), bytes, &got) != CbfIoResult::kOk || got != bytes)
             return kCbfWalkBadFile;
-        }
         return kCbfWalkOk;
     }
 
-    // Closes the file and frees the map before the guard would.
-    void Release()
-    {
-        CloseCbf(&handle_);
-        map_.Reset();
-    }
-
     ProcMapEntry* entries() const { return static_cast<ProcMapEntry*>(map_.get()); }
-    int32_t count() const { return handle_.count; }
-    FILE* stream() const { return handle_.stream; }
-    CbfHandle* handle() { return &handle_; }
+    int32_t count() const { return count_; }
+    CbfFile file() const { return file_; }
+    size_t mapBytes() const { return static_cast<size_t>(CbfMapBytes(count_)); }
 
 private:
+    CbfPlatform& platform_;
     PlatformBlock map_;
-    CbfHandle handle_{};
+    CbfFile file_;
+    int32_t count_ = 0;
 };
 
-// The walk's result for how a capture or restore ended.
+// The installed file, open for the whole walk, and whether the walk has
+// begun to write to it: every write goes through WriteTarget, which says so
+// before it writes.
+struct WalkTarget {
+    CbfFile file;
+    bool written = false;
+};
+
+// The walk's result for a failed write: 4 when the place cannot be reached,
+// else `failed`.
+int WriteTarget(CbfPlatform& platform, WalkTarget& target, uint64_t offset, const void* bytes, size_t size, int failed)
+{
+    target.written = true;
+    switch (platform.WriteAt(target.file, offset, bytes, size)) {
+        case CbfIoResult::kOk:
+            return kCbfWalkOk;
+        case CbfIoResult::kSeekFailed:
+            return kCbfWalkSeekFailed;
+        case CbfIoResult::kFailed:
+            break;
+    }
+    return failed;
+}
+
+// Writes the map back over the file's map at byte 21 (`failed` when it is
+// not written whole).
+int WriteMap(CbfPlatform& platform, WalkTarget& target, const LoadedCbf& map, int failed)
+{
+    const int result = WriteTarget(platform, target, kCbfMapOffset, map.entries(), map.mapBytes(), failed);
+    return result == kCbfWalkOk ? kCbfWalkOk : failed;
+}
+
+// A source opened for the walk, closed when the guard ends unless it is the
+// target's own open.
+class SourceFile {
+public:
+    SourceFile(CbfPlatform& platform, CbfFile target) : platform_(platform), target_(target) {}
+    ~SourceFile()
+    {
+        if (open_ && !(file_ == target_))
+            platform_.Close(file_);
+    }
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+
+    // Opens the source named `path` (null: the default name); false for a
+    // name that cannot be opened or is too long to be one.
+    template <typename Char>
+    bool Open(const Char* path)
+    {
+        const Char* name = CbfFileName(path);
+        open_ = name != nullptr && platform_.OpenSource(name, target_, &file_);
+        return open_;
+    }
+    CbfFile file() const { return file_; }
+
+private:
+    CbfPlatform& platform_;
+    CbfFile target_;
+    CbfFile file_;
+    bool open_ = false;
+};
+
+// The walk's result for how the target's open with its times ended.
 int TimesResult(FileTimesResult result)
 {
     switch (result) {
@@ -238,38 +298,10 @@ int PlanMerge(const LoadedCbf& source, LoadedCbf& target, const OverlapIndex& ov
     return kCbfWalkOk;
 }
 
-// Copies `total` bytes between the streams' current positions.
-int CopyBytes(FILE* from, FILE* to, uint64_t total, unsigned char* buffer)
-{
-    while (total > 0) {
-        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(total, kCbfCopyBufferSize));
-        if (fread(buffer, 1, chunk, from) != chunk)
-            return kCbfWalkReadFailed;
-        if (fwrite(buffer, 1, chunk, to) != chunk)
-            return kCbfWalkWriteFailed;
-        total -= chunk;
-    }
-    return kCbfWalkOk;
-}
-
-// Writes out what the target's buffer holds. A full disk must be reported
-// as the write failure it is: a seek or a close writes the buffer too, but
-// some C runtimes let it fail there without a word.
-int FlushTarget(FILE* target) { return fflush(target) == 0 ? kCbfWalkOk : kCbfWalkWriteFailed; }
-
-// Where a stream stands after the blocks copied so far, so that a block
-// that starts where the previous one ended needs no seek (a seek drops the
-// stream's buffer, and on the target it writes the buffer out).
-struct StreamPosition {
-    uint64_t at = 0;
-    bool known = false;
-    bool Is(uint64_t offset) const { return known && at == offset; }
-};
-
 // Blocks that follow one another in the source and land one after another
-// in the target: one stretch of bytes, copied in whole copy buffers rather
-// than in a pair of stream calls per block (a file of small blocks spent
-// most of its merge in those calls).
+// in the target: one stretch of bytes, moved in as few transfers as the copy
+// buffer allows (a file of small blocks spent most of its merge in the calls
+// made per block).
 struct Stretch {
     uint64_t from = 0; // where it starts in the source
     uint64_t to = 0;   // where it goes in the target
@@ -280,53 +312,123 @@ struct Stretch {
     }
 };
 
-// The copying of one run of WriteBlocks: both streams' positions and the
-// copy buffer, allocated by the run's first copy and kept to its end (one
-// zero-filled allocation per block cost more than the copy of a small one).
+// The result of a failed read of the source.
+int ReadResult(CbfIoResult result)
+{
+    return result == CbfIoResult::kSeekFailed ? kCbfWalkSeekFailed : kCbfWalkReadFailed;
+}
+
+// The copying of a merge: one buffer, allocated once for both runs of
+// WriteBlocks. A stretch larger than half the buffer moves through the
+// whole buffer, one read and one write at a time. Smaller ones, which a file
+// whose blocks do not line up breaks into one per block, are gathered: the
+// first half of the buffer holds a window of the source read ahead, so the
+// blocks that follow are read from memory, and the second half the bytes
+// bound for consecutive places of the target, written in one transfer when
+// the next block goes elsewhere or the half is full.
 class RunCopier {
 public:
-    RunCopier(CbfPlatform& platform, FILE* source, FILE* target) : source_(source), target_(target), buffer_(platform)
+    RunCopier(CbfPlatform& platform, CbfFile source, WalkTarget& target)
+        : platform_(platform), source_(source), target_(target), buffer_(platform)
     {}
 
-    // Copies the stretch, seeking each stream only where it does not stand
-    // there already; the target's buffer is written out before its seek so
-    // that a failed write is reported as 7.
+    // Allocates the buffer for `total` bytes of blocks: 0, or 1 when it
+    // cannot be had. No bytes, no buffer; fewer than the largest buffer holds
+    // get a buffer each of whose halves holds them all.
+    int Reserve(uint64_t total)
+    {
+        if (total == 0)
+            return kCbfWalkOk;
+        size_ = static_cast<size_t>(std::min<uint64_t>(2 * total, kCbfCopyBufferSize));
+        half_ = size_ / 2;
+        return buffer_.Allocate(size_) ? kCbfWalkOk : kCbfWalkNoMemory;
+    }
+
     int Copy(const Stretch& stretch)
     {
-        if (!to_.Is(stretch.to)) {
-            if (to_.known && FlushTarget(target_) != kCbfWalkOk)
-                return kCbfWalkWriteFailed;
-            if (!CbfSeek(target_, stretch.to))
-                return kCbfWalkSeekFailed;
-        }
-        if (buffer_.get() == nullptr && !buffer_.Allocate(kCbfCopyBufferSize))
-            return kCbfWalkNoMemory;
-        if (!from_.Is(stretch.from) && !CbfSeek(source_, stretch.from))
-            return kCbfWalkSeekFailed;
-        const int result = CopyBytes(source_, target_, stretch.bytes, static_cast<unsigned char*>(buffer_.get()));
-        if (result != kCbfWalkOk)
-            return result;
-        from_ = {stretch.from + stretch.bytes, true};
-        to_ = {stretch.to + stretch.bytes, true};
-        return kCbfWalkOk;
+        SETUPSUP_ASSERT(buffer_.get() != nullptr && stretch.bytes > 0);
+        return stretch.bytes <= half_ ? Gather(stretch) : Stream(stretch);
+    }
+
+    // Writes what is gathered for the target.
+    int Flush()
+    {
+        if (pendingBytes_ == 0)
+            return kCbfWalkOk;
+        const size_t bytes = pendingBytes_;
+        pendingBytes_ = 0;
+        return WriteTarget(platform_, target_, pendingAt_, data() + half_, bytes, kCbfWalkWriteFailed);
     }
 
 private:
-    FILE* source_;
-    FILE* target_;
-    StreamPosition from_, to_;
+    unsigned char* data() const { return static_cast<unsigned char*>(buffer_.get()); }
+
+    // A small stretch: from the window (read anew where it does not hold the
+    // stretch) into the gathered bytes.
+    int Gather(const Stretch& stretch)
+    {
+        if (!(windowBytes_ > 0 && stretch.from >= windowAt_ &&
+              stretch.from + stretch.bytes <= windowAt_ + windowBytes_)) {
+            windowBytes_ = 0;
+            size_t got = 0;
+            const CbfIoResult read = platform_.ReadAt(source_, stretch.from, data(), half_, &got);
+            if (read != CbfIoResult::kOk)
+                return ReadResult(read);
+            if (got < stretch.bytes)
+                return kCbfWalkReadFailed;
+            windowAt_ = stretch.from;
+            windowBytes_ = got;
+        }
+        if (pendingBytes_ > 0 && (pendingAt_ + pendingBytes_ != stretch.to || pendingBytes_ + stretch.bytes > half_)) {
+            const int result = Flush();
+            if (result != kCbfWalkOk)
+                return result;
+        }
+        if (pendingBytes_ == 0)
+            pendingAt_ = stretch.to;
+        const size_t bytes = static_cast<size_t>(stretch.bytes);
+        std::copy_n(data() + (stretch.from - windowAt_), bytes, data() + half_ + pendingBytes_);
+        pendingBytes_ += bytes;
+        return kCbfWalkOk;
+    }
+
+    // A large stretch: through the whole buffer, after what is gathered.
+    int Stream(const Stretch& stretch)
+    {
+        int result = Flush();
+        windowBytes_ = 0; // the buffer is overwritten
+        for (uint64_t done = 0; result == kCbfWalkOk && done < stretch.bytes;) {
+            const size_t chunk = static_cast<size_t>(std::min<uint64_t>(stretch.bytes - done, size_));
+            size_t got = 0;
+            const CbfIoResult read = platform_.ReadAt(source_, stretch.from + done, data(), chunk, &got);
+            if (read != CbfIoResult::kOk)
+                return ReadResult(read);
+            if (got != chunk)
+                return kCbfWalkReadFailed;
+            result = WriteTarget(platform_, target_, stretch.to + done, data(), chunk, kCbfWalkWriteFailed);
+            done += chunk;
+        }
+        return result;
+    }
+
+    CbfPlatform& platform_;
+    CbfFile source_;
+    WalkTarget& target_;
     PlatformBlock buffer_;
+    size_t size_ = 0, half_ = 0;
+    uint64_t windowAt_ = 0; // the source's bytes held in the first half
+    size_t windowBytes_ = 0;
+    uint64_t pendingAt_ = 0; // the target's bytes gathered in the second half
+    size_t pendingBytes_ = 0;
 };
 
 // Copies the planned blocks of one run, in index order: those placed past
 // the target's original end (`appended`), or those placed over their old
-// blocks. Neighbouring blocks are copied as one stretch; the target's
-// buffer is written out at the end, so that each failed write is reported
-// as 7.
-int WriteBlocks(CbfPlatform& platform, const LoadedCbf& source, const LoadedCbf& target, uint64_t originalLength,
+// blocks. Neighbouring blocks are copied as one stretch; what is gathered is
+// written at the end of the run, so each failed write is reported as 7.
+int WriteBlocks(RunCopier& copier, const LoadedCbf& source, const LoadedCbf& target, uint64_t originalLength,
                 bool appended)
 {
-    RunCopier copier(platform, source.stream(), target.stream());
     Stretch stretch;
     for (int32_t i = 0; i < source.count(); ++i) {
         const ProcMapEntry& entry = source.entries()[i];
@@ -352,28 +454,33 @@ int WriteBlocks(CbfPlatform& platform, const LoadedCbf& source, const LoadedCbf&
         if (result != kCbfWalkOk)
             return result;
     }
-    return FlushTarget(target.stream());
+    return copier.Flush();
 }
 
-// Length of a file before anything is written to it.
-int FileLength(FILE* stream, uint64_t* length)
+// The bytes the plan copies: every present source block.
+uint64_t PlannedBytes(const LoadedCbf& source)
 {
-    if (!CbfSeekEnd(stream))
-        return kCbfWalkSeekFailed;
-    if (!CbfTell(stream, length))
-        return kCbfWalkTellFailed;
-    return kCbfWalkOk;
+    uint64_t total = 0;
+    for (int32_t i = 0; i < source.count(); ++i) {
+        const ProcMapEntry& entry = source.entries()[i];
+        if (entry.present != 0 && entry.blockOffset != 0)
+            total += uint64_t{entry.blockLength} + 4;
+    }
+    return total;
 }
 
-// Loads the two maps in the order merge and prune need: the target's, open
-// for update, then the source's, open for reading.
+// Loads the two maps in the order merge and prune need: the target's, then
+// the source's, opened for reading.
 template <typename Char>
-int LoadBothMaps(LoadedCbf* target, const Char* targetPath, LoadedCbf* source, const Char* sourcePath)
+int LoadBothMaps(LoadedCbf* target, const WalkTarget& walkTarget, SourceFile* sourceFile, const Char* sourcePath,
+                 LoadedCbf* source)
 {
-    int result = target->Load(targetPath, 0, 1);
+    int result = target->Load(walkTarget.file);
     if (result != kCbfWalkOk)
         return result;
-    return source->Load(sourcePath, 0, 0);
+    if (!sourceFile->Open(sourcePath))
+        return kCbfWalkBadFile;
+    return source->Load(sourceFile->file());
 }
 
 // Plans, then writes the appended blocks, the blocks in place and the map.
@@ -382,11 +489,12 @@ int LoadBothMaps(LoadedCbf* target, const Char* targetPath, LoadedCbf* source, c
 // write that fails among the blocks in place can leave a replaced block
 // under the old map.
 template <typename Char>
-int MergeFiles(CbfPlatform& platform, const Char* sourcePath, const Char* targetPath)
+int MergeFiles(CbfPlatform& platform, const Char* sourcePath, WalkTarget& walkTarget)
 {
     LoadedCbf target(platform);
+    SourceFile sourceFile(platform, walkTarget.file);
     LoadedCbf source(platform);
-    int result = LoadBothMaps(&target, targetPath, &source, sourcePath);
+    int result = LoadBothMaps(&target, walkTarget, &sourceFile, sourcePath, &source);
     if (result != kCbfWalkOk)
         return result;
     // The target's map has room for its own entries only; dropping the
@@ -394,34 +502,33 @@ int MergeFiles(CbfPlatform& platform, const Char* sourcePath, const Char* target
     if (source.count() > target.count())
         return kCbfWalkBadFile;
     uint64_t originalLength = 0, sourceLength = 0;
-    result = FileLength(target.stream(), &originalLength);
-    if (result == kCbfWalkOk)
-        result = FileLength(source.stream(), &sourceLength);
-    if (result != kCbfWalkOk)
-        return result;
+    if (!platform.Length(target.file(), &originalLength) || !platform.Length(source.file(), &sourceLength))
+        return kCbfWalkTellFailed;
     OverlapIndex overlaps;
     overlaps.Build(target.entries(), target.count());
     result = PlanMerge(source, target, overlaps, originalLength, sourceLength);
-    if (result == kCbfWalkOk)
-        result = WriteBlocks(platform, source, target, originalLength, true);
-    if (result == kCbfWalkOk)
-        result = WriteBlocks(platform, source, target, originalLength, false);
     if (result != kCbfWalkOk)
         return result;
-    source.Release();
-    if (!WriteProcMap(target.entries(), target.handle()))
-        return kCbfWalkMapWriteFailed;
-    return kCbfWalkOk;
+    RunCopier copier(platform, source.file(), walkTarget);
+    result = copier.Reserve(PlannedBytes(source));
+    if (result == kCbfWalkOk)
+        result = WriteBlocks(copier, source, target, originalLength, true);
+    if (result == kCbfWalkOk)
+        result = WriteBlocks(copier, source, target, originalLength, false);
+    if (result != kCbfWalkOk)
+        return result;
+    return WriteMap(platform, walkTarget, target, kCbfWalkMapWriteFailed);
 }
 
 // ---- Prune ----------------------------------------------------------------
 
 template <typename Char>
-int PruneFiles(CbfPlatform& platform, const Char* sourcePath, const Char* targetPath)
+int PruneFiles(CbfPlatform& platform, const Char* sourcePath, WalkTarget& walkTarget)
 {
     LoadedCbf target(platform);
+    SourceFile sourceFile(platform, walkTarget.file);
     LoadedCbf source(platform);
-    const int result = LoadBothMaps(&target, targetPath, &source, sourcePath);
+    const int result = LoadBothMaps(&target, walkTarget, &sourceFile, sourcePath, &source);
     if (result != kCbfWalkOk)
         return result;
     // Entries past the target's count have nowhere to go; removing is safe
@@ -436,57 +543,51 @@ int PruneFiles(CbfPlatform& platform, const Char* sourcePath, const Char* target
         slot.blockOffset = 0;
         slot.blockLength = 0;
     }
-    source.Release();
-    if (!WriteProcMap(target.entries(), target.handle()))
-        return kCbfWalkMapWriteFailed;
-    return kCbfWalkOk;
+    return WriteMap(platform, walkTarget, target, kCbfWalkMapWriteFailed);
 }
 
 // ---- Truncate -------------------------------------------------------------
 
 template <typename Char>
-int TruncateFile(CbfPlatform& platform, const Char* targetPath)
+int TruncateFile(CbfPlatform& platform, const Char*, WalkTarget& walkTarget)
 {
     LoadedCbf target(platform);
-    int result = target.Load(targetPath, 1, 1);
+    int result = target.Load(walkTarget.file);
     if (result != kCbfWalkOk)
         return result;
     for (int32_t i = 0; i < target.count(); ++i)
         target.entries()[i].present = 0;
-    if (!WriteProcMap(target.entries(), target.handle()))
-        return kCbfWalkTruncMapFailed;
-    // WriteProcMap leaves the stream at the end of the map: cut there.
-    if (!platform.SetStreamLength(target.stream(), CbfDataStart(target.count()))) {
+    result = WriteMap(platform, walkTarget, target, kCbfWalkTruncMapFailed);
+    if (result != kCbfWalkOk)
+        return result;
+    if (!platform.SetLength(walkTarget.file, CbfDataStart(target.count())))
         return kCbfWalkCutFailed;
-    }
     return kCbfWalkOk;
 }
 
 // ---- Frame ----------------------------------------------------------------
 
 template <typename Char>
-using TargetWork = int (*)(CbfPlatform&, const Char*, const Char*);
+using TargetWork = int (*)(CbfPlatform&, const Char*, WalkTarget&);
 
-// Capture, work, restore. `work` has closed every stream on the target by
-// the time it returns, so the restore's exclusive open can succeed.
+// Open with the times, work, times back, close. A target whose name does
+// not fit the format's working buffer is refused as a file OpenCbf cannot
+// open, after the open that tells whether it exists (as the access routines
+// refused it after the capture).
 template <typename Char>
 int WithTimesKept(CbfPlatform& platform, const Char* sourcePath, const Char* targetPath, TargetWork<Char> work)
 {
     SETUPSUP_ASSERT(targetPath != nullptr);
+    WalkTarget target;
     CbfFileTimes times{};
-    int result = TimesResult(platform.CaptureTimes(targetPath, &times));
+    int result = TimesResult(platform.OpenTarget(targetPath, &target.file, &times));
     if (result != kCbfWalkOk)
         return result;
-    result = work(platform, sourcePath, targetPath);
-    if (result != kCbfWalkOk)
-        return result;
-    return TimesResult(platform.RestoreTimes(targetPath, times));
-}
-
-template <typename Char>
-int TruncateWork(CbfPlatform& platform, const Char*, const Char* targetPath)
-{
-    return TruncateFile(platform, targetPath);
+    result = CbfFileName(targetPath) ? work(platform, sourcePath, target) : kCbfWalkBadFile;
+    if ((result == kCbfWalkOk || !target.written) && !platform.SetTimes(target.file, times) && result == kCbfWalkOk)
+        result = kCbfWalkBadFile;
+    platform.Close(target.file);
+    return result;
 }
 
 } // namespace
@@ -506,7 +607,7 @@ int PruneCbfWalk(CbfPlatform& platform, const Char* sourcePath, const Char* targ
 template <typename Char>
 int TruncateCbfWalk(CbfPlatform& platform, const Char* targetPath)
 {
-    return WithTimesKept<Char>(platform, nullptr, targetPath, TruncateWork<Char>);
+    return WithTimesKept<Char>(platform, nullptr, targetPath, TruncateFile<Char>);
 }
 
 template int MergeCbfWalk(CbfPlatform&, const char*, const char*);

@@ -1,57 +1,118 @@
 #include "cbf/cbf_win32_platform.h"
 
 #include "cbf/cbf_platform.h"
+#include "frame/file_io.h"
 #include "frame/file_times.h"
 
 #include <windows.h>
-#include <io.h>
 
 namespace setupsup {
 
 namespace {
 
-// The frame's capture and restore, with the times as the walks count them.
-template <typename Char>
-FileTimesResult Capture(const Char* path, CbfFileTimes* times)
+HANDLE HandleOf(CbfFile file) { return reinterpret_cast<HANDLE>(file.handle); }
+
+CbfFile FileOf(HANDLE handle) { return CbfFile{reinterpret_cast<intptr_t>(handle)}; }
+
+CbfIoResult IoResult(FileTransfer transfer)
 {
-    FileTimeSet captured;
-    FileTimesResult result = CaptureFileTimes(path, &captured);
-    if (result == FileTimesResult::kOk) {
-        times->creation = FileTimeTicks(captured.creation);
-        times->lastAccess = FileTimeTicks(captured.lastAccess);
-        times->lastWrite = FileTimeTicks(captured.lastWrite);
+    switch (transfer) {
+        case FileTransfer::kOk:
+            return CbfIoResult::kOk;
+        case FileTransfer::kSeekFailed:
+            return CbfIoResult::kSeekFailed;
+        case FileTransfer::kFailed:
+            break;
     }
-    return result;
+    return CbfIoResult::kFailed;
 }
 
+// The exclusive read-write open and the times. A file that another handle
+// holds, or that is missing, cannot be opened; one that opens exclusively
+// for reading only is there and free but cannot be changed, which the walks
+// report as a file they cannot work on (3), as they did when they opened it
+// for update after taking its times.
 template <typename Char>
-FileTimesResult Restore(const Char* path, const CbfFileTimes& times)
+FileTimesResult OpenWithTimes(const Char* path, CbfFile* file, CbfFileTimes* times)
 {
-    FileTimeSet restored;
-    restored.creation = TicksToFileTime(times.creation);
-    restored.lastAccess = TicksToFileTime(times.lastAccess);
-    restored.lastWrite = TicksToFileTime(times.lastWrite);
-    return RestoreFileTimes(path, restored);
+    unique_hfile target = OpenExclusive(path, GENERIC_READ | GENERIC_WRITE);
+    if (!target) {
+        if (::GetLastError() != ERROR_ACCESS_DENIED || !OpenExclusive(path, GENERIC_READ))
+            return FileTimesResult::kCannotOpen;
+        return FileTimesResult::kFailed;
+    }
+    FileTimeSet read;
+    if (!ReadFileTimes(target.get(), &read))
+        return FileTimesResult::kFailed;
+    times->creation = FileTimeTicks(read.creation);
+    times->lastAccess = FileTimeTicks(read.lastAccess);
+    times->lastWrite = FileTimeTicks(read.lastWrite);
+    *file = FileOf(target.release());
+    return FileTimesResult::kOk;
+}
+
+// A source opened as a read stream shares it. The installed file itself,
+// which the walk holds exclusively, is read through the walk's own open.
+template <typename Char>
+bool OpenForReading(const Char* path, CbfFile target, CbfFile* file)
+{
+    unique_hfile source = OpenShared(path, GENERIC_READ);
+    if (source) {
+        *file = FileOf(source.release());
+        return true;
+    }
+    if (::GetLastError() != ERROR_SHARING_VIOLATION || !NamesHeldFile(HandleOf(target), path))
+        return false;
+    *file = target;
+    return true;
 }
 
 } // namespace
 
-FileTimesResult Win32CbfPlatform::CaptureTimes(const char* path, CbfFileTimes* times) { return Capture(path, times); }
-
-FileTimesResult Win32CbfPlatform::CaptureTimes(const wchar_t* path, CbfFileTimes* times)
+FileTimesResult Win32CbfPlatform::OpenTarget(const char* path, CbfFile* file, CbfFileTimes* times)
 {
-    return Capture(path, times);
+    return OpenWithTimes(path, file, times);
 }
 
-FileTimesResult Win32CbfPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
+FileTimesResult Win32CbfPlatform::OpenTarget(const wchar_t* path, CbfFile* file, CbfFileTimes* times)
 {
-    return Restore(path, times);
+    return OpenWithTimes(path, file, times);
 }
 
-FileTimesResult Win32CbfPlatform::RestoreTimes(const wchar_t* path, const CbfFileTimes& times)
+bool Win32CbfPlatform::OpenSource(const char* path, CbfFile target, CbfFile* file)
 {
-    return Restore(path, times);
+    return OpenForReading(path, target, file);
 }
+
+bool Win32CbfPlatform::OpenSource(const wchar_t* path, CbfFile target, CbfFile* file)
+{
+    return OpenForReading(path, target, file);
+}
+
+bool Win32CbfPlatform::SetTimes(CbfFile file, const CbfFileTimes& times)
+{
+    FileTimeSet set;
+    set.creation = TicksToFileTime(times.creation);
+    set.lastAccess = TicksToFileTime(times.lastAccess);
+    set.lastWrite = TicksToFileTime(times.lastWrite);
+    return WriteFileTimes(HandleOf(file), set);
+}
+
+void Win32CbfPlatform::Close(CbfFile file) { unique_hfile closing(HandleOf(file)); }
+
+CbfIoResult Win32CbfPlatform::ReadAt(CbfFile file, uint64_t offset, void* buffer, size_t bytes, size_t* got)
+{
+    return IoResult(setupsup::ReadAt(HandleOf(file), offset, buffer, bytes, got));
+}
+
+CbfIoResult Win32CbfPlatform::WriteAt(CbfFile file, uint64_t offset, const void* buffer, size_t bytes)
+{
+    return IoResult(setupsup::WriteAt(HandleOf(file), offset, buffer, bytes));
+}
+
+bool Win32CbfPlatform::Length(CbfFile file, uint64_t* length) { return FileLength(HandleOf(file), length); }
+
+bool Win32CbfPlatform::SetLength(CbfFile file, uint64_t length) { return SetFileLength(HandleOf(file), length); }
 
 void* Win32CbfPlatform::AllocZeroed(size_t bytes)
 {
@@ -59,25 +120,6 @@ void* Win32CbfPlatform::AllocZeroed(size_t bytes)
 }
 
 void Win32CbfPlatform::Free(void* block) { GlobalFree(block); }
-
-bool Win32CbfPlatform::SetStreamLength(FILE* stream, uint64_t length)
-{
-    if (fflush(stream) != 0)
-        return false;
-    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    // SetFilePointer, which every system has (SetFilePointerEx came with
-    // Windows 2000). It takes the high word by pointer and reports failure
-    // as a low word of 0xFFFFFFFF together with a last error: that low word
-    // alone is a valid position.
-    LONG high = static_cast<LONG>(static_cast<DWORD>(length >> 32));
-    SetLastError(NO_ERROR);
-    DWORD low = SetFilePointer(file, static_cast<LONG>(static_cast<DWORD>(length)), &high, FILE_BEGIN);
-    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
-        return false;
-    return SetEndOfFile(file) != FALSE;
-}
 
 namespace {
 

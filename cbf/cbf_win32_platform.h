@@ -1,5 +1,7 @@
-// CbfPlatform on Win32: the exclusive CreateFileA opens that guard the time
-// stamps, GlobalAlloc'd zero-filled blocks, and cutting a stream's file.
+// CbfPlatform on Win32: the installed file held through one exclusive
+// CreateFile open for the whole walk, its times read and set through it,
+// data moved with ReadFile and WriteFile at a place, GlobalAlloc'd
+// zero-filled blocks.
 #pragma once
 
 #include "cbf/cbf_walks.h"
@@ -8,13 +10,18 @@ namespace setupsup {
 
 class Win32CbfPlatform : public CbfPlatform {
 public:
-    FileTimesResult CaptureTimes(const char* path, CbfFileTimes* times) override;
-    FileTimesResult RestoreTimes(const char* path, const CbfFileTimes& times) override;
-    FileTimesResult CaptureTimes(const wchar_t* path, CbfFileTimes* times) override;
-    FileTimesResult RestoreTimes(const wchar_t* path, const CbfFileTimes& times) override;
+    FileTimesResult OpenTarget(const char* path, CbfFile* file, CbfFileTimes* times) override;
+    bool OpenSource(const char* path, CbfFile target, CbfFile* file) override;
+    FileTimesResult OpenTarget(const wchar_t* path, CbfFile* file, CbfFileTimes* times) override;
+    bool OpenSource(const wchar_t* path, CbfFile target, CbfFile* file) override;
+    bool SetTimes(CbfFile file, const CbfFileTimes& times) override;
+    void Close(CbfFile file) override;
+    CbfIoResult ReadAt(CbfFile file, uint64_t offset, void* buffer, size_t bytes, size_t* got) override;
+    CbfIoResult WriteAt(CbfFile file, uint64_t offset, const void* buffer, size_t bytes) override;
+    bool Length(CbfFile file, uint64_t* length) override;
+    bool SetLength(CbfFile file, uint64_t length) override;
     void* AllocZeroed(size_t bytes) override;
     void Free(void* block) override;
-    bool SetStreamLength(FILE* stream, uint64_t length) override;
 };
 
 } // namespace setupsup

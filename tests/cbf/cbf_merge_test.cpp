@@ -59,26 +59,51 @@ TEST_F(MergeTest, BlocksThatFitAreWrittenOverTheOldOnes)
     EXPECT_EQ(Slice(after, old[0].blockOffset + 64, 40), Slice(before, old[0].blockOffset + 64, 40));
 }
 
-TEST_F(MergeTest, BlocksAroundTheCopyBufferSizeAreAppendedWhole)
+// Blocks on either side of half the copy buffer (gathered, or moved through
+// the whole buffer) and one a byte larger than the buffer (two transfers),
+// each a stretch of its own: in the source they lie in another order than
+// the one they are appended in.
+TEST_F(MergeTest, BlocksAroundTheCopyBufferSizesAreAppendedWhole)
 {
+    constexpr uint32_t kHalf = kCbfCopyBufferSize / 2, kWhole = kCbfCopyBufferSize;
     CbfImage target;
-    target.Block(0, 10, 1).Block(1, 10, 2).Block(2, 10, 5);
+    target.Block(0, 10, 1).Block(1, 10, 2).Block(2, 10, 3).Block(3, 10, 4);
     CbfImage source;
-    // 8192 and 8193 bytes with their length words, side by side in the
-    // source; block 2 lies before them, so it is a stretch of its own.
-    source.Block(2, 60, 6).Block(0, 8188, 3).Block(1, 8189, 4);
+    source.Block(3, 60, 5).Block(0, kHalf - 4, 6).Block(2, kWhole + 1 - 4, 7).Block(1, kHalf + 1 - 4, 8);
     const Bytes before = target.Build();
     const Bytes after = Merged(source, target);
-    ASSERT_EQ(after.size(), before.size() + 8192 + 8193 + 64);
+    ASSERT_EQ(after.size(), before.size() + kHalf + (kHalf + 1) + (kWhole + 1) + 64);
     const auto map = MapOf(after, 250), src = MapOf(source.Build(), 250);
     EXPECT_EQ(map[0].blockOffset, before.size());
-    EXPECT_EQ(map[1].blockOffset, before.size() + 8192);
-    EXPECT_EQ(map[2].blockOffset, before.size() + 8192 + 8193);
-    for (int i : {0, 1, 2})
-        EXPECT_EQ(BlockBytes(after, map[i]), BlockBytes(source.Build(), src[i]));
-    EXPECT_EQ(Slice(after, 6021, 42), Slice(before, 6021, 42)) << "old blocks left as dead space";
-    // Maps, then one copy buffer of kCbfCopyBufferSize for the whole run.
-    EXPECT_EQ(platform.allocations, (std::vector<size_t>{6000, 6000, 8192}));
+    EXPECT_EQ(map[1].blockOffset, before.size() + kHalf);
+    EXPECT_EQ(map[2].blockOffset, before.size() + kHalf + kHalf + 1);
+    EXPECT_EQ(map[3].blockOffset, before.size() + kHalf + kHalf + 1 + kWhole + 1);
+    for (int i : {0, 1, 2, 3})
+        EXPECT_EQ(BlockBytes(after, map[i]), BlockBytes(source.Build(), src[i])) << i;
+    EXPECT_EQ(Slice(after, 6021, 56), Slice(before, 6021, 56)) << "old blocks left as dead space";
+    // Maps, then one copy buffer, of its largest size, for both runs.
+    EXPECT_EQ(platform.allocations, (std::vector<size_t>{6000, 6000, kCbfCopyBufferSize}));
+}
+
+// Small blocks bound for consecutive places of the target are gathered and
+// written in one transfer, wherever they lie in the source; a merge with
+// little to copy allocates a buffer for what it copies, not the largest.
+TEST_F(MergeTest, SmallBlocksAreGatheredIntoOneWrite)
+{
+    CbfImage target;
+    CbfImage source;
+    for (int32_t i = 0; i < 200; ++i) {
+        target.Block(i, 4, static_cast<unsigned char>(i));
+        source.Block(199 - i, 96, static_cast<unsigned char>(i + 7)); // in the reverse order
+    }
+    const Bytes after = Merged(source, target);
+    const auto map = MapOf(after, 250), src = MapOf(source.Build(), 250);
+    for (int32_t i = 0; i < 200; ++i) {
+        ASSERT_EQ(map[i].blockOffset, target.Size() + 100u * static_cast<uint32_t>(i)) << i;
+        ASSERT_EQ(BlockBytes(after, map[i]), BlockBytes(source.Build(), src[i])) << i;
+    }
+    EXPECT_EQ(platform.writes, 2) << "the blocks in one transfer, then the map";
+    EXPECT_EQ(platform.allocations.back(), 2u * 200 * 100) << "room for the blocks in each half";
 }
 
 TEST_F(MergeTest, EntriesWithoutDataOrNotPresent)
@@ -124,7 +149,8 @@ TEST_F(MergeTest, RefusalsLeaveTheTargetUntouched)
     EXPECT_EQ(Merge(Write("bad.cbf", CbfImage().Revision(5)), t), 3);
     EXPECT_EQ(Merge(Path("missing.cbf"), t), 3);
     EXPECT_EQ(ReadBytes(t), target.Build());
-    EXPECT_EQ(platform.restores, 0);
+    EXPECT_EQ(platform.writes, 0);
+    EXPECT_EQ(platform.restores, 3) << "each refusal gives the times back";
     EXPECT_EQ(Merge(t, Path("missing.cbf")), -1);
     EXPECT_EQ(Merge(t, Write("badtarget.cbf", CbfImage(100))), 3);
 }
@@ -198,7 +224,8 @@ TEST_F(MergeTest, HugeLengthFailsInsteadOfWrapping)
     EXPECT_EQ(Merge(s, t), 6);
     const Bytes after = ReadBytes(t);
     EXPECT_EQ(Slice(after, 0, 6021), Slice(target.Build(), 0, 6021)) << "map not rewritten";
-    EXPECT_EQ(platform.restores, 0);
+    EXPECT_EQ(platform.writes, 0);
+    EXPECT_EQ(platform.restores, 1) << "refused before any write: the times go back";
 }
 
 TEST_F(MergeTest, NullSourceReadsTheDefaultFile)
@@ -263,7 +290,8 @@ TEST_F(MergeTest, CutUpdateIsRefusedBeforeAnyWrite)
     WriteBytes(s, cut);
     EXPECT_EQ(Merge(s, t), 6);
     EXPECT_EQ(ReadBytes(t), target.Build());
-    EXPECT_EQ(platform.restores, 0);
+    EXPECT_EQ(platform.writes, 0);
+    EXPECT_EQ(platform.restores, 1) << "refused before any write: the times go back";
 }
 
 // A disk that fills while blocks are appended: the block that would go in

@@ -17,23 +17,21 @@ int OpenDescriptorCount()
     return count;
 }
 
-FileTimesResult TestPlatform::CaptureTimes(const char* path, CbfFileTimes* times)
+FileTimesResult TestPlatform::OpenTarget(const char* path, CbfFile* file, CbfFileTimes* times)
 {
     if (captureResult)
         return *captureResult;
-    FileTimesResult result = real_.CaptureTimes(path, times);
+    FileTimesResult result = real_.OpenTarget(path, file, times);
     if (result == FileTimesResult::kOk && givenTimes)
         *times = *givenTimes;
     return result;
 }
 
-FileTimesResult TestPlatform::RestoreTimes(const char* path, const CbfFileTimes& times)
+bool TestPlatform::SetTimes(CbfFile file, const CbfFileTimes& times)
 {
     ++restores;
     restored = times;
-    if (restoreResult)
-        return *restoreResult;
-    return real_.RestoreTimes(path, times);
+    return !failRestore && real_.SetTimes(file, times);
 }
 
 void* TestPlatform::AllocZeroed(size_t bytes)
@@ -54,12 +52,7 @@ void TestPlatform::Free(void* block)
     real_.Free(block);
 }
 
-bool TestPlatform::SetStreamLength(FILE* stream, uint64_t length)
-{
-    if (failCut)
-        return false;
-    return real_.SetStreamLength(stream, length);
-}
+bool TestPlatform::SetLength(CbfFile file, uint64_t length) { return !failCut && real_.SetLength(file, length); }
 
 void CbfFilesTest::SetUp()
 {

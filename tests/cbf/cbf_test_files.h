@@ -28,26 +28,41 @@ int OpenDescriptorCount();
 // Wraps the POSIX platform; records blocks and fails on request.
 class TestPlatform : public CbfPlatform {
 public:
-    FileTimesResult CaptureTimes(const char* path, CbfFileTimes* times) override;
-    FileTimesResult RestoreTimes(const char* path, const CbfFileTimes& times) override;
+    FileTimesResult OpenTarget(const char* path, CbfFile* file, CbfFileTimes* times) override;
+    bool OpenSource(const char* path, CbfFile target, CbfFile* file) override
+    {
+        return real_.OpenSource(path, target, file);
+    }
+    bool SetTimes(CbfFile file, const CbfFileTimes& times) override;
+    void Close(CbfFile file) override { real_.Close(file); }
+    CbfIoResult ReadAt(CbfFile file, uint64_t offset, void* buffer, size_t bytes, size_t* got) override
+    {
+        ++reads;
+        return real_.ReadAt(file, offset, buffer, bytes, got);
+    }
+    CbfIoResult WriteAt(CbfFile file, uint64_t offset, const void* buffer, size_t bytes) override
+    {
+        ++writes;
+        return real_.WriteAt(file, offset, buffer, bytes);
+    }
+    bool Length(CbfFile file, uint64_t* length) override { return real_.Length(file, length); }
+    bool SetLength(CbfFile file, uint64_t length) override;
     void* AllocZeroed(size_t bytes) override;
     void Free(void* block) override;
-    bool SetStreamLength(FILE* stream, uint64_t length) override;
     // Back to no faults and no records.
     void Reset()
     {
-        failAllocation = restores = freedUnknown = 0;
+        failAllocation = restores = freedUnknown = reads = writes = 0;
         captureResult.reset();
-        restoreResult.reset();
-        failCut = false;
+        failRestore = failCut = false;
         givenTimes.reset();
         allocations.clear();
         live.clear();
     }
 
     int failAllocation = 0;                       // fail the n-th allocation (1-based); 0: never
-    std::optional<FileTimesResult> captureResult; // returned instead of capturing, when set
-    std::optional<FileTimesResult> restoreResult; // returned instead of restoring, when set
+    std::optional<FileTimesResult> captureResult; // returned instead of opening the target, when set
+    bool failRestore = false;                     // the times cannot be set
     bool failCut = false;
     // Captured instead of the file's own times, when set: the file system
     // here has no creation time to capture or restore.
@@ -57,7 +72,8 @@ public:
     std::vector<size_t> allocations; // sizes asked for, in order
     std::set<void*> live;            // blocks not yet freed
     int restores = 0;
-    int freedUnknown = 0; // Free of a block we never gave out
+    int freedUnknown = 0;      // Free of a block we never gave out
+    int reads = 0, writes = 0; // transfers asked for
 
 private:
     PosixCbfPlatform real_;
