@@ -1,30 +1,29 @@
 // UnsplitFile: joins a split file piece by piece. Each call appends one piece
 // to the file being rebuilt and gives that file back the three times it had
-// before the call. The times are read and written through exclusive opens;
-// the piece is appended through buffered streams, which share the file with
-// other openers, so the exclusive opens are held only around the time stamps.
+// before the call. The file being rebuilt is held through one exclusive open
+// for the whole call: its times are read, the piece appended and the times
+// set again through it, so no other opener gets in meanwhile. The piece is
+// opened as a stream would open it, sharing it with other openers.
 #include <windows.h>
-
-#include <io.h>
-#include <cstdio>
 
 #include "files/unsplit.h"
 #include "frame/ansi_fallback.h"
+#include "frame/file_io.h"
 #include "frame/file_times.h"
-#include "frame/streams.h"
 #include "frame/unique_handles.h"
 #include "setupsup.h"
 
 namespace setupsup {
 
-PieceRead ReadFromStream(std::FILE* piece, void* buffer, size_t size)
+PieceRead ReadFromFile(HANDLE piece, uint64_t offset, void* buffer, size_t size)
 {
-    size_t got = std::fread(buffer, 1, size, piece);
-    return {got, std::ferror(piece) != 0};
+    size_t got = 0;
+    const FileTransfer result = ReadAt(piece, offset, buffer, size, &got);
+    return {got, result != FileTransfer::kOk};
 }
 
 #ifdef SETUPSUP_TEST_SEAMS
-PieceReader g_readPiece = ReadFromStream;
+PieceReader g_readPiece = ReadFromFile;
 #endif
 
 namespace {
@@ -38,84 +37,72 @@ constexpr int kShortWrite = SETUPSUP_FILE_SHORT_WRITE;
 constexpr int kSeekFailed = SETUPSUP_FILE_SEEK_FAILED;
 constexpr int kReadFailed = SETUPSUP_FILE_PIECE_UNREADABLE;
 
-constexpr size_t kCopyBufferSize = 4096;
-// The buffer of each stream under the copy loop: a piece is read and the
-// target written in system calls of this size, not one per 4096-byte chunk.
-constexpr size_t kStreamBufferSize = 256 * 1024;
+// The most the copy buffer holds: a piece moves in reads and writes of this
+// size (a quarter of the calls a 64 KiB copy makes). A smaller piece gets a
+// buffer of its own size; where even that cannot be had, the copy goes
+// through a small buffer on the stack: slower, as good.
+constexpr size_t kCopyBufferSize = 256 * 1024;
+constexpr size_t kFallbackBufferSize = 4096;
 
-// The length of the stream's file now, or -1. The copy is bounded by it, so
-// that a piece that is also the target (or that another writer extends) is
-// copied as it was when it was opened, never the bytes being appended.
-long long StreamLength(FILE* stream) { return _filelengthi64(_fileno(stream)); }
-
-// Appends the first length bytes of piece to target through one fixed buffer.
-int CopyPiece(FILE* piece, long long length, FILE* target)
+// Appends the first length bytes of piece to target, whose end is at `end`.
+int CopyPiece(HANDLE piece, uint64_t length, HANDLE target, uint64_t end)
 {
-    static_assert(kCopyBufferSize <= 65536, "the copy buffer lives on the stack");
-    unsigned char buffer[kCopyBufferSize];
-    while (length > 0) {
-        size_t want = length < static_cast<long long>(kCopyBufferSize) ? static_cast<size_t>(length) : kCopyBufferSize;
-        PieceRead read = g_readPiece(piece, buffer, want);
-        size_t got = read.bytes;
-        if (got > 0 && std::fwrite(buffer, 1, got, target) < got)
-            return kShortWrite;
+    unsigned char fallback[kFallbackBufferSize];
+    const size_t wanted = length < kCopyBufferSize ? static_cast<size_t>(length) : kCopyBufferSize;
+    unique_hlocal block(wanted > kFallbackBufferSize ? ::LocalAlloc(LMEM_FIXED, wanted) : nullptr);
+    unsigned char* buffer = block ? static_cast<unsigned char*>(block.get()) : fallback;
+    const size_t size = block ? wanted : kFallbackBufferSize;
+    for (uint64_t done = 0; done < length;) {
+        const size_t want = length - done < size ? static_cast<size_t>(length - done) : size;
+        const PieceRead read = g_readPiece(piece, done, buffer, want);
+        if (read.bytes > 0) {
+            const FileTransfer written = WriteAt(target, end + done, buffer, read.bytes);
+            if (written != FileTransfer::kOk)
+                return written == FileTransfer::kSeekFailed && done == 0 ? kSeekFailed : kShortWrite;
+        }
         // Bytes delivered before a failure are appended; the failure itself
         // must not pass for the end of the piece.
         if (read.failed)
             return kReadFailed;
-        if (got == 0)
+        if (read.bytes == 0)
             break; // the piece became shorter than it was: its end
-        length -= static_cast<long long>(got);
+        done += read.bytes;
     }
     return kOk;
 }
 
-// Appends piecePath to targetPath through streams; kOk when the whole piece
-// reached the target and both streams closed cleanly.
-template <typename Char>
-int AppendPiece(const Char* targetPath, const Char* piecePath)
+// Appends the piece read through `piece` to `target`. The copy is bounded by
+// the piece's length when the call began, so that a piece that is also the
+// target (or that another writer extends) is copied as it was, never the
+// bytes being appended.
+int AppendPiece(HANDLE piece, HANDLE target)
 {
-    unique_file target(OpenStream(targetPath, "a+b"));
-    if (!target)
+    uint64_t length = 0, end = 0;
+    if (!FileLength(piece, &length))
         return kCannotOpen;
-    // Opened for update although only read: a piece that may not be written
-    // is refused, as the installer expects of pieces it deletes afterwards.
-    unique_file piece(OpenStream(piecePath, "r+b"));
-    if (!piece)
-        return kCannotOpen;
-    // Before the first read or write, as the C library requires. A buffer the
-    // runtime cannot allocate leaves the stream's default one: slower, as good.
-    std::setvbuf(target.get(), nullptr, _IOFBF, kStreamBufferSize);
-    std::setvbuf(piece.get(), nullptr, _IOFBF, kStreamBufferSize);
-    long long length = StreamLength(piece.get());
-    if (length < 0)
-        return kCannotOpen;
-    if (std::fseek(target.get(), 0, SEEK_END) != 0)
+    if (!FileLength(target, &end))
         return kSeekFailed;
-    int rc = CopyPiece(piece.get(), length, target.get());
-    if (rc != kOk)
-        return rc;
-    // The last buffered bytes are written out before the close and checked
-    // on their own: some C runtimes let fclose report success although the
-    // write it made for them failed.
-    if (std::fflush(target.get()) != 0)
-        return kShortWrite;
-    if (std::fclose(target.release()) != 0)
-        return kShortWrite;
-    return kOk;
+    return CopyPiece(piece, length, target, end);
 }
 
-// Appends the piece and gives the target back its three times.
+// Appends the piece and gives the target back its three times. The piece is
+// opened for update although only read: a piece that may not be written is
+// refused, as the installer expects of pieces it deletes afterwards. A piece
+// that names the target itself is read through the target's own open.
 template <typename Char>
 int Unsplit(const Char* targetPath, const Char* piecePath)
 {
+    unique_hfile target = OpenExclusive(targetPath, GENERIC_READ | GENERIC_WRITE);
     FileTimeSet times;
-    if (CaptureFileTimes(targetPath, &times) != FileTimesResult::kOk)
+    if (!target || !ReadFileTimes(target.get(), &times))
         return kCannotOpen;
-    int rc = AppendPiece(targetPath, piecePath);
+    unique_hfile piece = OpenShared(piecePath, GENERIC_READ | GENERIC_WRITE);
+    if (!piece && (::GetLastError() != ERROR_SHARING_VIOLATION || !NamesHeldFile(target.get(), piecePath)))
+        return kCannotOpen;
+    const int rc = AppendPiece(piece ? piece.get() : target.get(), target.get());
     if (rc != kOk)
         return rc;
-    return RestoreFileTimes(targetPath, times) == FileTimesResult::kOk ? kOk : kCannotOpen;
+    return WriteFileTimes(target.get(), times) ? kOk : kCannotOpen;
 }
 
 } // namespace

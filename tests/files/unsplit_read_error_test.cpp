@@ -3,7 +3,7 @@
 // locks on reads (ReadFile inside a region that another handle locked with
 // LockFile succeeds), and a shortened piece reads as its end, not as an
 // error. So this program compiles the library's join in and replaces its
-// piece reader; the files, streams and time stamps are real.
+// piece reader; the files, opens and time stamps are real.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -23,19 +23,19 @@ constexpr int kReadFailed = -7;
 
 // The reader fails once failAfter bytes were delivered: the read that
 // crosses that point yields the bytes up to it and reports the error, as a
-// stream does whose device fails part-way through a buffer.
+// read does whose device fails part-way through a buffer.
 size_t g_failAfter;
 size_t g_delivered;
 
-setupsup::PieceRead FailingRead(std::FILE* piece, void* buffer, size_t size)
+setupsup::PieceRead FailingRead(HANDLE piece, uint64_t offset, void* buffer, size_t size)
 {
     size_t room = g_failAfter - g_delivered;
     if (size <= room) {
-        setupsup::PieceRead read = setupsup::ReadFromStream(piece, buffer, size);
+        setupsup::PieceRead read = setupsup::ReadFromFile(piece, offset, buffer, size);
         g_delivered += read.bytes;
         return read;
     }
-    setupsup::PieceRead read = setupsup::ReadFromStream(piece, buffer, room);
+    setupsup::PieceRead read = setupsup::ReadFromFile(piece, offset, buffer, room);
     g_delivered += read.bytes;
     return {read.bytes, true};
 }
@@ -43,18 +43,19 @@ setupsup::PieceRead FailingRead(std::FILE* piece, void* buffer, size_t size)
 class UnsplitReadError : public testing::Test {
 protected:
     void SetUp() override { setupsup::g_readPiece = FailingRead; }
-    void TearDown() override { setupsup::g_readPiece = setupsup::ReadFromStream; }
+    void TearDown() override { setupsup::g_readPiece = setupsup::ReadFromFile; }
 };
 
 } // namespace
 
 TEST_F(UnsplitReadError, KeepsWhatWasAppendedAndReportsTheFailure)
 {
-    // Failing at once, within the second buffer, and on its last byte.
-    for (size_t failAfter : {size_t{0}, size_t{4096 + 100}, size_t{9999}}) {
+    // Failing at once, within a read, and on the piece's last byte; and with
+    // a piece larger than the copy buffer, within the second read.
+    for (size_t failAfter : {size_t{0}, size_t{4096 + 100}, size_t{9999}, size_t{300000}}) {
         ScratchDir dir;
         const std::string target = dir.File("whole.bin"), piece = dir.File("piece.bin");
-        const std::vector<uint8_t> first = Pattern(300, 1), pieceBytes = Pattern(10000, 2);
+        const std::vector<uint8_t> first = Pattern(300, 1), pieceBytes = Pattern(failAfter < 10000 ? 10000 : 400000, 2);
         WriteFileBytes(target, first);
         WriteFileBytes(piece, pieceBytes);
         ASSERT_TRUE(SetTimes(target, DistinctTimes(5)));
@@ -83,7 +84,7 @@ TEST_F(UnsplitReadError, TheRealReaderJoinsTheSameFiles)
 {
     // The same join with the library's own reader succeeds: the failure
     // above comes from the reader alone.
-    setupsup::g_readPiece = setupsup::ReadFromStream;
+    setupsup::g_readPiece = setupsup::ReadFromFile;
     ScratchDir dir;
     const std::string target = dir.File("whole.bin"), piece = dir.File("piece.bin");
     WriteFileBytes(target, Pattern(300, 1));
