@@ -2,10 +2,12 @@
 // an installer loads it, on real files. Where blocks go and what the map
 // holds are the walks' own, pinned by the native tests (cbf_merge_test,
 // cbf_prune_truncate_test); here is only what the Win32 build adds: the
-// three times survive a call to the 100 ns, and a refusal writes nothing;
-// the target is opened exclusively (-1 while another handle holds it); a
-// truncate cuts the file; the C runtime's streams carry every byte value; a
-// null source is the default file of the current folder; nothing leaks.
+// three times survive a call to the 100 ns, and a refusal writes nothing and
+// keeps them; the target is held exclusively for the whole call (-1 while
+// another handle holds it, and no other process gets in meanwhile); a file
+// merged into itself; a truncate cuts the file; the system's file calls
+// carry every byte value; a null source is the default file of the current
+// folder; nothing leaks.
 // Full disks are cbf_full_disk_test's, null installed files
 // exports_arguments_test's.
 //
@@ -95,16 +97,16 @@ TEST_F(CbfExports, TargetHeldOpenElsewhereIsRefusedUnchanged)
     EXPECT_EQ(ReadBytes(target), old) << "nothing written while another handle held the target";
 }
 
-// The times are kept on success (setupsup.h). A refusal writes nothing, not
-// even the same bytes, so the last-write time stays; the last-access time
-// does not (the walk has read the target when it refuses, and under Wine,
-// with relatime, a read moves a last-access time older than a day to now).
-TEST_F(CbfExports, RefusedSourcesWriteNothing)
+// A refusal writes nothing, not even the same bytes, and leaves all three
+// times as they were: the walk read the target before it refused (under
+// Wine, with relatime, a read moves a last-access time older than a day to
+// now), and gives the times back through the same open.
+TEST_F(CbfExports, RefusedSourcesWriteNothingAndKeepTheTimes)
 {
     CbfImage installed;
     installed.Block(3, 50, 9);
     const std::string target = Install("installed.cbf", installed, 7);
-    const uint64_t written = Ticks(TimesOf(target).lastWrite);
+    const FileTimes before = TimesOf(target);
     CbfImage badMagic;
     badMagic.Magic(1);
     CbfImage bigger(251); // more procs than the target has room for
@@ -113,10 +115,49 @@ TEST_F(CbfExports, RefusedSourcesWriteNothing)
                                    dir.File("missing.cbf")};
     for (const std::string& source : sources) {
         EXPECT_EQ(Merge()(source.c_str(), target.c_str()), 3) << source;
-        EXPECT_EQ(Ticks(TimesOf(target).lastWrite), written) << "last-write time after merging " << source;
+        ExpectSameTimes(target, before, "after merging " + source);
     }
     EXPECT_EQ(Prune()(sources[0].c_str(), target.c_str()), 3);
-    EXPECT_EQ(Ticks(TimesOf(target).lastWrite), written) << "last-write time after a refused prune";
+    ExpectSameTimes(target, before, "after a refused prune");
+    EXPECT_EQ(ReadBytes(target), installed.Build());
+}
+
+// The installed file is held through one exclusive open for the whole call:
+// another process that tries to open it meanwhile, sharing everything, is
+// refused throughout, and the call ends with the times kept.
+TEST_F(CbfExports, OtherProcessesAreHeldOutForTheWholeCall)
+{
+    constexpr uint32_t kBlock = 1024 * 1024 - 4; // 40 blocks of 1 MiB
+    CbfImage installed, update;
+    for (int32_t i = 0; i < 40; ++i) {
+        installed.Block(i, 4, static_cast<unsigned char>(i));
+        update.Block(i, kBlock, static_cast<unsigned char>(i + 1));
+    }
+    const std::string target = Install("installed.cbf", installed, 18);
+    const std::string source = Install("update.cbf", update, 19);
+    const FileTimes before = TimesOf(target);
+    const TwoPaths mergeCbf = Merge(); // looked up before: the first lookup loads the DLL
+    const auto merge = [&] { return mergeCbf(source.c_str(), target.c_str()); };
+    EXPECT_EQ(OpenProber(target).ExpectHeldOut(merge, -1), 0) << "appended";
+    EXPECT_EQ(OpenProber(target).ExpectHeldOut(merge, -1), 0) << "in place";
+    ExpectSameTimes(target, before);
+    EXPECT_TRUE(Holds(ReadBytes(target), BlockPattern(kBlock + 4, 40)));
+}
+
+// A file merged into itself is read through the call's own open of it, as
+// it was read through a stream of its own before the open was exclusive:
+// every block fits where it is, and the file is as it was.
+TEST_F(CbfExports, FileMergedIntoItselfStaysAsItWas)
+{
+    CbfImage installed;
+    installed.Block(1, 300, 1).Block(2, 20, 2);
+    const std::string target = Install("installed.cbf", installed, 20);
+    const FileTimes before = TimesOf(target);
+    EXPECT_EQ(Merge()(target.c_str(), target.c_str()), 0);
+    ExpectSameTimes(target, before); // before the test's own read moves the last-access time
+    EXPECT_EQ(ReadBytes(target), installed.Build());
+    EXPECT_EQ(Prune()(target.c_str(), target.c_str()), 0) << "every proc with a block is removed";
+    EXPECT_EQ(ReadBytes(target).size(), installed.Size());
 }
 
 TEST_F(CbfExports, NullSourceReadsTheDefaultFileOfTheCurrentFolder)

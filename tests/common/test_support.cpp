@@ -328,6 +328,93 @@ DWORD RunProgram(const std::wstring& commandLine, const std::wstring& folder, st
     return status;
 }
 
+namespace {
+
+LONGLONG CounterNow()
+{
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+} // namespace
+
+OpenProber::OpenProber(const std::string& path)
+{
+    const std::string id = std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(CounterNow());
+    const std::string ready = "setupsup-prober-ready-" + id, stop = "setupsup-prober-stop-" + id;
+    ready_ = ::CreateEventA(nullptr, TRUE, FALSE, ready.c_str());
+    stop_ = ::CreateEventA(nullptr, TRUE, FALSE, stop.c_str());
+    std::string line = "\"" + ProgramFile("open_prober.exe") + "\" \"" + path + "\" " + ready + " " + stop + " \"" +
+                       dir_.File("log") + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    if (!ready_ || !stop_ ||
+        !::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child_)) {
+        ADD_FAILURE() << "open_prober.exe did not start";
+        return;
+    }
+    // It has made its first attempt, so it is running when the call starts.
+    EXPECT_EQ(::WaitForSingleObject(ready_, 60000), WAIT_OBJECT_0) << "open_prober.exe never tried";
+}
+
+OpenProber::~OpenProber()
+{
+    Stop();
+    if (ready_)
+        ::CloseHandle(ready_);
+    if (stop_)
+        ::CloseHandle(stop_);
+}
+
+std::vector<OpenProber::Attempt> OpenProber::Stop()
+{
+    std::vector<Attempt> attempts;
+    if (!child_.hProcess)
+        return attempts;
+    ::SetEvent(stop_);
+    DWORD status = 0xFFFFFFFF;
+    if (::WaitForSingleObject(child_.hProcess, 60000) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(child_.hProcess, &status);
+    else
+        ::TerminateProcess(child_.hProcess, status);
+    ::CloseHandle(child_.hThread);
+    ::CloseHandle(child_.hProcess);
+    child_ = {};
+    EXPECT_EQ(status, 0u) << "open_prober.exe failed";
+    if (FILE* log = std::fopen(dir_.File("log").c_str(), "r")) {
+        long long began = 0, ended = 0;
+        int opened = 0;
+        while (std::fscanf(log, "%lld %lld %d", &began, &ended, &opened) == 3)
+            attempts.push_back({began, ended, opened != 0});
+        std::fclose(log);
+    }
+    return attempts;
+}
+
+int OpenProber::ExpectHeldOut(const std::function<int()>& call, int refused)
+{
+    LONGLONG start = 0, end = 0;
+    int result = refused;
+    for (int run = 0; run < 50 && result == refused; ++run) {
+        start = CounterNow();
+        result = call();
+        end = CounterNow();
+    }
+    const LONGLONG from = start + (end - start) / 4, to = end - (end - start) / 4;
+    int judged = 0, opened = 0;
+    for (const Attempt& attempt : Stop()) {
+        if (attempt.began < from || attempt.ended > to)
+            continue;
+        ++judged;
+        opened += attempt.opened ? 1 : 0;
+    }
+    EXPECT_NE(result, refused) << "the call never had the file to itself";
+    EXPECT_GE(judged, 3) << "too few attempts while the call ran to judge it (make the call longer)";
+    EXPECT_EQ(opened, 0) << "another process opened the file during the call, " << opened << " times of " << judged;
+    return result;
+}
+
 GuardedBuffer::GuardedBuffer(size_t size)
 {
     SYSTEM_INFO info;

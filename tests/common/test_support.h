@@ -109,6 +109,36 @@ DWORD RunProgram(const std::string& commandLine, const std::string& folder = "",
 DWORD RunProgram(const std::wstring& commandLine, const std::wstring& folder, std::string* out = nullptr,
                  std::string* err = nullptr, DWORD timeoutMs = 60000);
 
+// Another process (open_prober.exe) that opens path, sharing everything,
+// again and again, from its start until the end of
+// ExpectHeldOut(call, refused). That runs call, again while it gives
+// `refused` (the prober held the file at the moment call opened it), and
+// returns what the last run gave; it fails the test unless the prober tried
+// while that run worked and every such attempt was refused: the call held
+// path exclusively from its start to its end, not only for moments of it.
+// (An attempt is judged only when it began after the first quarter of the
+// run and ended before the last, so that the opening and closing of the
+// file by the call itself, whose moments the prober cannot know, never
+// count.)
+class OpenProber {
+public:
+    explicit OpenProber(const std::string& path);
+    ~OpenProber();
+    OpenProber(const OpenProber&) = delete;
+    OpenProber& operator=(const OpenProber&) = delete;
+    int ExpectHeldOut(const std::function<int()>& call, int refused);
+
+private:
+    struct Attempt {
+        LONGLONG began, ended;
+        bool opened;
+    };
+    std::vector<Attempt> Stop();
+    ScratchDir dir_;
+    HANDLE ready_ = nullptr, stop_ = nullptr;
+    PROCESS_INFORMATION child_{};
+};
+
 // UTF-16 from UTF-8 and back, and from a code page's bytes: the tests of
 // the W exports write their names as UTF-8 literals.
 std::wstring Utf16(const std::string& utf8);

@@ -31,8 +31,9 @@ TEST(UnsplitFile, JoinsPiecesInOrderAndKeepsTheFirstFilesTimes)
     WriteFileBytes(target, expected);
     ASSERT_TRUE(SetTimes(target, DistinctTimes(3)));
     const FileTimes before = TimesOf(target);
-    // Empty, exactly one buffer, one byte over, and several MiB.
-    const size_t sizes[] = {0, 4096, 4097, 3 * 1024 * 1024 + 17};
+    // Empty, small, exactly the copy buffer (256 KiB), one byte over, and
+    // several MiB.
+    const size_t sizes[] = {0, 4097, 256 * 1024, 256 * 1024 + 1, 3 * 1024 * 1024 + 17};
     int n = 0;
     for (size_t size : sizes) {
         const std::string piece = dir.File("piece" + std::to_string(n));
@@ -84,6 +85,25 @@ TEST(UnsplitFile, SamePathCopiesTheOriginalBytesOnce)
     std::vector<uint8_t> doubled = bytes;
     doubled.insert(doubled.end(), bytes.begin(), bytes.end());
     EXPECT_EQ(ReadFileBytes(path), doubled) << "bounded: the file ends up doubled";
+}
+
+// The target is held through one exclusive open for the whole call: another
+// process that tries to open it meanwhile, sharing everything, is refused
+// from the first byte appended to the last.
+TEST(UnsplitFile, OtherProcessesAreHeldOutForTheWholeJoin)
+{
+    ScratchDir dir;
+    const std::string target = dir.File("whole.bin"), piece = dir.File("piece.bin");
+    WriteFileBytes(target, Pattern(1000, 6));
+    WriteFileBytes(piece, Pattern(48 * 1024 * 1024, 7));
+    ASSERT_TRUE(SetTimes(target, DistinctTimes(8)));
+    const FileTimes before = TimesOf(target);
+    // Resolved before: the first lookup loads the DLL, which takes longer
+    // than the prober's margins allow for.
+    const auto unsplit = Export<TwoPaths>("UnsplitFile");
+    ASSERT_NE(unsplit, nullptr);
+    EXPECT_EQ(OpenProber(target).ExpectHeldOut([&] { return unsplit(target.c_str(), piece.c_str()); }, -1), 0);
+    ExpectSameTimes(target, before);
 }
 
 } // namespace
