@@ -602,15 +602,21 @@ int main(int argc, char** argv)
     auto named = [](const char* name, bool w) { return "`" + Named(name, w) + "`"; };
     auto copyFile = [](bool w) { return std::string(w ? "`CopyFileW`" : "`CopyFileA`"); };
     if (o.Wants("unsplit")) {
-        const uint64_t piece = Scaled(o, uint64_t{64} * kMiB);
-        const uint64_t big = o.bigMiB > 0 ? Scaled(o, uint64_t{o.bigMiB} * kMiB) : 0;
-        for (uint64_t bytes : {piece, big}) {
+        // A small piece, where the opens around the copy show, and large ones.
+        const struct {
+            uint64_t bytes;
+            const char* tag;
+        } pieces[] = {{Scaled(o, kMiB), "1"},
+                      {Scaled(o, uint64_t{64} * kMiB), "64"},
+                      {o.bigMiB > 0 ? Scaled(o, uint64_t{o.bigMiB} * kMiB) : 0, "big"}};
+        for (const auto& piece : pieces) {
             for (const bool w : both) {
-                if (bytes == 0)
+                if (piece.bytes == 0)
                     continue;
-                PrintRow((named("UnsplitFile", w) + " of a " + std::to_string(bytes / 1024) + " KiB piece").c_str(),
-                         TimeCases(o.runs, UnsplitCase(bytes, bytes == piece ? "64" : "big", w))[0],
-                         (copyFile(w) + " of the piece").c_str());
+                PrintRow(
+                    (named("UnsplitFile", w) + " of a " + std::to_string(piece.bytes / 1024) + " KiB piece").c_str(),
+                    TimeCases(o.runs, UnsplitCase(piece.bytes, piece.tag, w))[0],
+                    (copyFile(w) + " of the piece").c_str());
             }
         }
     }
