@@ -39,10 +39,7 @@ protected:
     // Writes image as name and gives it distinct, 100 ns precise times.
     std::string Install(const std::string& name, const CbfImage& image, int timeSeed)
     {
-        std::string path = dir.File(name);
-        WriteBytes(path, image.Build());
-        EXPECT_TRUE(SetTimes(path, DistinctTimes(timeSeed)));
-        return path;
+        return MakeFile(dir, name, image.Build(), timeSeed);
     }
 
     ScratchDir dir;

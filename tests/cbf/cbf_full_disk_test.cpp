@@ -19,12 +19,11 @@ constexpr int kShortWrite = 7;
     testing::AddGlobalTestEnvironment(Precondition(RequireFailingWritesPastTheFileSizeLimit));
 
 // Block 1 fits its old block and would be written in place; block 2 is
-// appended and cannot be. Its bytes stay in the stream's buffer until the
-// merge writes them out, and that failure must be reported (Wine's fclose
-// would not report it). The block that would have gone in place, the old
-// bytes and the map are as they were. (A write that fails as the buffer
-// fills is covered by the native tests: this program cannot make a source
-// larger than its own limit.)
+// appended and cannot be: the write that would take the file past the limit
+// fails part-way, and that must be reported as the write failure it is. The
+// block that would have gone in place, the old bytes and the map are as
+// they were. (A write that fails among many is covered by the native tests:
+// this program cannot make a source larger than its own limit.)
 TEST(MergeCbfOnAFullDisk, FailsAsAWriteAndLeavesTheOldBytes)
 {
     const size_t limit = FileSizeLimit();
@@ -37,9 +36,8 @@ TEST(MergeCbfOnAFullDisk, FailsAsAWriteAndLeavesTheOldBytes)
     installed.Block(3, static_cast<uint32_t>(filler - 4), 0x33);
     CbfImage update;
     update.Block(1, 60, 0xA1).Block(2, 1000, 0xA2);
-    const std::string target = dir.File("installed.cbf"), source = dir.File("update.cbf");
-    WriteBytes(target, installed.Build());
-    WriteBytes(source, update.Build());
+    const std::string target = MakeFile(dir, "installed.cbf", installed.Build());
+    const std::string source = MakeFile(dir, "update.cbf", update.Build());
     EXPECT_EQ(merge(source.c_str(), target.c_str()), kShortWrite);
     EXPECT_EQ(Slice(ReadBytes(target), 0, installed.Size()), installed.Build());
 }

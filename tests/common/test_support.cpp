@@ -161,6 +161,16 @@ void ExpectSameTimes(const std::string& path, const FileTimes& expected, const s
     EXPECT_EQ(Ticks(now.lastWrite), Ticks(expected.lastWrite)) << name << ": last-write time";
 }
 
+std::string MakeFile(const ScratchDir& dir, const std::string& name, const std::vector<uint8_t>& bytes, int timeSeed)
+{
+    const std::string path = dir.File(name);
+    WriteFileBytes(path, bytes);
+    if (timeSeed != 0) {
+        EXPECT_TRUE(SetTimes(path, DistinctTimes(timeSeed))) << path;
+    }
+    return path;
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path)
 {
     std::vector<uint8_t> bytes;

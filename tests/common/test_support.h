@@ -66,6 +66,11 @@ private:
 };
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+// Writes bytes as the file name of dir and, for a timeSeed other than 0,
+// gives it DistinctTimes(timeSeed); returns its path. The set-up of the tests
+// that rewrite files and keep their times.
+std::string MakeFile(const ScratchDir& dir, const std::string& name, const std::vector<uint8_t>& bytes,
+                     int timeSeed = 0);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
 

@@ -22,11 +22,8 @@ TEST(MatchFileDate, CopiesTheThreeTimesRoleForRole)
     ScratchDir dir;
     auto match = Export<TwoPaths>("MatchFileDate");
     ASSERT_NE(match, nullptr);
-    const std::string source = dir.File("source.bin"), target = dir.File("target.bin");
-    WriteFileBytes(source, Pattern(10, 1));
-    WriteFileBytes(target, Pattern(10, 2));
-    ASSERT_TRUE(SetTimes(source, DistinctTimes(7)));
-    ASSERT_TRUE(SetTimes(target, DistinctTimes(9)));
+    const std::string source = MakeFile(dir, "source.bin", Pattern(10, 1), 7);
+    const std::string target = MakeFile(dir, "target.bin", Pattern(10, 2), 9);
     const FileTimes sourceTimes = TimesOf(source);
     ASSERT_EQ(match(source.c_str(), target.c_str()), 0);
     ExpectSameTimes(target, sourceTimes);

@@ -54,11 +54,9 @@ TEST_F(UnsplitReadError, KeepsWhatWasAppendedAndReportsTheFailure)
     // a piece larger than the copy buffer, within the second read.
     for (size_t failAfter : {size_t{0}, size_t{4096 + 100}, size_t{9999}, size_t{300000}}) {
         ScratchDir dir;
-        const std::string target = dir.File("whole.bin"), piece = dir.File("piece.bin");
         const std::vector<uint8_t> first = Pattern(300, 1), pieceBytes = Pattern(failAfter < 10000 ? 10000 : 400000, 2);
-        WriteFileBytes(target, first);
-        WriteFileBytes(piece, pieceBytes);
-        ASSERT_TRUE(SetTimes(target, DistinctTimes(5)));
+        const std::string target = MakeFile(dir, "whole.bin", first, 5);
+        const std::string piece = MakeFile(dir, "piece.bin", pieceBytes);
         FileTimes before;
         ASSERT_TRUE(GetTimes(target, &before));
 
@@ -86,9 +84,8 @@ TEST_F(UnsplitReadError, TheRealReaderJoinsTheSameFiles)
     // above comes from the reader alone.
     setupsup::g_readPiece = setupsup::ReadFromFile;
     ScratchDir dir;
-    const std::string target = dir.File("whole.bin"), piece = dir.File("piece.bin");
-    WriteFileBytes(target, Pattern(300, 1));
-    WriteFileBytes(piece, Pattern(10000, 2));
+    const std::string target = MakeFile(dir, "whole.bin", Pattern(300, 1));
+    const std::string piece = MakeFile(dir, "piece.bin", Pattern(10000, 2));
     EXPECT_EQ(UnsplitFile(target.c_str(), piece.c_str()), 0);
     EXPECT_EQ(ReadFileBytes(target).size(), 10300u);
 }

@@ -26,19 +26,16 @@ TEST(UnsplitFile, JoinsPiecesInOrderAndKeepsTheFirstFilesTimes)
     ScratchDir dir;
     auto unsplit = Export<TwoPaths>("UnsplitFile");
     ASSERT_NE(unsplit, nullptr);
-    const std::string target = dir.File("whole.bin");
     std::vector<uint8_t> expected = Pattern(1000, 1);
-    WriteFileBytes(target, expected);
-    ASSERT_TRUE(SetTimes(target, DistinctTimes(3)));
+    const std::string target = MakeFile(dir, "whole.bin", expected, 3);
     const FileTimes before = TimesOf(target);
     // Empty, small, exactly the copy buffer (256 KiB), one byte over, and
     // several MiB.
     const size_t sizes[] = {0, 4097, 256 * 1024, 256 * 1024 + 1, 3 * 1024 * 1024 + 17};
     int n = 0;
     for (size_t size : sizes) {
-        const std::string piece = dir.File("piece" + std::to_string(n));
-        const std::vector<uint8_t> bytes = Pattern(size, static_cast<uint8_t>(40 + n++));
-        WriteFileBytes(piece, bytes);
+        const std::vector<uint8_t> bytes = Pattern(size, static_cast<uint8_t>(40 + n));
+        const std::string piece = MakeFile(dir, "piece" + std::to_string(n++), bytes);
         ASSERT_EQ(unsplit(target.c_str(), piece.c_str()), 0) << "appending " << size << " bytes";
         ExpectSameTimes(target, before);
         expected.insert(expected.end(), bytes.begin(), bytes.end());
@@ -50,10 +47,8 @@ TEST(UnsplitFile, MissingOrHeldFilesChangeNothing)
 {
     ScratchDir dir;
     auto unsplit = Export<TwoPaths>("UnsplitFile");
-    const std::string target = dir.File("whole.bin"), piece = dir.File("piece.bin");
-    WriteFileBytes(target, Pattern(100, 2));
-    WriteFileBytes(piece, Pattern(50, 3));
-    ASSERT_TRUE(SetTimes(target, DistinctTimes(4)));
+    const std::string target = MakeFile(dir, "whole.bin", Pattern(100, 2), 4);
+    const std::string piece = MakeFile(dir, "piece.bin", Pattern(50, 3));
     const std::vector<uint8_t> old = ReadFileBytes(target);
     const FileTimes before = TimesOf(target);
 
@@ -78,9 +73,8 @@ TEST(UnsplitFile, MissingOrHeldFilesChangeNothing)
 TEST(UnsplitFile, SamePathCopiesTheOriginalBytesOnce)
 {
     ScratchDir dir;
-    const std::string path = dir.File("self.bin");
     const std::vector<uint8_t> bytes = Pattern(10000, 5);
-    WriteFileBytes(path, bytes);
+    const std::string path = MakeFile(dir, "self.bin", bytes);
     EXPECT_EQ(Export<TwoPaths>("UnsplitFile")(path.c_str(), path.c_str()), 0);
     std::vector<uint8_t> doubled = bytes;
     doubled.insert(doubled.end(), bytes.begin(), bytes.end());
@@ -93,10 +87,8 @@ TEST(UnsplitFile, SamePathCopiesTheOriginalBytesOnce)
 TEST(UnsplitFile, OtherProcessesAreHeldOutForTheWholeJoin)
 {
     ScratchDir dir;
-    const std::string target = dir.File("whole.bin"), piece = dir.File("piece.bin");
-    WriteFileBytes(target, Pattern(1000, 6));
-    WriteFileBytes(piece, Pattern(48 * 1024 * 1024, 7));
-    ASSERT_TRUE(SetTimes(target, DistinctTimes(8)));
+    const std::string target = MakeFile(dir, "whole.bin", Pattern(1000, 6), 8);
+    const std::string piece = MakeFile(dir, "piece.bin", Pattern(48 * 1024 * 1024, 7));
     const FileTimes before = TimesOf(target);
     // Resolved before: the first lookup loads the DLL, which takes longer
     // than the prober's margins allow for.

@@ -123,10 +123,8 @@ TEST(CbfExports, ReadOnlyInstalledFileIsRefusedWithThree)
     CbfImage installed, update;
     installed.Block(1, 40, 1);
     update.Block(1, 80, 2);
-    const std::string target = dir.File("installed.cbf"), source = dir.File("update.cbf");
-    WriteFileBytes(source, update.Build());
-    WriteFileBytes(target, installed.Build());
-    ASSERT_TRUE(SetTimes(target, DistinctTimes(9)));
+    const std::string source = MakeFile(dir, "update.cbf", update.Build());
+    const std::string target = MakeFile(dir, "installed.cbf", installed.Build(), 9);
     ASSERT_TRUE(MakeReadOnly(target));
     const FileTimes before = TimesOf(target);
     EXPECT_EQ(merge(source.c_str(), target.c_str()), 3);
