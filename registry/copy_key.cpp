@@ -5,9 +5,9 @@
 // ANSI code page); its W twin reads them in UTF-16 and keeps every character.
 #include <windows.h>
 
-#include "frame/ansi_fallback.h"
 #include "frame/text_api.h"
 #include "frame/unique_handles.h"
+#include "frame/wide_call.h"
 #include "registry/registry_paths.h"
 #include "registry/value_text.h"
 #include "setupsup.h"
@@ -184,15 +184,13 @@ extern "C" int WINAPI CopyKey(HKEY sourceRoot, const char* sourcePath, HKEY targ
 
 // On the Windows 95 family a path without an exact ANSI form names no key:
 // the source is not found, the target cannot be created (both
-// ERROR_FILE_NOT_FOUND), and nothing is opened or created.
+// ERROR_FILE_NOT_FOUND), and nothing is opened or created. A null path is
+// refused first, as by the ANSI export, whatever the other converts to.
 extern "C" int WINAPI CopyKeyW(HKEY sourceRoot, const wchar_t* sourcePath, HKEY targetRoot, const wchar_t* targetPath)
 {
     if (!sourcePath || !targetPath)
         return ERROR_INVALID_PARAMETER;
-    if (!setupsup::IsWindows95Family())
-        return setupsup::Copy(sourceRoot, sourcePath, targetRoot, targetPath);
-    setupsup::AnsiText source(sourcePath), target(targetPath);
-    if (!source.exact() || !target.exact())
-        return ERROR_FILE_NOT_FOUND;
-    return setupsup::Copy(sourceRoot, source.get(), targetRoot, target.get());
+    return setupsup::WideCall(
+        setupsup::Refuse{ERROR_FILE_NOT_FOUND}, [](auto... a) { return setupsup::Copy(a...); }, sourceRoot, sourcePath,
+        targetRoot, targetPath);
 }
