@@ -48,8 +48,12 @@ int ReadCount(const Char* fileName)
     return static_cast<int>(count);
 }
 
-// Stores count for fileName: 0, or the Win32 error of the open or the write
-// (ERROR_INVALID_PARAMETER for a name that is no file name).
+// The registry's own codes are SetFileRefCount's results.
+static_assert(SETUPSUP_REFCOUNT_OK == ERROR_SUCCESS, "a stored count is the registry's success");
+
+// Stores count for fileName: SETUPSUP_REFCOUNT_OK, or the Win32 error of the
+// open or the write (ERROR_INVALID_PARAMETER for a name that is no file
+// name).
 template <typename Char>
 int WriteCount(const Char* fileName, int count)
 {

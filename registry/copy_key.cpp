@@ -15,6 +15,9 @@
 namespace setupsup {
 namespace {
 
+// The registry's own codes are CopyKey's results.
+static_assert(SETUPSUP_REGISTRY_OK == ERROR_SUCCESS, "a copied tree is the registry's success");
+
 // Most values fit this room; larger ones are enumerated again with room
 // sized from the key's own maxima.
 constexpr DWORD kValueDataRoom = 4000;
@@ -155,7 +158,7 @@ LONG CopyTree(HKEY sourceRoot, const Char* sourcePath, HKEY targetRoot, const Ch
     if (rc != ERROR_SUCCESS)
         return rc;
     if (sourceRoot == guard.root && IsSameRegPath(sourcePath, guard.targetPath))
-        return ERROR_SUCCESS; // the target itself: copying it would copy the copy
+        return SETUPSUP_REGISTRY_OK; // the target itself: copying it would copy the copy
     unique_hkey target;
     rc = RegCreateKeyExT(targetRoot, targetPath, KEY_ALL_ACCESS, target.put());
     if (rc != ERROR_SUCCESS)

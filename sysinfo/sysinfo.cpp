@@ -87,25 +87,28 @@ extern "C" int WINAPI FormatDateW(int year, int month, int day, wchar_t* buffer)
         setupsup::CountedOut<setupsup::kDateChars>(buffer));
 }
 
-// 1 when the product suite list names "Terminal Server" exactly (case
-// included); every failure on the way answers 0.
+// SETUPSUP_TERMINAL_SERVER when the product suite list names "Terminal
+// Server" exactly (case included); every failure on the way answers
+// SETUPSUP_NOT_TERMINAL_SERVER.
 extern "C" int WINAPI QueryTerminalServer()
 {
     setupsup::unique_hkey key;
     if (::RegOpenKeyA(HKEY_LOCAL_MACHINE, setupsup::kProductOptionsKey, key.put()) != ERROR_SUCCESS)
-        return 0;
+        return SETUPSUP_NOT_TERMINAL_SERVER;
     DWORD size = 0;
     if (::RegQueryValueExA(key.get(), setupsup::kProductSuiteValue, nullptr, nullptr, nullptr, &size) !=
             ERROR_SUCCESS ||
         size == 0)
-        return 0;
+        return SETUPSUP_NOT_TERMINAL_SERVER;
     setupsup::unique_hlocal block(::LocalAlloc(LMEM_ZEROINIT, size));
     if (!block)
-        return 0;
+        return SETUPSUP_NOT_TERMINAL_SERVER;
     DWORD type = 0;
     auto* data = static_cast<BYTE*>(block.get());
     if (::RegQueryValueExA(key.get(), setupsup::kProductSuiteValue, nullptr, &type, data, &size) != ERROR_SUCCESS ||
         type != REG_MULTI_SZ)
-        return 0;
-    return setupsup::SuiteListHasTerminalServer(reinterpret_cast<const char*>(data), size) ? 1 : 0;
+        return SETUPSUP_NOT_TERMINAL_SERVER;
+    return setupsup::SuiteListHasTerminalServer(reinterpret_cast<const char*>(data), size)
+               ? SETUPSUP_TERMINAL_SERVER
+               : SETUPSUP_NOT_TERMINAL_SERVER;
 }
