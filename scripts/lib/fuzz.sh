@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The libFuzzer runs shared by scripts/test (bounded) and scripts/fuzz
 # (longer). Sourced, not run.
 
