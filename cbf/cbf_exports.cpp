@@ -7,7 +7,7 @@
 // here, as a file that cannot be opened, before any walk starts.
 #include "cbf/cbf_platform.h"
 #include "cbf/cbf_walks.h"
-#include "frame/ansi_fallback.h"
+#include "frame/wide_call.h"
 #include "setupsup.h"
 
 // The walks' codes are the exports' results. The CBF core builds without
@@ -27,34 +27,21 @@ static_assert(setupsup::kCbfWalkCutFailed == SETUPSUP_CBF_NOT_CUT);
 namespace setupsup {
 namespace {
 
-using TwoFileWalk = int (*)(CbfPlatform&, const char*, const char*);
-using TwoFileWalkW = int (*)(CbfPlatform&, const wchar_t*, const wchar_t*);
-
-// A merge or prune of the installed file targetPath.
-int RunTwoFileWalk(TwoFileWalk walk, const char* sourcePath, const char* targetPath)
+// A merge or prune of the installed file targetPath, for either character
+// type.
+template <typename Char>
+int RunTwoFileWalk(int (*walk)(CbfPlatform&, const Char*, const Char*), const Char* sourcePath, const Char* targetPath)
 {
     if (!targetPath)
         return kCbfWalkCannotOpen;
     return walk(DefaultCbfPlatform(), sourcePath, targetPath);
 }
 
-// The same with UTF-16 names. On the Windows 95 family they are converted
-// to the ANSI code page; a name without an exact ANSI form is refused before
-// anything is opened, as a file that cannot be opened (the installed file:
-// -1; the other file: 3, as its failed open gives).
-int RunTwoFileWalkW(TwoFileWalk ansiWalk, TwoFileWalkW wideWalk, const wchar_t* sourcePath, const wchar_t* targetPath)
-{
-    if (!targetPath)
-        return kCbfWalkCannotOpen;
-    if (!IsWindows95Family())
-        return wideWalk(DefaultCbfPlatform(), sourcePath, targetPath);
-    AnsiText source(sourcePath), target(targetPath);
-    if (!target.exact())
-        return kCbfWalkCannotOpen;
-    if (!source.exact())
-        return kCbfWalkBadFile;
-    return ansiWalk(DefaultCbfPlatform(), source.get(), target.get());
-}
+// On the Windows 95 family a W name without an exact ANSI form (null here)
+// is refused before anything is opened, as a file that cannot be opened:
+// the installed file first (-1), as the walks open it first, else the other
+// file (3, as its failed open gives).
+int RefuseCbfNames(const char*, const char* targetPath) { return targetPath ? kCbfWalkBadFile : kCbfWalkCannotOpen; }
 
 } // namespace
 } // namespace setupsup
@@ -66,8 +53,10 @@ extern "C" int WINAPI MergeCbf(const char* sourcePath, const char* targetPath)
 
 extern "C" int WINAPI MergeCbfW(const wchar_t* sourcePath, const wchar_t* targetPath)
 {
-    return setupsup::RunTwoFileWalkW(setupsup::MergeCbfWalk<char>, setupsup::MergeCbfWalk<wchar_t>, sourcePath,
-                                     targetPath);
+    return setupsup::WideCall(
+        setupsup::RefuseCbfNames,
+        [](auto... paths) { return setupsup::RunTwoFileWalk(setupsup::MergeCbfWalk, paths...); }, sourcePath,
+        targetPath);
 }
 
 extern "C" int WINAPI PruneCbf(const char* sourcePath, const char* targetPath)
@@ -77,8 +66,10 @@ extern "C" int WINAPI PruneCbf(const char* sourcePath, const char* targetPath)
 
 extern "C" int WINAPI PruneCbfW(const wchar_t* sourcePath, const wchar_t* targetPath)
 {
-    return setupsup::RunTwoFileWalkW(setupsup::PruneCbfWalk<char>, setupsup::PruneCbfWalk<wchar_t>, sourcePath,
-                                     targetPath);
+    return setupsup::WideCall(
+        setupsup::RefuseCbfNames,
+        [](auto... paths) { return setupsup::RunTwoFileWalk(setupsup::PruneCbfWalk, paths...); }, sourcePath,
+        targetPath);
 }
 
 extern "C" int WINAPI TruncateCbf(const char* targetPath)
@@ -92,10 +83,7 @@ extern "C" int WINAPI TruncateCbfW(const wchar_t* targetPath)
 {
     if (!targetPath)
         return setupsup::kCbfWalkCannotOpen;
-    if (!setupsup::IsWindows95Family())
-        return setupsup::TruncateCbfWalk(setupsup::DefaultCbfPlatform(), targetPath);
-    setupsup::AnsiText target(targetPath);
-    if (!target.exact())
-        return setupsup::kCbfWalkCannotOpen;
-    return setupsup::TruncateCbfWalk(setupsup::DefaultCbfPlatform(), target.get());
+    return setupsup::WideCall(
+        setupsup::Refuse{setupsup::kCbfWalkCannotOpen},
+        [](auto target) { return setupsup::TruncateCbfWalk(setupsup::DefaultCbfPlatform(), target); }, targetPath);
 }

@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "frame/ansi_fallback.h"
 #include "frame/system_entries.h"
 #include "frame/text.h"
 #include "frame/unique_handles.h"
+#include "frame/wide_call.h"
 #include "setupsup.h"
 
 namespace setupsup {
@@ -115,15 +115,11 @@ extern "C" int WINAPI GetFileLanguage(const char* path, int* lowByte, int* highB
     return setupsup::ReportLanguage(path, lowByte, highByte, name);
 }
 
-// On the Windows 95 family a path without an exact ANSI form names no file.
+// On the Windows 95 family a path without an exact ANSI form names no file,
+// as a null path.
 extern "C" int WINAPI GetFileLanguageW(const wchar_t* path, int* lowByte, int* highByte, wchar_t* name)
 {
-    if (!setupsup::IsWindows95Family())
-        return setupsup::ReportLanguage(path, lowByte, highByte, name);
-    setupsup::AnsiText ansiPath(path);
-    char ansiName[setupsup::kLanguageNameSize];
-    const int result = setupsup::ReportLanguage(ansiPath.get(), lowByte, highByte, name ? ansiName : nullptr);
-    if (name)
-        setupsup::WidenAnsi(ansiName, name, static_cast<int>(setupsup::kLanguageNameSize));
-    return result;
+    return setupsup::WideCall(
+        setupsup::kAsNull, [](auto... a) { return setupsup::ReportLanguage(a...); }, path, lowByte, highByte,
+        setupsup::Out<setupsup::kLanguageNameSize>(name));
 }

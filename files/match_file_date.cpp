@@ -3,9 +3,9 @@
 // the times are taken and set.
 #include <windows.h>
 
-#include "frame/ansi_fallback.h"
 #include "frame/file_times.h"
 #include "frame/unique_handles.h"
+#include "frame/wide_call.h"
 #include "setupsup.h"
 
 namespace setupsup {
@@ -52,11 +52,10 @@ extern "C" int WINAPI MatchFileDate(const char* sourcePath, const char* targetPa
     return setupsup::MatchTimes(sourcePath, targetPath);
 }
 
+// On the Windows 95 family a path without an exact ANSI form names no file,
+// as a null path: the open it stands for fails, in step order.
 extern "C" int WINAPI MatchFileDateW(const wchar_t* sourcePath, const wchar_t* targetPath)
 {
-    if (setupsup::IsWindows95Family()) {
-        setupsup::AnsiText source(sourcePath), target(targetPath);
-        return setupsup::MatchTimes(source.get(), target.get());
-    }
-    return setupsup::MatchTimes(sourcePath, targetPath);
+    return setupsup::WideCall(
+        setupsup::kAsNull, [](auto... paths) { return setupsup::MatchTimes(paths...); }, sourcePath, targetPath);
 }

@@ -9,12 +9,12 @@
 #include <atomic>
 #include <cstring>
 
-#include "frame/ansi_fallback.h"
 #include "frame/entry_points.h"
 #include "frame/invariants.h"
 #include "frame/text.h"
 #include "frame/text_api.h"
 #include "frame/unique_handles.h"
+#include "frame/wide_call.h"
 #include "setupsup.h"
 
 namespace setupsup {
@@ -172,10 +172,10 @@ int RefuseUnnamedFile(const wchar_t* path)
 
 extern "C" SETUPSUP_API int WINAPI SelfRegisterFile(const char* path) { return setupsup::Register(path); }
 
+// On the Windows 95 family a path without an exact ANSI form names a file
+// that cannot be loaded, of the kind its name says.
 extern "C" SETUPSUP_API int WINAPI SelfRegisterFileW(const wchar_t* path)
 {
-    if (!setupsup::IsWindows95Family())
-        return setupsup::Register(path);
-    setupsup::AnsiText ansiPath(path);
-    return ansiPath.exact() ? setupsup::Register(ansiPath.get()) : setupsup::RefuseUnnamedFile(path);
+    return setupsup::WideCall([path](const char*) { return setupsup::RefuseUnnamedFile(path); },
+                              [](auto name) { return setupsup::Register(name); }, path);
 }

@@ -6,10 +6,10 @@
 // same value for the same path.
 #include <windows.h>
 
-#include "frame/ansi_fallback.h"
 #include "frame/text.h"
 #include "frame/text_api.h"
 #include "frame/unique_handles.h"
+#include "frame/wide_call.h"
 #include "setupsup.h"
 
 namespace setupsup {
@@ -48,8 +48,12 @@ int ReadCount(const Char* fileName)
     return static_cast<int>(count);
 }
 
-// Stores count for fileName: 0, or the Win32 error of the open or the write
-// (ERROR_INVALID_PARAMETER for a name that is no file name).
+// The registry's own codes are SetFileRefCount's results.
+static_assert(SETUPSUP_REFCOUNT_OK == ERROR_SUCCESS, "a stored count is the registry's success");
+
+// Stores count for fileName: SETUPSUP_REFCOUNT_OK, or the Win32 error of the
+// open or the write (ERROR_INVALID_PARAMETER for a name that is no file
+// name).
 template <typename Char>
 int WriteCount(const Char* fileName, int count)
 {
@@ -69,12 +73,12 @@ int WriteCount(const Char* fileName, int count)
 
 extern "C" SETUPSUP_API int WINAPI GetFileRefCount(const char* fileName) { return setupsup::ReadCount(fileName); }
 
+// On the Windows 95 family a name without an exact ANSI form has no count,
+// as a null name.
 extern "C" SETUPSUP_API int WINAPI GetFileRefCountW(const wchar_t* fileName)
 {
-    if (!setupsup::IsWindows95Family())
-        return setupsup::ReadCount(fileName);
-    setupsup::AnsiText name(fileName);
-    return setupsup::ReadCount(name.get());
+    return setupsup::WideCall(
+        setupsup::kAsNull, [](auto name) { return setupsup::ReadCount(name); }, fileName);
 }
 
 extern "C" SETUPSUP_API int WINAPI SetFileRefCount(const char* fileName, int count)
@@ -82,10 +86,10 @@ extern "C" SETUPSUP_API int WINAPI SetFileRefCount(const char* fileName, int cou
     return setupsup::WriteCount(fileName, count);
 }
 
+// On the Windows 95 family a name without an exact ANSI form is refused as
+// a null name.
 extern "C" SETUPSUP_API int WINAPI SetFileRefCountW(const wchar_t* fileName, int count)
 {
-    if (!setupsup::IsWindows95Family())
-        return setupsup::WriteCount(fileName, count);
-    setupsup::AnsiText name(fileName);
-    return setupsup::WriteCount(name.get(), count);
+    return setupsup::WideCall(
+        setupsup::kAsNull, [](auto... a) { return setupsup::WriteCount(a...); }, fileName, count);
 }

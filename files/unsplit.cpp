@@ -7,10 +7,10 @@
 #include <windows.h>
 
 #include "files/unsplit.h"
-#include "frame/ansi_fallback.h"
 #include "frame/file_io.h"
 #include "frame/file_times.h"
 #include "frame/unique_handles.h"
+#include "frame/wide_call.h"
 #include "setupsup.h"
 
 namespace setupsup {
@@ -115,15 +115,12 @@ extern "C" int WINAPI UnsplitFile(const char* targetPath, const char* piecePath)
     return setupsup::Unsplit(targetPath, piecePath);
 }
 
+// On the Windows 95 family a path without an exact ANSI form cannot be opened.
 extern "C" int WINAPI UnsplitFileW(const wchar_t* targetPath, const wchar_t* piecePath)
 {
     if (!targetPath || !piecePath)
         return setupsup::kCannotOpen;
-    if (setupsup::IsWindows95Family()) {
-        setupsup::AnsiText target(targetPath), piece(piecePath);
-        if (!target.exact() || !piece.exact())
-            return setupsup::kCannotOpen;
-        return setupsup::Unsplit(target.get(), piece.get());
-    }
-    return setupsup::Unsplit(targetPath, piecePath);
+    return setupsup::WideCall(
+        setupsup::Refuse{setupsup::kCannotOpen}, [](auto... paths) { return setupsup::Unsplit(paths...); }, targetPath,
+        piecePath);
 }

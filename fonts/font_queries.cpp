@@ -7,10 +7,10 @@
 #include <windows.h>
 #include <cstring>
 
-#include "frame/ansi_fallback.h"
 #include "frame/text.h"
 #include "frame/text_api.h"
 #include "frame/unique_handles.h"
+#include "frame/wide_call.h"
 #include "setupsup.h"
 
 namespace setupsup {
@@ -107,49 +107,43 @@ void WriteSystemFixedFont(Char* faceName)
         WriteSystemFont(faceName);
 }
 
-// A face query of a W export on the Windows 95 family: the A query, its
-// face name converted to UTF-16.
-void WriteWideFromAnsi(void (*query)(char*), wchar_t* faceName)
+// A face query of either export: the face written by write; the queries
+// never fail, and a null buffer gets nothing and the usual result.
+template <typename Char>
+int ReportFace(void (*write)(Char*), Char* faceName)
 {
-    char face[kFaceChars];
-    query(face);
-    WidenAnsi(face, faceName, kFaceChars);
+    if (faceName)
+        write(faceName);
+    return SETUPSUP_FONT_OK;
 }
 
 } // namespace
 } // namespace setupsup
 
-// The font queries never fail: a null buffer gets nothing and the usual 0.
 extern "C" int WINAPI GetSystemFont(char* faceName)
 {
-    if (faceName)
-        setupsup::WriteSystemFont(faceName);
-    return SETUPSUP_FONT_OK;
+    return setupsup::ReportFace(setupsup::WriteSystemFont, faceName);
 }
 
+// On the Windows 95 family: the ANSI query's face, widened.
 extern "C" int WINAPI GetSystemFontW(wchar_t* faceName)
 {
-    if (faceName && setupsup::IsWindows95Family())
-        setupsup::WriteWideFromAnsi(setupsup::WriteSystemFont<char>, faceName);
-    else if (faceName)
-        setupsup::WriteSystemFont(faceName);
-    return SETUPSUP_FONT_OK;
+    return setupsup::WideCall(
+        setupsup::kAsNull, [](auto face) { return setupsup::ReportFace(setupsup::WriteSystemFont, face); },
+        setupsup::Out<setupsup::kFaceChars>(faceName));
 }
 
 extern "C" int WINAPI GetSystemFixedFont(char* faceName)
 {
-    if (faceName)
-        setupsup::WriteSystemFixedFont(faceName);
-    return SETUPSUP_FONT_OK;
+    return setupsup::ReportFace(setupsup::WriteSystemFixedFont, faceName);
 }
 
+// On the Windows 95 family: the ANSI query's face, widened.
 extern "C" int WINAPI GetSystemFixedFontW(wchar_t* faceName)
 {
-    if (faceName && setupsup::IsWindows95Family())
-        setupsup::WriteWideFromAnsi(setupsup::WriteSystemFixedFont<char>, faceName);
-    else if (faceName)
-        setupsup::WriteSystemFixedFont(faceName);
-    return SETUPSUP_FONT_OK;
+    return setupsup::WideCall(
+        setupsup::kAsNull, [](auto face) { return setupsup::ReportFace(setupsup::WriteSystemFixedFont, face); },
+        setupsup::Out<setupsup::kFaceChars>(faceName));
 }
 
 extern "C" int WINAPI GetSystemCharset()

@@ -3,10 +3,10 @@
 // programs to re-read fonts; GooseFont opens the font file through the shell.
 #include <windows.h>
 
-#include "frame/ansi_fallback.h"
 #include "frame/shell_launch.h"
 #include "frame/text.h"
 #include "frame/text_api.h"
+#include "frame/wide_call.h"
 #include "setupsup.h"
 
 namespace setupsup {
@@ -44,66 +44,64 @@ int AddFontFile(const Char* fontPath)
     return added == 1 ? broadcast : added;
 }
 
+// A null path adds nothing, like a missing file.
+template <typename Char>
+int AddFonts(const Char* fontPath)
+{
+    return fontPath ? AddFontFile(fontPath) : SETUPSUP_FONT_NONE_ADDED;
+}
+
+// A failed removal is not an error to the installer: the broadcast is sent
+// regardless (a null path included) and its result returned.
+template <typename Char>
+int RemoveFonts(const Char* fontPath)
+{
+    if (fontPath)
+        RemoveFontResourceT(fontPath);
+    return BroadcastFontChange();
+}
+
 constexpr TextLiteral kOpenVerb = SETUPSUP_TEXT("open");
+
+// The verb "open", hidden: the shell's handler for font files. A null path
+// is refused as a file that is not found.
+template <typename Char>
+int OpenFontFile(const Char* fontPath)
+{
+    if (!fontPath)
+        return kShellFileNotFound;
+    return ShellLaunch<Char>(kOpenVerb.Of<Char>(), fontPath, nullptr, nullptr, SW_HIDE);
+}
 
 } // namespace
 } // namespace setupsup
 
-// A null path adds nothing, like a missing file; so does, on the Windows 95
-// family, a W path without an exact ANSI form.
-extern "C" int WINAPI AddFont(const char* fontPath)
-{
-    return fontPath ? setupsup::AddFontFile(fontPath) : SETUPSUP_FONT_NONE_ADDED;
-}
+extern "C" int WINAPI AddFont(const char* fontPath) { return setupsup::AddFonts(fontPath); }
 
+// On the Windows 95 family a path without an exact ANSI form adds nothing,
+// as a null path.
 extern "C" int WINAPI AddFontW(const wchar_t* fontPath)
 {
-    if (!fontPath)
-        return SETUPSUP_FONT_NONE_ADDED;
-    if (!setupsup::IsWindows95Family())
-        return setupsup::AddFontFile(fontPath);
-    setupsup::AnsiText path(fontPath);
-    return path.exact() ? setupsup::AddFontFile(path.get()) : SETUPSUP_FONT_NONE_ADDED;
+    return setupsup::WideCall(
+        setupsup::kAsNull, [](auto path) { return setupsup::AddFonts(path); }, fontPath);
 }
 
-// A failed removal is not an error to the installer: the broadcast is sent
-// regardless (a null path included, and a W path that names no file) and
-// its result returned.
-extern "C" int WINAPI RemoveFont(const char* fontPath)
-{
-    if (fontPath)
-        ::RemoveFontResourceA(fontPath);
-    return setupsup::BroadcastFontChange();
-}
+extern "C" int WINAPI RemoveFont(const char* fontPath) { return setupsup::RemoveFonts(fontPath); }
 
+// On the Windows 95 family a path without an exact ANSI form removes
+// nothing, as a null path; the broadcast is still sent.
 extern "C" int WINAPI RemoveFontW(const wchar_t* fontPath)
 {
-    if (fontPath && !setupsup::IsWindows95Family()) {
-        setupsup::RemoveFontResourceT(fontPath);
-    } else if (fontPath) {
-        setupsup::AnsiText path(fontPath);
-        if (path.exact())
-            ::RemoveFontResourceA(path.get());
-    }
-    return setupsup::BroadcastFontChange();
+    return setupsup::WideCall(
+        setupsup::kAsNull, [](auto path) { return setupsup::RemoveFonts(path); }, fontPath);
 }
 
-// The verb "open", hidden: the shell's handler for font files.
-extern "C" int WINAPI GooseFont(const char* fontPath)
-{
-    if (!fontPath)
-        return setupsup::kShellFileNotFound;
-    return setupsup::ShellLaunch<char>(setupsup::kOpenVerb.narrow, fontPath, nullptr, nullptr, SW_HIDE);
-}
+extern "C" int WINAPI GooseFont(const char* fontPath) { return setupsup::OpenFontFile(fontPath); }
 
+// On the Windows 95 family a path without an exact ANSI form is not found,
+// as a null path, and the shell is not called.
 extern "C" int WINAPI GooseFontW(const wchar_t* fontPath)
 {
-    if (!fontPath)
-        return setupsup::kShellFileNotFound;
-    if (!setupsup::IsWindows95Family())
-        return setupsup::ShellLaunch<wchar_t>(setupsup::kOpenVerb.wide, fontPath, nullptr, nullptr, SW_HIDE);
-    setupsup::AnsiText path(fontPath);
-    if (!path.exact())
-        return setupsup::kShellFileNotFound;
-    return setupsup::ShellLaunch<char>(setupsup::kOpenVerb.narrow, path.get(), nullptr, nullptr, SW_HIDE);
+    return setupsup::WideCall(
+        setupsup::kAsNull, [](auto path) { return setupsup::OpenFontFile(path); }, fontPath);
 }

@@ -1,9 +1,10 @@
-// The W exports on the Windows 95 family. Its W functions are stubs that
-// fail, so there each W export converts its strings to the system's ANSI
-// code page and takes its A path. A string that does not convert exactly is
-// refused with the export's result for a name that cannot be opened or is
-// not found: the conversion would have turned a character outside the code
-// page into '?' or a look-alike, which names no file or another one.
+// The Windows 95 family's conversions of UTF-16 text, under WideCall
+// (frame/wide_call.h), the one place that uses them. The family's W
+// functions are stubs that fail, so there each W export converts its strings
+// to the system's ANSI code page and takes its A path. A string that does not
+// convert exactly is never passed on: the conversion would have turned a
+// character outside the code page into '?' or a look-alike, which names no
+// file or another one.
 #pragma once
 
 #include <windows.h>

@@ -3,7 +3,7 @@
 // Code written once over a character type calls these, and its W
 // instantiation converts nothing to an ANSI code page. The W functions are
 // called only on the NT family: on the Windows 95 family they are stubs that
-// fail, and every W export takes its A path there (frame/ansi_fallback.h).
+// fail, and every W export takes its A path there (frame/wide_call.h).
 // Only the arguments the library varies are parameters.
 #pragma once
 

@@ -13,11 +13,12 @@
 
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
-#include "frame/ansi_fallback.h"
 #include "frame/system_entries.h"
 #include "frame/text.h"
 #include "frame/unique_handles.h"
+#include "frame/wide_call.h"
 #include "process/running_instance.h"
 #include "setupsup.h"
 
@@ -283,22 +284,24 @@ DWORD PlatformId()
     return ::GetVersionExA(&version) ? version.dwPlatformId : 0;
 }
 
-} // namespace
-} // namespace setupsup
-
-extern "C" int WINAPI IsZORBAppRunning(const char* exeName)
+// Whether a process runs exeName, by the walk of the system's family. A
+// null name runs in no process. UTF-16 names reach the Windows 95 family's
+// walk only converted (frame/wide_call.h), so that walk is char's alone.
+template <typename Char>
+int ReportAppRunning(const Char* exeName)
 {
     if (!exeName)
         return SETUPSUP_NOT_RUNNING;
     bool running = false;
-    switch (setupsup::PlatformId()) {
+    switch (PlatformId()) {
 #ifndef _WIN64
         case VER_PLATFORM_WIN32_WINDOWS:
-            running = setupsup::IsAppRunning9x(exeName);
+            if constexpr (std::is_same_v<Char, char>)
+                running = IsAppRunning9x(exeName);
             break;
 #endif
         case VER_PLATFORM_WIN32_NT:
-            running = setupsup::IsAppRunningNt(exeName);
+            running = IsAppRunningNt(exeName);
             break;
         default:
             break;
@@ -306,28 +309,17 @@ extern "C" int WINAPI IsZORBAppRunning(const char* exeName)
     return running ? SETUPSUP_RUNNING : SETUPSUP_NOT_RUNNING;
 }
 
+} // namespace
+} // namespace setupsup
+
+extern "C" int WINAPI IsZORBAppRunning(const char* exeName) { return setupsup::ReportAppRunning(exeName); }
+
 // Compares UTF-16 base names on the NT family, folding every letter the
 // system's case table folds. On the Windows 95 family the name is converted
 // to the ANSI code page and searched as the ANSI export searches it; a name
-// without an exact ANSI form runs in no process there.
+// without an exact ANSI form runs in no process there, as a null name.
 extern "C" int WINAPI IsZORBAppRunningW(const wchar_t* exeName)
 {
-    if (!exeName)
-        return SETUPSUP_NOT_RUNNING;
-    bool running = false;
-    switch (setupsup::PlatformId()) {
-#ifndef _WIN64
-        case VER_PLATFORM_WIN32_WINDOWS: {
-            setupsup::AnsiText name(exeName);
-            running = name.exact() && setupsup::IsAppRunning9x(name.get());
-            break;
-        }
-#endif
-        case VER_PLATFORM_WIN32_NT:
-            running = setupsup::IsAppRunningNt(exeName);
-            break;
-        default:
-            break;
-    }
-    return running ? SETUPSUP_RUNNING : SETUPSUP_NOT_RUNNING;
+    return setupsup::WideCall(
+        setupsup::kAsNull, [](auto name) { return setupsup::ReportAppRunning(name); }, exeName);
 }

@@ -5,15 +5,18 @@
 // ANSI code page); its W twin reads them in UTF-16 and keeps every character.
 #include <windows.h>
 
-#include "frame/ansi_fallback.h"
 #include "frame/text_api.h"
 #include "frame/unique_handles.h"
+#include "frame/wide_call.h"
 #include "registry/registry_paths.h"
 #include "registry/value_text.h"
 #include "setupsup.h"
 
 namespace setupsup {
 namespace {
+
+// The registry's own codes are CopyKey's results.
+static_assert(SETUPSUP_REGISTRY_OK == ERROR_SUCCESS, "a copied tree is the registry's success");
 
 // Most values fit this room; larger ones are enumerated again with room
 // sized from the key's own maxima.
@@ -155,7 +158,7 @@ LONG CopyTree(HKEY sourceRoot, const Char* sourcePath, HKEY targetRoot, const Ch
     if (rc != ERROR_SUCCESS)
         return rc;
     if (sourceRoot == guard.root && IsSameRegPath(sourcePath, guard.targetPath))
-        return ERROR_SUCCESS; // the target itself: copying it would copy the copy
+        return SETUPSUP_REGISTRY_OK; // the target itself: copying it would copy the copy
     unique_hkey target;
     rc = RegCreateKeyExT(targetRoot, targetPath, KEY_ALL_ACCESS, target.put());
     if (rc != ERROR_SUCCESS)
@@ -184,15 +187,13 @@ extern "C" int WINAPI CopyKey(HKEY sourceRoot, const char* sourcePath, HKEY targ
 
 // On the Windows 95 family a path without an exact ANSI form names no key:
 // the source is not found, the target cannot be created (both
-// ERROR_FILE_NOT_FOUND), and nothing is opened or created.
+// ERROR_FILE_NOT_FOUND), and nothing is opened or created. A null path is
+// refused first, as by the ANSI export, whatever the other converts to.
 extern "C" int WINAPI CopyKeyW(HKEY sourceRoot, const wchar_t* sourcePath, HKEY targetRoot, const wchar_t* targetPath)
 {
     if (!sourcePath || !targetPath)
         return ERROR_INVALID_PARAMETER;
-    if (!setupsup::IsWindows95Family())
-        return setupsup::Copy(sourceRoot, sourcePath, targetRoot, targetPath);
-    setupsup::AnsiText source(sourcePath), target(targetPath);
-    if (!source.exact() || !target.exact())
-        return ERROR_FILE_NOT_FOUND;
-    return setupsup::Copy(sourceRoot, source.get(), targetRoot, target.get());
+    return setupsup::WideCall(
+        setupsup::Refuse{ERROR_FILE_NOT_FOUND}, [](auto... a) { return setupsup::Copy(a...); }, sourceRoot, sourcePath,
+        targetRoot, targetPath);
 }

@@ -3,10 +3,10 @@
 // and resets each one's "CurrentlyRegistered" mark to "0".
 #include <windows.h>
 
-#include "frame/ansi_fallback.h"
 #include "frame/text.h"
 #include "frame/text_api.h"
 #include "frame/unique_handles.h"
+#include "frame/wide_call.h"
 #include "registry/registry_paths.h"
 #include "registry/value_text.h"
 #include "setupsup.h"
@@ -66,22 +66,22 @@ int CountApps(const Char* path)
     return CountAppsBelow(key.get(), path);
 }
 
+// A null start path names no key: nothing is walked and nothing counted.
+template <typename Char>
+int ResetApps(const Char* startPath)
+{
+    return startPath ? CountApps(startPath) : 0;
+}
+
 } // namespace
 } // namespace setupsup
 
-// A null start path names no key: nothing is walked and nothing counted.
-extern "C" int WINAPI UnregisterZORBApps(const char* startPath)
-{
-    return startPath ? setupsup::CountApps(startPath) : 0;
-}
+extern "C" int WINAPI UnregisterZORBApps(const char* startPath) { return setupsup::ResetApps(startPath); }
 
-// On the Windows 95 family a path without an exact ANSI form names no key.
+// On the Windows 95 family a path without an exact ANSI form names no key,
+// as a null path.
 extern "C" int WINAPI UnregisterZORBAppsW(const wchar_t* startPath)
 {
-    if (!startPath)
-        return 0;
-    if (!setupsup::IsWindows95Family())
-        return setupsup::CountApps(startPath);
-    setupsup::AnsiText start(startPath);
-    return start.exact() ? setupsup::CountApps(start.get()) : 0;
+    return setupsup::WideCall(
+        setupsup::kAsNull, [](auto path) { return setupsup::ResetApps(path); }, startPath);
 }

@@ -6,7 +6,6 @@
 
 #include <atomic>
 
-#include "frame/ansi_fallback.h"
 #include "frame/system_entries.h"
 #include "frame/text.h"
 #include "setupsup.h"

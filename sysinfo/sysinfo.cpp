@@ -2,9 +2,9 @@
 // and QueryTerminalServer.
 #include <windows.h>
 
-#include "frame/ansi_fallback.h"
 #include "frame/text_api.h"
 #include "frame/unique_handles.h"
+#include "frame/wide_call.h"
 #include "setupsup.h"
 #include "sysinfo/product_suite.h"
 
@@ -53,6 +53,19 @@ MEMORYSTATUS MemoryStatus()
     return status;
 }
 
+// The user's short date in buffer (kDateChars characters): characters
+// written with the NUL, or 0. Only the low 16 bits of each argument count,
+// as SYSTEMTIME holds them. A null buffer formats nothing: 0, as for any
+// date that cannot be written.
+template <typename Char>
+int FormatShortDate(int year, int month, int day, Char* buffer)
+{
+    if (!buffer)
+        return SETUPSUP_DATE_FAILED;
+    const SYSTEMTIME date = DateOf(year, month, day);
+    return GetDateFormatT(&date, buffer, kDateChars);
+}
+
 } // namespace
 } // namespace setupsup
 
@@ -60,50 +73,42 @@ extern "C" int WINAPI GetPhysRAM() { return setupsup::MemoryResult(setupsup::Mem
 
 extern "C" int WINAPI GetVirtRAM() { return setupsup::MemoryResult(setupsup::MemoryStatus().dwTotalVirtual); }
 
-// Only the low 16 bits of each argument count, as SYSTEMTIME holds them.
-// A null buffer formats nothing: 0, as for any date that cannot be written.
 extern "C" int WINAPI FormatDate(int year, int month, int day, char* buffer)
 {
-    if (!buffer)
-        return SETUPSUP_DATE_FAILED;
-    const SYSTEMTIME date = setupsup::DateOf(year, month, day);
-    return setupsup::GetDateFormatT(&date, buffer, setupsup::kDateChars);
+    return setupsup::FormatShortDate(year, month, day, buffer);
 }
 
-// The same in UTF-16: characters written, NUL included, of a buffer of 49
-// characters. On the Windows 95 family the ANSI text, converted.
+// The same in UTF-16, in a buffer of 49 characters. On the Windows 95 family
+// the ANSI text, widened, and its characters counted.
 extern "C" int WINAPI FormatDateW(int year, int month, int day, wchar_t* buffer)
 {
-    if (!buffer)
-        return SETUPSUP_DATE_FAILED;
-    const SYSTEMTIME date = setupsup::DateOf(year, month, day);
-    if (!setupsup::IsWindows95Family())
-        return setupsup::GetDateFormatT(&date, buffer, setupsup::kDateChars);
-    char ansi[setupsup::kDateChars];
-    if (setupsup::GetDateFormatT(&date, ansi, setupsup::kDateChars) == 0)
-        return SETUPSUP_DATE_FAILED;
-    return setupsup::WidenAnsi(ansi, buffer, setupsup::kDateChars);
+    return setupsup::WideCall(
+        setupsup::kAsNull, [](auto... a) { return setupsup::FormatShortDate(a...); }, year, month, day,
+        setupsup::CountedOut<setupsup::kDateChars>(buffer));
 }
 
-// 1 when the product suite list names "Terminal Server" exactly (case
-// included); every failure on the way answers 0.
+// SETUPSUP_TERMINAL_SERVER when the product suite list names "Terminal
+// Server" exactly (case included); every failure on the way answers
+// SETUPSUP_NOT_TERMINAL_SERVER.
 extern "C" int WINAPI QueryTerminalServer()
 {
     setupsup::unique_hkey key;
     if (::RegOpenKeyA(HKEY_LOCAL_MACHINE, setupsup::kProductOptionsKey, key.put()) != ERROR_SUCCESS)
-        return 0;
+        return SETUPSUP_NOT_TERMINAL_SERVER;
     DWORD size = 0;
     if (::RegQueryValueExA(key.get(), setupsup::kProductSuiteValue, nullptr, nullptr, nullptr, &size) !=
             ERROR_SUCCESS ||
         size == 0)
-        return 0;
+        return SETUPSUP_NOT_TERMINAL_SERVER;
     setupsup::unique_hlocal block(::LocalAlloc(LMEM_ZEROINIT, size));
     if (!block)
-        return 0;
+        return SETUPSUP_NOT_TERMINAL_SERVER;
     DWORD type = 0;
     auto* data = static_cast<BYTE*>(block.get());
     if (::RegQueryValueExA(key.get(), setupsup::kProductSuiteValue, nullptr, &type, data, &size) != ERROR_SUCCESS ||
         type != REG_MULTI_SZ)
-        return 0;
-    return setupsup::SuiteListHasTerminalServer(reinterpret_cast<const char*>(data), size) ? 1 : 0;
+        return SETUPSUP_NOT_TERMINAL_SERVER;
+    return setupsup::SuiteListHasTerminalServer(reinterpret_cast<const char*>(data), size)
+               ? SETUPSUP_TERMINAL_SERVER
+               : SETUPSUP_NOT_TERMINAL_SERVER;
 }

@@ -58,6 +58,20 @@ HMODULE Dll()
     return dll;
 }
 
+std::vector<std::string> ExportedNames(HMODULE dll)
+{
+    auto* base = reinterpret_cast<const BYTE*>(dll);
+    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    auto* nameRvas = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    std::vector<std::string> names;
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+        names.emplace_back(reinterpret_cast<const char*>(base + nameRvas[i]));
+    return names;
+}
+
 static std::string ProgramPath()
 {
     char path[MAX_PATH];

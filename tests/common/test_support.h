@@ -28,6 +28,9 @@ testing::Environment* Precondition(std::function<void()> check);
 // setupsup.dll, loaded with LoadLibraryA from the test program's folder.
 HMODULE Dll();
 
+// The names in the export directory of a loaded DLL, in its order.
+std::vector<std::string> ExportedNames(HMODULE dll);
+
 // The export named name, as a pointer of type Fn; null if absent. Always
 // through GetProcAddress, as an installer finds it (never through the test
 // builds' entry resolver).

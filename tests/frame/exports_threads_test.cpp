@@ -9,6 +9,7 @@
 #include "tests/frame/export_calls.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,4 +47,20 @@ TEST(Threads, EveryExportGivesOnEightThreadsAtOnceWhatItGivesAlone)
     std::vector<std::string> faults = RunListsAtOnce(lists, alone, 0, kRounds);
     for (const std::string& fault : faults)
         ADD_FAILURE() << fault;
+}
+
+// The list holds a call of every export the DLL has (named as the export, or
+// as it and a case after a space): an export added without its row would
+// escape both this test and the soak.
+TEST(Threads, ListCallsEveryExport)
+{
+    ExportWorkspace workspace(0);
+    const std::vector<ExportCall> calls = workspace.Calls();
+    for (const std::string& name : ExportedNames(Dll())) {
+        const bool listed = std::any_of(calls.begin(), calls.end(), [&name](const ExportCall& call) {
+            const std::string what = call.what;
+            return what == name || what.rfind(name + " ", 0) == 0;
+        });
+        EXPECT_TRUE(listed) << name << " has no call in tests/frame/export_calls.cpp";
+    }
 }

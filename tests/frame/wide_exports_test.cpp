@@ -175,9 +175,16 @@ TEST(WideNames, CbfFilesAreRewrittenWithTheirTimesKept)
         }
         EXPECT_EQ(Export<PathW>("TruncateCbfW")(target.c_str()), expected);
         EXPECT_EQ(ReadW(target).size(), name.reachable ? 21u + 250 * 24 : installed.Build().size());
-        // A source named outside the code page gives what a missing source gives.
+        // A source named outside the code page gives what a missing source
+        // gives; the installed file is refused first.
         if (!name.reachable) {
             EXPECT_EQ(Export<TwoPathsW>("MergeCbfW")(source.c_str(), folder.File(L"none.cbf").c_str()), -1);
+            NamedFolder reachable(kWestern);
+            const std::wstring plain = reachable.File(L"installed.cbf");
+            WriteW(plain, installed.Build());
+            EXPECT_EQ(Export<TwoPathsW>("MergeCbfW")(source.c_str(), plain.c_str()), 3);
+            EXPECT_EQ(Export<TwoPathsW>("PruneCbfW")(source.c_str(), plain.c_str()), 3);
+            EXPECT_EQ(ReadW(plain), installed.Build()) << "refused before anything is written";
         }
     }
 }
@@ -201,6 +208,15 @@ TEST(WideNames, SplitFilesAndTimes)
         EXPECT_TRUE(SameTime(LastWrite(grows), stamp)) << "joined or not, the times stay";
         EXPECT_EQ(Export<TwoPathsW>("MatchFileDateW")(piece.c_str(), grows.c_str()), name.reachable ? 0 : -1);
         EXPECT_TRUE(SameTime(LastWrite(grows), name.reachable ? other : stamp));
+        // Each path in step order, as a null one: a target so named counts
+        // only once the source has opened.
+        if (!name.reachable) {
+            NamedFolder reachable(kWestern);
+            const std::wstring present = reachable.File(L"present"), missing = reachable.File(L"missing");
+            WriteW(present, {'p'});
+            EXPECT_EQ(Export<TwoPathsW>("MatchFileDateW")(present.c_str(), grows.c_str()), -2);
+            EXPECT_EQ(Export<TwoPathsW>("MatchFileDateW")(missing.c_str(), grows.c_str()), -1);
+        }
     }
 }
 
@@ -218,6 +234,9 @@ TEST(WideNames, VersionLanguageOfAModuleSoNamed)
         EXPECT_EQ(low, name.reachable ? 9 : 0);
         EXPECT_EQ(high, name.reachable ? 4 : 0);
         EXPECT_STREQ(language, name.reachable ? L"ENGLISH" : L"Unavailable");
+        EXPECT_EQ(Export<LanguageW>("GetFileLanguageW")(module.c_str(), &low, nullptr, nullptr),
+                  name.reachable ? 0 : -1)
+            << "a null output is skipped";
         if (name.text == kForeign) {
             char ansiLanguage[12];
             EXPECT_EQ(Export<LanguageA>("GetFileLanguage")(Ansi(module).c_str(), &low, &high, ansiLanguage), -1);
@@ -423,6 +442,7 @@ TEST(WideNames, DatesInAUserFormatSoWritten)
     ::SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, saved);
     if (Win98Mode()) {
         EXPECT_NE(std::wstring(date), L"2001\u5E7412\u043C31\U0001D11E") << "the ANSI path cannot carry them";
+        EXPECT_EQ(written, static_cast<int>(std::wcslen(date)) + 1) << "the characters written, counted";
     } else {
         EXPECT_EQ(std::wstring(date), L"2001\u5E7412\u043C31\U0001D11E");
         EXPECT_EQ(written, 13) << "characters with the NUL, a surrogate pair counting two";
@@ -467,5 +487,22 @@ TEST(WideNames, UnpairedSurrogatesReachTheSystemAsTheyAre)
         ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\SetupsupWide");
 
         EXPECT_EQ(Export<PathW>("IsZORBAppRunningW")(lone.c_str()), 0);
+    }
+}
+
+// The face queries write UTF-16 in either mode: on the Windows 95 family the
+// ANSI export's face, widened; a null buffer gets nothing.
+TEST(WideNames, FaceNamesWidened)
+{
+    using FaceA = int(WINAPI*)(char*);
+    using FaceW = int(WINAPI*)(wchar_t*);
+    for (const char* query : {"GetSystemFont", "GetSystemFixedFont"}) {
+        char ansi[32] = "";
+        wchar_t wide[32];
+        std::wmemset(wide, L'x', 32);
+        EXPECT_EQ(Export<FaceA>(query)(ansi), 0);
+        EXPECT_EQ(Export<FaceW>((std::string(query) + "W").c_str())(wide), 0);
+        EXPECT_EQ(std::wstring(wide), CodePageToWide(CP_ACP, ansi)) << query << ": the prefix's faces have ASCII names";
+        EXPECT_EQ(Export<FaceW>((std::string(query) + "W").c_str())(nullptr), 0);
     }
 }

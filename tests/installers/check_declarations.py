@@ -1,6 +1,7 @@
 """Checks the installer declarations against the built DLL.
 
-    check_declarations.py OBJDUMP setupsup.dll setupsup.h setupsup.def setupsup.nsh setupsup.iss
+    check_declarations.py OBJDUMP setupsup.dll setupsup.h setupsup.def setupsup.nsh setupsup.iss \
+        README.md exports.md null-arguments.md
 
 The export names come from the DLL's own export table (objdump -p); each
 export's arguments from the public header, whose argument bytes must agree
@@ -21,7 +22,12 @@ text has no twin. Then:
     text, AnsiString for ANSI text, {#SetupSupRoot} for a registry root; and
     its preprocessor block must give a Setup of the DLL's architecture the
     DLL's folder, root type and root values.
-Nothing else may be declared. Prints every mismatch; exit status 1 if any."""
+Nothing else may be declared. Every export has its PFN_ type of the same
+arguments in the header, and its documentation: a row of the README's table
+(the ANSI export), a section in exports.md with both declarations, a row of
+exports.md's Windows 95-family table (each W export), and a row of
+null-arguments.md naming it and its twin (an export without pointers: its
+name there). Prints every mismatch; exit status 1 if any."""
 import re
 import subprocess
 import sys
@@ -83,13 +89,48 @@ def export_table(objdump, dll):
     return re.findall(r"\[\s*\d+\]\s+(\w+)", table)
 
 
-def header_arguments(header):
+def header_arguments(header, pattern=r"\bint\s+WINAPI\s+(\w+)\s*\(([^)]*)\)\s*;"):
     text = re.sub(r"/\*.*?\*/", "", open(header).read(), flags=re.S)
     found = {}
-    for name, args in re.findall(r"\bint\s+WINAPI\s+(\w+)\s*\(([^)]*)\)\s*;", text):
+    for name, args in re.findall(pattern, text):
         args = args.strip()
         found[name] = [] if args in ("", "void") else [kind(a) for a in args.split(",")]
     return found
+
+
+def pfn_arguments(header):
+    """The arguments of each export's PFN_ type, by the export's name."""
+    return header_arguments(header, r"typedef\s+int\s*\(\s*WINAPI\s*\*\s*PFN_(\w+)\)\s*\(([^)]*)\)\s*;")
+
+
+def doc_faults(exports, arguments, readme, exports_md, nulls_md):
+    """Every export where each document lists it."""
+    faults = []
+    readme_rows = set(re.findall(r"^\| `(\w+)` \|", open(readme).read(), re.M))
+    text = open(exports_md).read()
+    sections = set(re.findall(r"^### (\w+)$", text, re.M))
+    declared = set(re.findall(r"^int WINAPI (\w+)\(", text, re.M))
+    table = re.search(r"^\| W export \|.*?\n((?:\|.*\n)+)", text, re.M)
+    nineX = set(re.findall(r"`(\w+)`", table.group(1).split("\n", 1)[1])) if table else set()
+    nulls = open(nulls_md).read()
+    null_rows = re.findall(r"^\| (`\w+`(?:, `\w+`)*) \|", nulls, re.M)
+    for name in exports:
+        twin = name.endswith("W") and name[:-1] in exports
+        ansi = name[:-1] if twin else name
+        if not twin and name not in readme_rows:
+            faults.append("README.md: no row for %s in the export table" % name)
+        if ansi not in sections:
+            faults.append("exports.md: no section ### %s" % ansi)
+        if name not in declared:
+            faults.append("exports.md: no declaration of %s" % name)
+        if twin and name not in nineX:
+            faults.append("exports.md: %s has no row in the Windows 95-family table" % name)
+        if not any(k in ("in", "out", "win", "wout", "intout") for k in arguments.get(name, [])):
+            if not re.search(r"`%s`" % name, nulls):
+                faults.append("null-arguments.md: %s is not named" % name)
+        elif not any("`%s`" % name in row and "`%s`" % ansi in row for row in null_rows):
+            faults.append("null-arguments.md: no row naming %s%s" % (name, " with " + ansi if twin else ""))
+    return faults
 
 
 def def_bytes(def_file):
@@ -160,10 +201,11 @@ def inno_declarations(iss):
 
 
 def main():
-    objdump, dll, header, def_file, nsh, iss = sys.argv[1:7]
+    objdump, dll, header, def_file, nsh, iss, readme, exports_md, nulls_md = sys.argv[1:10]
     faults = []
     exports = export_table(objdump, dll)
     arguments = header_arguments(header)
+    pfns = pfn_arguments(header)
     decorations = def_bytes(def_file)
     if len(exports) < 25:
         faults.append("the DLL exports only %d functions" % len(exports))
@@ -173,6 +215,9 @@ def main():
         elif decorations.get(name) != 4 * len(arguments[name]):
             faults.append("%s: the header has %d arguments, the .def %s bytes" % (
                 name, len(arguments[name]), decorations.get(name)))
+        if name in arguments and pfns.get(name) != arguments[name]:
+            faults.append("%s: its PFN_ type takes %s, the export %s" % (name, pfns.get(name), arguments[name]))
+    faults += doc_faults(exports, arguments, readme, exports_md, nulls_md)
 
     faults += twin_faults(exports, arguments)
 
@@ -241,7 +286,7 @@ def main():
 
     for fault in faults:
         print(fault)
-    print("%d exports checked against setupsup.nsh and setupsup.iss: %d faults" % (len(exports), len(faults)))
+    print("%d exports checked against setupsup.nsh, setupsup.iss and the docs: %d faults" % (len(exports), len(faults)))
     return 1 if faults else 0
 
 
