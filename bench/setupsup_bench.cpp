@@ -40,6 +40,8 @@ using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
 using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
 using GetModuleBaseNameAFn = DWORD(WINAPI*)(HANDLE, HMODULE, char*, DWORD);
 using GetModuleBaseNameWFn = DWORD(WINAPI*)(HANDLE, HMODULE, wchar_t*, DWORD);
+using QueryFullProcessImageNameWFn = BOOL(WINAPI*)(HANDLE, DWORD, wchar_t*, DWORD*);
+using CountProcessesWFn = int(WINAPI*)(const wchar_t*, DWORD);
 
 constexpr uint32_t kMiB = 1024 * 1024;
 constexpr int32_t kMaxProcs = 2724;
@@ -52,7 +54,7 @@ struct Options {
     double scale = 1;
     uint32_t bigMiB = 512;
     std::string scalingFile;
-    std::string only; // one row: unsplit, merge, copykey or running
+    std::string only; // one row: unsplit, merge, copykey, running or processes
     bool Wants(const char* row) const { return only.empty() || only == row; }
 };
 
@@ -518,6 +520,53 @@ std::vector<Case> RunningCase(bool wide)
     return {{library, peer, nullptr}};
 }
 
+// The count CountProcesses makes of a full path, written as an installer
+// would: every process but this one opened for its image path, which is
+// compared without case.
+int CountByHand(const wchar_t* image)
+{
+    static HMODULE psapi = ::LoadLibraryA("PSAPI.DLL");
+    static auto enumProcesses = Resolve<EnumProcessesFn>(psapi, "EnumProcesses");
+    static auto imagePath =
+        Resolve<QueryFullProcessImageNameWFn>(::GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameW");
+    DWORD ids[4096], bytes = 0;
+    if (!enumProcesses(ids, sizeof ids, &bytes))
+        return -1;
+    int count = 0;
+    const DWORD self = ::GetCurrentProcessId();
+    for (DWORD i = 0; i < bytes / sizeof ids[0]; ++i) {
+        if (ids[i] == self)
+            continue;
+        HANDLE process = ::OpenProcess(0x1000 /* PROCESS_QUERY_LIMITED_INFORMATION */, FALSE, ids[i]);
+        if (process == nullptr)
+            continue;
+        wchar_t path[MAX_PATH];
+        DWORD size = MAX_PATH;
+        if (imagePath(process, 0, path, &size) && ::lstrcmpiW(path, image) == 0)
+            ++count;
+        ::CloseHandle(process);
+    }
+    return count;
+}
+
+// CountProcessesW of an absent full path in every process the caller can
+// see (scope 2), against the count by hand.
+std::vector<Case> ProcessesCase()
+{
+    static auto countW = Resolve<CountProcessesWFn>(g_dll, "CountProcessesW");
+    const std::wstring absent = Wide(Scratch(kAbsentExe));
+    Check(countW(absent.c_str(), 2) == 0 && CountByHand(absent.c_str()) == 0, "no process runs the absent path");
+    Work library{nullptr, [=] {
+                     for (int i = 0; i < kRunningCalls; ++i)
+                         Check(countW(absent.c_str(), 2) == 0, "CountProcessesW");
+                 }};
+    Work peer{nullptr, [=] {
+                  for (int i = 0; i < kRunningCalls; ++i)
+                      Check(CountByHand(absent.c_str()) == 0, "count by hand");
+              }};
+    return {{library, peer, nullptr}};
+}
+
 // ---- Main -----------------------------------------------------------------------
 
 uint64_t Scaled(const Options& o, uint64_t bytes)
@@ -663,6 +712,12 @@ int main(int argc, char** argv)
                          .c_str(),
                      TimeCases(o.runs, RunningCase(w))[0], "the same enumeration by hand");
         }
+    }
+    if (o.Wants("processes")) {
+        PrintRow(
+            ("`CountProcessesW` of an absent full path, every process, " + std::to_string(kRunningCalls) + " calls")
+                .c_str(),
+            TimeCases(o.runs, ProcessesCase())[0], "`QueryFullProcessImageNameW` of each process by hand");
     }
     if (!o.scalingFile.empty())
         Scaling(o);

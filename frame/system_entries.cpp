@@ -22,6 +22,9 @@ constinit KeptLibrary g_sockets("wsock32.dll");
 // Not imported: it is no known DLL, so an import would be looked for beside
 // the program and a DLL of that name there would run with the library.
 constinit KeptLibrary g_version("version.dll");
+// Vista and later; looked for only by the exports that ask who uses a file.
+constinit KeptLibrary g_restartManager("rstrtmgr.dll");
+constexpr char kSecurityModule[] = "ADVAPI32.DLL";
 
 // Fills *slot with module's entry name; true when it exists.
 template <typename Fn>
@@ -44,6 +47,7 @@ bool ResolveProcessStatusEntries(ProcessStatusEntries<Char>* entries)
     all &= Resolve(module, "EnumProcessModules", &entries->enumProcessModules);
     all &= Resolve(module, sizeof(Char) > 1 ? "GetModuleBaseNameW" : "GetModuleBaseNameA", &entries->getModuleBaseName);
     all &= Resolve(module, "GetModuleInformation", &entries->getModuleInformation);
+    Resolve(module, sizeof(Char) > 1 ? "GetModuleFileNameExW" : "GetModuleFileNameExA", &entries->getModuleFileNameEx);
     return all;
 }
 
@@ -65,7 +69,33 @@ bool ResolveKernelEntries(KernelEntries* entries)
     Resolve(kernel, "QueryFullProcessImageNameW", &entries->queryFullProcessImageNameW);
     Resolve(kernel, "SetDllDirectoryA", &entries->setDllDirectoryA);
     Resolve(kernel, "SetDefaultDllDirectories", &entries->setDefaultDllDirectories);
+    Resolve(kernel, "ProcessIdToSessionId", &entries->processIdToSessionId);
+    Resolve(kernel, "GetLongPathNameA", &entries->getLongPathNameA);
+    Resolve(kernel, "GetLongPathNameW", &entries->getLongPathNameW);
     return true;
+}
+
+bool ResolveSecurityEntries(SecurityEntries* entries)
+{
+    *entries = SecurityEntries{};
+    HMODULE module = ::GetModuleHandleA(kSecurityModule);
+    bool all = Resolve(module, "OpenProcessToken", &entries->openProcessToken);
+    all &= Resolve(module, "GetTokenInformation", &entries->getTokenInformation);
+    all &= Resolve(module, "EqualSid", &entries->equalSid);
+    return all;
+}
+
+bool ResolveRestartManagerEntries(RestartManagerEntries* entries)
+{
+    *entries = RestartManagerEntries{};
+    HMODULE module = g_restartManager.Get();
+    if (!module)
+        return false;
+    bool all = Resolve(module, "RmStartSession", &entries->startSession);
+    all &= Resolve(module, "RmEndSession", &entries->endSession);
+    all &= Resolve(module, "RmRegisterResources", &entries->registerResources);
+    all &= Resolve(module, "RmGetList", &entries->getList);
+    return all;
 }
 
 bool HasToolHelp(const KernelEntries& entries)

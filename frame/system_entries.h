@@ -7,6 +7,7 @@
 #pragma once
 
 #include <windows.h>
+#include <restartmanager.h>
 #include <tlhelp32.h>
 
 // Records of winsock.h and winsock2.h alike; the includers pick the header.
@@ -28,10 +29,13 @@ struct ProcessStatusEntries {
     EnumProcessModulesFn enumProcessModules = nullptr;
     DWORD(WINAPI* getModuleBaseName)(HANDLE process, HMODULE module, Char* name, DWORD size) = nullptr;
     GetModuleInformationFn getModuleInformation = nullptr; // required, never called
+    // GetModuleFileNameExA or W: a module's full path (NT 4.0 and later);
+    // optional, the path of the processes before Vista.
+    DWORD(WINAPI* getModuleFileNameEx)(HANDLE process, HMODULE module, Char* path, DWORD size) = nullptr;
 };
 
 // Loads PSAPI.DLL (at the first call; kept for the life of the process) and
-// resolves its four entries. True when it loaded and all four exist.
+// resolves its entries. True when it loaded and the four required exist.
 template <typename Char>
 bool ResolveProcessStatusEntries(ProcessStatusEntries<Char>* entries);
 
@@ -44,6 +48,9 @@ using QueryFullProcessImageNameAFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, 
 using QueryFullProcessImageNameWFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPWSTR path, DWORD* size);
 using SetDllDirectoryAFn = BOOL(WINAPI*)(LPCSTR folder);
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
+using ProcessIdToSessionIdFn = BOOL(WINAPI*)(DWORD processId, DWORD* sessionId);
+using GetLongPathNameAFn = DWORD(WINAPI*)(LPCSTR path, LPSTR longPath, DWORD size);
+using GetLongPathNameWFn = DWORD(WINAPI*)(LPCWSTR path, LPWSTR longPath, DWORD size);
 
 struct KernelEntries {
     // Tool-help: the Windows 95 family, and the NT family from Windows 2000.
@@ -59,6 +66,11 @@ struct KernelEntries {
     // (or 7 with KB2533623) and later; setupsup-call narrows its own.
     SetDllDirectoryAFn setDllDirectoryA = nullptr;
     SetDefaultDllDirectoriesFn setDefaultDllDirectories = nullptr;
+    // Terminal Services (NT 4.0 Terminal Server, Windows 2000 and later).
+    ProcessIdToSessionIdFn processIdToSessionId = nullptr;
+    // Windows 98 and Windows 2000 and later: the long form of 8.3 names.
+    GetLongPathNameAFn getLongPathNameA = nullptr;
+    GetLongPathNameWFn getLongPathNameW = nullptr;
 };
 
 // Resolves every kernel entry the loaded KERNEL32.DLL has; what it lacks
@@ -77,6 +89,51 @@ inline QueryFullProcessImageNameWFn ImagePathQuery(const KernelEntries& kernel, 
 {
     return kernel.queryFullProcessImageNameW;
 }
+
+// The kernel's long-path expansion for the character type.
+inline GetLongPathNameAFn LongPathQuery(const KernelEntries& kernel, char) noexcept { return kernel.getLongPathNameA; }
+inline GetLongPathNameWFn LongPathQuery(const KernelEntries& kernel, wchar_t) noexcept
+{
+    return kernel.getLongPathNameW;
+}
+
+// ---- Security (ADVAPI32.DLL, imported, so always loaded) -------------------
+
+using OpenProcessTokenFn = BOOL(WINAPI*)(HANDLE process, DWORD access, HANDLE* token);
+using GetTokenInformationFn = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* data, DWORD size,
+                                            DWORD* needed);
+using EqualSidFn = BOOL(WINAPI*)(PSID a, PSID b);
+
+// The NT family's token calls; the Windows 95 family exports none that work.
+struct SecurityEntries {
+    OpenProcessTokenFn openProcessToken = nullptr;
+    GetTokenInformationFn getTokenInformation = nullptr;
+    EqualSidFn equalSid = nullptr;
+};
+
+// Resolves the three entries of the loaded ADVAPI32.DLL. True when all exist.
+bool ResolveSecurityEntries(SecurityEntries* entries);
+
+// ---- The Restart Manager ("rstrtmgr.dll", Windows Vista and later) ---------
+
+using RmStartSessionFn = DWORD(WINAPI*)(DWORD* session, DWORD flags, WCHAR* key);
+using RmEndSessionFn = DWORD(WINAPI*)(DWORD session);
+using RmRegisterResourcesFn = DWORD(WINAPI*)(DWORD session, UINT files, const WCHAR** fileNames, UINT processes,
+                                             RM_UNIQUE_PROCESS* processList, UINT services, const WCHAR** serviceNames);
+using RmGetListFn = DWORD(WINAPI*)(DWORD session, UINT* needed, UINT* count, RM_PROCESS_INFO* processes,
+                                   DWORD* rebootReasons);
+
+struct RestartManagerEntries {
+    RmStartSessionFn startSession = nullptr;
+    RmEndSessionFn endSession = nullptr;
+    RmRegisterResourcesFn registerResources = nullptr;
+    RmGetListFn getList = nullptr;
+};
+
+// Loads rstrtmgr.dll from the system folder (at the first call; kept for
+// the life of the process) and resolves its four entries. False before
+// Vista, or when any is missing.
+bool ResolveRestartManagerEntries(RestartManagerEntries* entries);
 
 // ---- Version information ("version.dll") -----------------------------------
 

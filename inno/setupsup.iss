@@ -177,6 +177,28 @@ function IsZORBAppRunning(ExeName: AnsiString): Integer;
 function IsZORBAppRunningW(ExeName: String): Integer;
   external 'IsZORBAppRunningW@files:setupsup.dll stdcall delayload setuponly';
 
+{ Processes of an executable, and the users of a file }
+function CountProcesses(Image: AnsiString; Scope: Cardinal): Integer;
+  external 'CountProcesses@files:setupsup.dll stdcall delayload setuponly';
+function CountProcessesW(Image: String; Scope: Cardinal): Integer;
+  external 'CountProcessesW@files:setupsup.dll stdcall delayload setuponly';
+function CloseProcesses(Image: AnsiString; Scope: Cardinal; TimeoutMs: Cardinal): Integer;
+  external 'CloseProcesses@files:setupsup.dll stdcall delayload setuponly';
+function CloseProcessesW(Image: String; Scope: Cardinal; TimeoutMs: Cardinal): Integer;
+  external 'CloseProcessesW@files:setupsup.dll stdcall delayload setuponly';
+function TerminateProcesses(Image: AnsiString; Scope: Cardinal; TimeoutMs: Cardinal): Integer;
+  external 'TerminateProcesses@files:setupsup.dll stdcall delayload setuponly';
+function TerminateProcessesW(Image: String; Scope: Cardinal; TimeoutMs: Cardinal): Integer;
+  external 'TerminateProcessesW@files:setupsup.dll stdcall delayload setuponly';
+function WaitForProcesses(Image: AnsiString; Scope: Cardinal; TimeoutMs: Cardinal): Integer;
+  external 'WaitForProcesses@files:setupsup.dll stdcall delayload setuponly';
+function WaitForProcessesW(Image: String; Scope: Cardinal; TimeoutMs: Cardinal): Integer;
+  external 'WaitForProcessesW@files:setupsup.dll stdcall delayload setuponly';
+function FindFileUsers(Path: AnsiString; Users: AnsiString; Room: Cardinal): Integer;
+  external 'FindFileUsers@files:setupsup.dll stdcall delayload setuponly';
+function FindFileUsersW(Path: String; Users: String; Room: Cardinal): Integer;
+  external 'FindFileUsersW@files:setupsup.dll stdcall delayload setuponly';
+
 { Fonts and shell }
 function AddFont(FontPath: AnsiString): Integer;
   external 'AddFont@files:setupsup.dll stdcall delayload setuponly';
@@ -281,6 +303,28 @@ function UnIsZORBAppRunning(ExeName: AnsiString): Integer;
   external 'IsZORBAppRunning@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnIsZORBAppRunningW(ExeName: String): Integer;
   external 'IsZORBAppRunningW@{app}\setupsup.dll stdcall delayload uninstallonly';
+
+{ Processes of an executable, and the users of a file }
+function UnCountProcesses(Image: AnsiString; Scope: Cardinal): Integer;
+  external 'CountProcesses@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnCountProcessesW(Image: String; Scope: Cardinal): Integer;
+  external 'CountProcessesW@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnCloseProcesses(Image: AnsiString; Scope: Cardinal; TimeoutMs: Cardinal): Integer;
+  external 'CloseProcesses@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnCloseProcessesW(Image: String; Scope: Cardinal; TimeoutMs: Cardinal): Integer;
+  external 'CloseProcessesW@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnTerminateProcesses(Image: AnsiString; Scope: Cardinal; TimeoutMs: Cardinal): Integer;
+  external 'TerminateProcesses@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnTerminateProcessesW(Image: String; Scope: Cardinal; TimeoutMs: Cardinal): Integer;
+  external 'TerminateProcessesW@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnWaitForProcesses(Image: AnsiString; Scope: Cardinal; TimeoutMs: Cardinal): Integer;
+  external 'WaitForProcesses@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnWaitForProcessesW(Image: String; Scope: Cardinal; TimeoutMs: Cardinal): Integer;
+  external 'WaitForProcessesW@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnFindFileUsers(Path: AnsiString; Users: AnsiString; Room: Cardinal): Integer;
+  external 'FindFileUsers@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnFindFileUsersW(Path: String; Users: String; Room: Cardinal): Integer;
+  external 'FindFileUsersW@{app}\setupsup.dll stdcall delayload uninstallonly';
 
 { Fonts and shell }
 function UnAddFont(FontPath: AnsiString): Integer;

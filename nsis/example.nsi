@@ -14,6 +14,8 @@
 ;
 ; Run:  zorbsample-setup.exe [/S] [/D=FOLDER] [/LOG=FILE]
 ;       uninstall.exe [/S] [/LOG=FILE] [_?=FOLDER]
+; A running copy of the application in the install folder is asked to close
+; (WM_CLOSE to its windows, 10 s to end) before anything is replaced.
 ; Every call and its result goes to the log (default: $TEMP\zorbsample-setup.log),
 ; in UTF-8 from a Unicode installer, in the ANSI code page from an ANSI one.
 ; The exit status is 0 when every step did what it should, 1 when a step
@@ -50,6 +52,7 @@ Target ${TARGET}
 !define REG_UNINSTALL "Software\Microsoft\Windows\CurrentVersion\Uninstall\ZorbSample"
 !define EXIT_FAILED 1
 !define EXIT_REFUSED 2
+!define CLOSE_TIMEOUT_MS 10000
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -145,10 +148,13 @@ Var Failures  ; steps that did not give the result they should
   ${SetupSup::Unload}
 !macroend
 
-; Files are not replaced under a running application: the shell's named
-; object or a process running the application makes the run stop here,
-; before anything is changed.
+; Files are not replaced under a running application. The copy in the
+; install folder, the one this run replaces, is asked to close and given
+; CLOSE_TIMEOUT_MS to end; then the shell's named object or any process still
+; running the application makes the run stop here, before anything is changed.
 !macro RefuseWhileRunning _WHAT
+  ${SetupSup::CloseProcesses} "$INSTDIR\${APP_EXE}" 0 ${CLOSE_TIMEOUT_MS} $0
+  ${Log} `CloseProcesses $INSTDIR\${APP_EXE}: $0 still running`
   ${SetupSup::IsZORBRunning} $0
   ${SetupSup::IsZORBAppRunning} "${APP_EXE}" $1
   ${Log} `IsZORBRunning: $0; IsZORBAppRunning ${APP_EXE}: $1`

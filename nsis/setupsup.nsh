@@ -226,6 +226,51 @@ scripts written before the 64-bit DLL, setupsup.dll beside the script.
   Pop ${_RESULT}
 !macroend
 
+;   Processes of an executable, and the users of a file. _IMAGE is a file name
+; ("app.exe", compared as IsZORBAppRunning compares it) or a full path; _SCOPE
+; is 0 (the installer's session), 1 (its user, any session) or 2 (every
+; process it can see). Close, Terminate and WaitFor return how many still
+; run after _TIMEOUT milliseconds; FindFileUsers writes the image paths of
+; the users of a file or folder, one a line, into _USERS (NSIS_MAX_STRLEN
+; characters, whole lines only). A negative result is bad input or a failure
+; to list the processes (setupsup.h).
+
+!define SetupSup::CountProcesses `!insertmacro SetupSup_CountProcesses`
+!macro SetupSup_CountProcesses _IMAGE _SCOPE _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::CountProcesses${_SETUPSUP_W}(${_SETUPSUP_S}s, is)i.s` `${_IMAGE}` `${_SCOPE}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::CloseProcesses `!insertmacro SetupSup_CloseProcesses`
+!macro SetupSup_CloseProcesses _IMAGE _SCOPE _TIMEOUT _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::CloseProcesses${_SETUPSUP_W}(${_SETUPSUP_S}s, is, is)i.s` `${_IMAGE}` `${_SCOPE}` `${_TIMEOUT}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::TerminateProcesses `!insertmacro SetupSup_TerminateProcesses`
+!macro SetupSup_TerminateProcesses _IMAGE _SCOPE _TIMEOUT _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::TerminateProcesses${_SETUPSUP_W}(${_SETUPSUP_S}s, is, is)i.s` `${_IMAGE}` `${_SCOPE}` `${_TIMEOUT}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::WaitForProcesses `!insertmacro SetupSup_WaitForProcesses`
+!macro SetupSup_WaitForProcesses _IMAGE _SCOPE _TIMEOUT _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::WaitForProcesses${_SETUPSUP_W}(${_SETUPSUP_S}s, is, is)i.s` `${_IMAGE}` `${_SCOPE}` `${_TIMEOUT}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::FindFileUsers `!insertmacro SetupSup_FindFileUsers`
+!macro SetupSup_FindFileUsers _PATH _USERS _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::FindFileUsers${_SETUPSUP_W}(${_SETUPSUP_S}s, ${_SETUPSUP_S}.s, i ${NSIS_MAX_STRLEN})i.s` `${_PATH}`
+  Pop ${_RESULT}
+  Pop ${_USERS}
+!macroend
+
 ; ---- Fonts and shell ---------------------------------------------------------
 
 !define SetupSup::AddFont `!insertmacro SetupSup_AddFont`

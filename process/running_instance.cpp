@@ -51,13 +51,6 @@ constexpr DWORD kProcessEntrySize = 296;
 static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "ANSI process record");
 #endif
 
-// The entry points of one NT-family walk, resolved at its start.
-template <typename Char>
-struct NtEntries {
-    ProcessStatusEntries<Char> status;
-    KernelEntries kernel;
-};
-
 unsigned FoldAscii(unsigned char c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
 
 // A UTF-16 code unit raised to upper case by the system's case table, as the
@@ -152,26 +145,6 @@ bool ImagePathHasBaseName(const KernelEntries& kernel, DWORD processId, const Ch
     return SameNameIgnoringCase(AfterLastBackslash(static_cast<const Char*>(path)), exeName);
 }
 
-// True when the process runs exeName, compared by its executable's base name.
-template <typename Char>
-bool ProcessHasBaseName(const NtEntries<Char>& entries, DWORD processId, const Char* exeName)
-{
-    Char baseName[kBaseNameSize] = {};
-    CopyAscii(baseName, kUnreadableName.narrow);
-
-    unique_handle process(::OpenProcess(kProcessAccess, FALSE, processId));
-    HMODULE executable = nullptr;
-    DWORD bytesNeeded = 0;
-    if (!process || !entries.status.enumProcessModules(process.get(), &executable, sizeof executable, &bytesNeeded)) {
-        process.reset();
-        return ImagePathHasBaseName(entries.kernel, processId, exeName);
-    }
-    // When the name cannot be read, "unknown" stays and is what is compared.
-    entries.status.getModuleBaseName(process.get(), executable, baseName, kBaseNameSize);
-    baseName[kBaseNameSize - 1] = 0;
-    return SameNameIgnoringCase(static_cast<const Char*>(baseName), exeName);
-}
-
 // Every process id the system reports, up to the first kMaxProcessIds, is
 // checked in order until one runs exeName.
 template <typename Char>
@@ -213,6 +186,28 @@ bool SameNameIgnoringCase(const char* a, const char* b)
 }
 
 template <typename Char>
+bool ProcessHasBaseName(const NtEntries<Char>& entries, DWORD processId, const Char* exeName)
+{
+    Char baseName[kBaseNameSize] = {};
+    CopyAscii(baseName, kUnreadableName.narrow);
+
+    unique_handle process(::OpenProcess(kProcessAccess, FALSE, processId));
+    HMODULE executable = nullptr;
+    DWORD bytesNeeded = 0;
+    if (!process || !entries.status.enumProcessModules(process.get(), &executable, sizeof executable, &bytesNeeded)) {
+        process.reset();
+        return ImagePathHasBaseName(entries.kernel, processId, exeName);
+    }
+    // When the name cannot be read, "unknown" stays and is what is compared.
+    entries.status.getModuleBaseName(process.get(), executable, baseName, kBaseNameSize);
+    baseName[kBaseNameSize - 1] = 0;
+    return SameNameIgnoringCase(static_cast<const Char*>(baseName), exeName);
+}
+
+template bool ProcessHasBaseName(const NtEntries<char>&, DWORD, const char*);
+template bool ProcessHasBaseName(const NtEntries<wchar_t>&, DWORD, const wchar_t*);
+
+template <typename Char>
 bool IsAppRunningNt(const Char* exeName)
 {
     NtEntries<Char> entries;
@@ -226,6 +221,26 @@ template bool IsAppRunningNt(const char*);
 template bool IsAppRunningNt(const wchar_t*);
 
 #ifndef _WIN64
+bool UpperName9x(const char* exeName, unique_hlocal* copy, std::string_view* wanted)
+{
+    // Only the bytes a to z are raised: the system reports these paths in
+    // upper case, and bytes above 0x7F are compared as they stand.
+    size_t length = std::strlen(exeName);
+    copy->reset(::LocalAlloc(LMEM_FIXED, length + 1));
+    if (!*copy)
+        return false;
+    char* upper = static_cast<char*>(copy->get());
+    for (size_t i = 0; i <= length; ++i)
+        upper[i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(exeName[i])));
+    *wanted = std::string_view(upper, length);
+    return true;
+}
+
+bool ExeFileHasName9x(const char* exeFile, size_t size, std::string_view wanted)
+{
+    return std::string_view(exeFile, ::strnlen(exeFile, size)).find(wanted) != std::string_view::npos;
+}
+
 // The Windows 95 family runs no 64-bit code: the 64-bit build has no such path.
 bool IsAppRunning9x(const char* exeName)
 {
@@ -233,16 +248,10 @@ bool IsAppRunning9x(const char* exeName)
     if (!ResolveKernelEntries(&kernel) || !HasToolHelp(kernel))
         return false;
 
-    // Only the bytes a to z are raised: the system reports these paths in
-    // upper case, and bytes above 0x7F are compared as they stand.
-    size_t length = std::strlen(exeName);
-    unique_hlocal copy(::LocalAlloc(LMEM_FIXED, length + 1));
-    if (!copy)
+    unique_hlocal copy;
+    std::string_view wanted;
+    if (!UpperName9x(exeName, &copy, &wanted))
         return false;
-    char* upper = static_cast<char*>(copy.get());
-    for (size_t i = 0; i <= length; ++i)
-        upper[i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(exeName[i])));
-    std::string_view wanted(upper, length);
 
     unique_hfile snapshot(kernel.createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
@@ -253,8 +262,7 @@ bool IsAppRunning9x(const char* exeName)
     bool found = false;
     for (BOOL more = kernel.process32First(snapshot.get(), &entry); more;
          more = kernel.process32Next(snapshot.get(), &entry)) {
-        std::string_view exeFile(entry.szExeFile, ::strnlen(entry.szExeFile, sizeof entry.szExeFile));
-        if (exeFile.find(wanted) != std::string_view::npos)
+        if (ExeFileHasName9x(entry.szExeFile, sizeof entry.szExeFile, wanted))
             found = true;
     }
     return found;

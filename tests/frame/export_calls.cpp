@@ -1,5 +1,7 @@
 #include "tests/frame/export_calls.h"
 
+#include "setupsup.h"
+
 #include "tests/cbf/cbf_image.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +31,17 @@ template <typename Char>
 using ShellExecuteSimpleFn = int(WINAPI*)(const Char*, const Char*, const Char*, int);
 template <typename Char>
 using FormatDateFn = int(WINAPI*)(int, int, int, Char*);
+template <typename Char>
+using CountFn = int(WINAPI*)(const Char*, DWORD);
+template <typename Char>
+using ProcessesFn = int(WINAPI*)(const Char*, DWORD, DWORD);
+template <typename Char>
+using UsersFn = int(WINAPI*)(const Char*, Char*, DWORD);
 
 constexpr int kShellStride = 200;
+// A walk of every process (and, for FindFileUsers, of their modules) costs
+// milliseconds: the soak runs each in every twentieth round.
+constexpr int kWalkStride = 20;
 constexpr char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 constexpr char kProductOptions[] = "System\\CurrentControlSet\\Control\\ProductOptions";
 constexpr char kSuites[] = "Small Business\0Terminal Server\0";
@@ -251,6 +262,16 @@ std::vector<ExportCall> ExportWorkspace::Calls()
     auto shellRunning = Export<NoArgFn>("IsZORBRunning");
     auto appRunning = Export<PathFn<char>>("IsZORBAppRunning");
     auto appRunningW = Export<PathFn<wchar_t>>("IsZORBAppRunningW");
+    auto count = Export<CountFn<char>>("CountProcesses");
+    auto countW = Export<CountFn<wchar_t>>("CountProcessesW");
+    auto close = Export<ProcessesFn<char>>("CloseProcesses");
+    auto closeW = Export<ProcessesFn<wchar_t>>("CloseProcessesW");
+    auto terminate = Export<ProcessesFn<char>>("TerminateProcesses");
+    auto terminateW = Export<ProcessesFn<wchar_t>>("TerminateProcessesW");
+    auto waitFor = Export<ProcessesFn<char>>("WaitForProcesses");
+    auto waitForW = Export<ProcessesFn<wchar_t>>("WaitForProcessesW");
+    auto users = Export<UsersFn<char>>("FindFileUsers");
+    auto usersW = Export<UsersFn<wchar_t>>("FindFileUsersW");
     auto addFont = Export<PathFn<char>>("AddFont");
     auto addFontW = Export<PathFn<wchar_t>>("AddFontW");
     auto removeFont = Export<PathFn<char>>("RemoveFont");
@@ -292,6 +313,7 @@ std::vector<ExportCall> ExportWorkspace::Calls()
     const std::wstring keys = CodePageToWide(CP_ACP, keyRoot_) + L"\\";
     const std::wstring treeW = keys + foreign, copyW = keys + L"Copy-" + foreign, noneW = keys + L"None-" + foreign;
     wchar_t* wideBuffer = wideBuffer_;
+    const DWORD room = sizeof buffer_; // as many characters in wideBuffer_
     int* low = &low_;
     int* high = &high_;
 
@@ -358,6 +380,28 @@ std::vector<ExportCall> ExportWorkspace::Calls()
         {"IsZORBAppRunningW", [=] { return appRunningW(exeW.c_str()); }},
         {"IsZORBAppRunning missing", [=] { return appRunning("setupsup-none.exe"); }},
         {"IsZORBAppRunningW missing", [=] { return appRunningW(noExeW.c_str()); }},
+        // The program itself runs and is never counted; nothing else runs
+        // the names the others are given, nor uses the workspace.
+        {"CountProcesses", [=] { return count(exe.c_str(), SETUPSUP_SCOPE_ALL); }, kWalkStride},
+        {"CountProcessesW", [=] { return countW(exeW.c_str(), SETUPSUP_SCOPE_USER); }, kWalkStride},
+        {"CountProcesses bad scope", [=] { return count(exe.c_str(), 3); }},
+        {"CountProcessesW bad scope", [=] { return countW(exeW.c_str(), 3); }},
+        {"CloseProcesses", [=] { return close("setupsup-none.exe", SETUPSUP_SCOPE_SESSION, 0); }, kWalkStride},
+        {"CloseProcessesW", [=] { return closeW(noExeW.c_str(), SETUPSUP_SCOPE_SESSION, 0); }, kWalkStride},
+        {"CloseProcesses null", [=] { return close(nullptr, SETUPSUP_SCOPE_SESSION, 0); }},
+        {"CloseProcessesW null", [=] { return closeW(nullptr, SETUPSUP_SCOPE_SESSION, 0); }},
+        {"TerminateProcesses", [=] { return terminate("setupsup-none.exe", SETUPSUP_SCOPE_ALL, 0); }, kWalkStride},
+        {"TerminateProcessesW", [=] { return terminateW(noExeW.c_str(), SETUPSUP_SCOPE_ALL, 0); }, kWalkStride},
+        {"TerminateProcesses relative", [=] { return terminate("bin\\none.exe", SETUPSUP_SCOPE_ALL, 0); }},
+        {"TerminateProcessesW relative", [=] { return terminateW(L"bin\\none.exe", SETUPSUP_SCOPE_ALL, 0); }},
+        {"WaitForProcesses", [=] { return waitFor("setupsup-none.exe", SETUPSUP_SCOPE_SESSION, 10); }, kWalkStride},
+        {"WaitForProcessesW", [=] { return waitForW(noExeW.c_str(), SETUPSUP_SCOPE_SESSION, 10); }, kWalkStride},
+        {"WaitForProcesses empty", [=] { return waitFor("", SETUPSUP_SCOPE_SESSION, 10); }},
+        {"WaitForProcessesW empty", [=] { return waitForW(L"", SETUPSUP_SCOPE_SESSION, 10); }},
+        {"FindFileUsers", [=] { return users(m.c_str(), buffer, room); }, kWalkStride},
+        {"FindFileUsersW", [=] { return usersW(mW.c_str(), wideBuffer, room); }, kWalkStride},
+        {"FindFileUsers no buffer", [=] { return users(m.c_str(), nullptr, 8); }},
+        {"FindFileUsersW no buffer", [=] { return usersW(mW.c_str(), nullptr, 8); }},
         {"AddFont", [=] { return addFont(font.c_str()); }},
         {"AddFontW", [=] { return addFontW(fontW.c_str()); }},
         {"RemoveFont", [=] { return removeFont(font.c_str()); }},

@@ -131,6 +131,28 @@ TEST(NullArguments, FileExportsFailWithTheirOwnCodes)
     });
 }
 
+// A null image or path is refused before any process is looked at; a null
+// output only with room 0.
+TEST(NullArguments, ProcessExportsListNothing)
+{
+    ForEachForm([&](auto form) {
+        using C = typename decltype(form)::Char;
+        EXPECT_EQ(form.template Get<int(WINAPI*)(const C*, DWORD)>("CountProcesses")(nullptr, 0),
+                  SETUPSUP_PROCESS_BAD_NAME);
+        for (const char* name : {"CloseProcesses", "TerminateProcesses", "WaitForProcesses"})
+            EXPECT_EQ(form.template Get<int(WINAPI*)(const C*, DWORD, DWORD)>(name)(nullptr, 0, 0),
+                      SETUPSUP_PROCESS_BAD_NAME)
+                << name;
+        auto users = form.template Get<int(WINAPI*)(const C*, C*, DWORD)>("FindFileUsers");
+        C out[4] = {'x', 'x', 'x', 'x'};
+        EXPECT_EQ(users(nullptr, out, 4), SETUPSUP_PROCESS_BAD_NAME);
+        EXPECT_EQ(out[0], C('x')) << "nothing written";
+        const auto folder = form.Of(ProgramFolder());
+        EXPECT_EQ(users(folder.c_str(), nullptr, 4), SETUPSUP_PROCESS_BAD_BUFFER);
+        EXPECT_GE(users(folder.c_str(), nullptr, 0), 0) << "a count without a buffer";
+    });
+}
+
 TEST(NullArguments, RegistryExportsNameNoKey)
 {
     // The key must exist, or its open fails before the name is looked at.

@@ -31,6 +31,11 @@ SETUPSUP_SAME_TYPE(MatchFileDate)
 SETUPSUP_SAME_TYPE(GetFileLanguage)
 SETUPSUP_SAME_TYPE(IsZORBRunning)
 SETUPSUP_SAME_TYPE(IsZORBAppRunning)
+SETUPSUP_SAME_TYPE(CountProcesses)
+SETUPSUP_SAME_TYPE(CloseProcesses)
+SETUPSUP_SAME_TYPE(TerminateProcesses)
+SETUPSUP_SAME_TYPE(WaitForProcesses)
+SETUPSUP_SAME_TYPE(FindFileUsers)
 
 // Called from the C89 test program: a C++ call through the import library.
 extern "C" int HeaderCheckCxx(void)

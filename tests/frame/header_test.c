@@ -49,11 +49,17 @@ static int TypedefsTakeEveryExport(void)
     PFN_GetFileLanguage getFileLanguage = GetFileLanguage;
     PFN_IsZORBRunning isZORBRunning = IsZORBRunning;
     PFN_IsZORBAppRunning isZORBAppRunning = IsZORBAppRunning;
+    PFN_CountProcesses countProcesses = CountProcesses;
+    PFN_CloseProcesses closeProcesses = CloseProcesses;
+    PFN_TerminateProcesses terminateProcesses = TerminateProcesses;
+    PFN_WaitForProcesses waitForProcesses = WaitForProcesses;
+    PFN_FindFileUsers findFileUsers = FindFileUsers;
     return mergeCbf && pruneCbf && truncateCbf && addFont && removeFont && gooseFont && shellExecuteSimple &&
            getSystemFont && getSystemFixedFont && getSystemCharset && getPhysRAM && getVirtRAM && formatDate &&
            queryTerminalServer && getHostIPAddr && copyKey && unregisterZORBApps && selfRegisterFile &&
            getFileRefCount && setFileRefCount && unsplitFile && matchFileDate && getFileLanguage && isZORBRunning &&
-           isZORBAppRunning;
+           isZORBAppRunning && countProcesses && closeProcesses && terminateProcesses && waitForProcesses &&
+           findFileUsers;
 }
 
 int HeaderCheckCxx(void); /* header_check.cpp */

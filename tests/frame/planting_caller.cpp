@@ -4,6 +4,7 @@
 //   GetHostIPAddr      wsock32.dll
 //   IsZORBAppRunning   psapi.dll (asked for this program's own name)
 //   GetFileLanguage    version.dll (of setupsup.dll itself)
+//   FindFileUsers      psapi.dll and rstrtmgr.dll (of setupsup.dll itself)
 //   SelfRegisterFile   the COM server named by the first argument, and the
 //                      private DLL it imports
 #include <windows.h>
@@ -16,6 +17,7 @@ namespace {
 using BufferFn = int(WINAPI*)(char*);
 using PathFn = int(WINAPI*)(const char*);
 using LanguageFn = int(WINAPI*)(const char*, int*, int*, char*);
+using UsersFn = int(WINAPI*)(const char*, char*, DWORD);
 
 template <typename Fn>
 Fn Entry(HMODULE dll, const char* name)
@@ -50,6 +52,8 @@ int main(int argc, char** argv)
     int low = 0, high = 0;
     rc = Entry<LanguageFn>(dll, "GetFileLanguage")(dllPath.c_str(), &low, &high, text);
     std::printf("GetFileLanguage %d %d %d %s\n", rc, low, high, text);
+    rc = Entry<UsersFn>(dll, "FindFileUsers")(dllPath.c_str(), nullptr, 0);
+    std::printf("FindFileUsers %d\n", rc);
     rc = Entry<PathFn>(dll, "SelfRegisterFile")(argv[1]);
     std::printf("SelfRegisterFile %d\n", rc);
     ::FreeLibrary(dll);

@@ -30,8 +30,8 @@ namespace {
 
 // The DLLs the library and setupsup-call load at run time, and the private
 // DLL of the COM server that is registered.
-constexpr const char* kPlantedNames[] = {"wsock32.dll", "psapi.dll", "selfreg_private.dll"};
-constexpr char kPreferPlanted[] = "wsock32,psapi=n,b";
+constexpr const char* kPlantedNames[] = {"wsock32.dll", "psapi.dll", "rstrtmgr.dll", "selfreg_private.dll"};
+constexpr char kPreferPlanted[] = "wsock32,psapi,rstrtmgr=n,b";
 
 // The run must have told Wine to prefer planted DLLs, or nothing planted
 // could ever be loaded and the test would prove nothing.
@@ -102,7 +102,8 @@ public:
         const std::string run = "\"" + folder_.File("setupsup-call.exe") + "\" ";
         for (const std::string& call :
              {std::string("GetHostIPAddr"), std::string("IsZORBAppRunning setupsup-call.exe"),
-              "GetFileLanguage \"" + folder_.File("setupsup.dll") + "\"", "SelfRegisterFile \"" + server + "\""}) {
+              "GetFileLanguage \"" + folder_.File("setupsup.dll") + "\"",
+              "FindFileUsers \"" + folder_.File("setupsup.dll") + "\" 0", "SelfRegisterFile \"" + server + "\""}) {
             EXPECT_EQ(RunProgram(run + call, current_.path(), &out), 0u) << call;
             all += "setupsup-call " + call.substr(0, call.find(' ')) + ": " + Lines(out);
         }
@@ -155,6 +156,7 @@ TEST(Planting, NothingBesideTheCallerOrInItsCurrentFolderIsLoaded)
     EXPECT_NE(expected.find("IsZORBAppRunning 1\n"), std::string::npos) << expected;
     EXPECT_NE(expected.find("GetHostIPAddr 0 "), std::string::npos) << expected;
     EXPECT_NE(expected.find("GetFileLanguage 0 9 4 ENGLISH\n"), std::string::npos) << expected;
+    EXPECT_NE(expected.find("FindFileUsers 0\n"), std::string::npos) << "only the caller uses its DLL:\n" << expected;
 
     EXPECT_EQ(planted.Run(server), expected) << "every result as in the unplanted run";
     EXPECT_EQ(planted.Marks(), std::vector<std::string>{}) << "no stand-in was loaded";

@@ -39,6 +39,12 @@ using SetCountA = int(WINAPI*)(const char*, int);
 using ShellW = int(WINAPI*)(const wchar_t*, const wchar_t*, const wchar_t*, int);
 using ShellA = int(WINAPI*)(const char*, const char*, const char*, int);
 using FormatDateW = int(WINAPI*)(int, int, int, wchar_t*);
+using CountW = int(WINAPI*)(const wchar_t*, DWORD);
+using UsersW = int(WINAPI*)(const wchar_t*, wchar_t*, DWORD);
+// setupsup.h's SETUPSUP_PROCESS_BAD_NAME and SETUPSUP_SCOPE_ALL (the header
+// declares the exports under the names this file gives their types).
+constexpr int kProcessBadName = -1;
+constexpr DWORD kScopeAll = 2;
 
 // Outside code page 1252 (and every other).
 const std::wstring kForeign = kForeignName;
@@ -421,7 +427,23 @@ TEST(WideNames, ProcessesByAnExecutableNameSoNamed)
         if (name.text == kForeign && !Win98Mode()) {
             EXPECT_EQ(Export<PathW>("IsZORBAppRunningW")(CodePageToWide(CP_ACP, Ansi(exe)).c_str()), 0)
                 << "no process runs the look-alike";
+            EXPECT_EQ(Export<CountW>("CountProcessesW")(CodePageToWide(CP_ACP, Ansi(exe)).c_str(), 0), 0);
         }
+        // Refused as a null name where the name has no ANSI form. By path:
+        // Wine's tool-help process records name the base name only, also in
+        // win98 mode (the Windows 95 family's carry the full path), so the
+        // path matches no record there; its module records carry the full
+        // path, and the folder's user is found through them, listed by the
+        // process record's name.
+        const int refused = kProcessBadName;
+        EXPECT_EQ(Export<CountW>("CountProcessesW")(exe.c_str(), 0), name.reachable ? 1 : refused);
+        EXPECT_EQ(Export<CountW>("CountProcessesW")(folder.File(exe).c_str(), kScopeAll), !name.reachable ? refused
+                                                                                          : Win98Mode()   ? 0
+                                                                                                          : 1);
+        wchar_t users[512] = L"x";
+        EXPECT_EQ(Export<UsersW>("FindFileUsersW")(folder.path().c_str(), users, 512), name.reachable ? 1 : refused);
+        const std::wstring listed = !name.reachable ? L"x" : (Win98Mode() ? exe : folder.File(exe)) + L"\r\n";
+        EXPECT_EQ(::lstrcmpiW(users, listed.c_str()), 0) << Utf8(users) << " for " << Utf8(listed);
         ::SetEvent(quitEvent);
         ::WaitForSingleObject(child.hProcess, 60000);
         for (HANDLE handle : {child.hThread, child.hProcess, readyEvent, quitEvent})
@@ -487,6 +509,7 @@ TEST(WideNames, UnpairedSurrogatesReachTheSystemAsTheyAre)
         ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\SetupsupWide");
 
         EXPECT_EQ(Export<PathW>("IsZORBAppRunningW")(lone.c_str()), 0);
+        EXPECT_EQ(Export<CountW>("CountProcessesW")(lone.c_str(), 0), Win98Mode() ? kProcessBadName : 0);
     }
 }
 

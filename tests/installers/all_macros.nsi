@@ -23,6 +23,11 @@ RequestExecutionLevel user
   ${SetupSup::UnregisterZORBApps} "Software\B" $0
   ${SetupSup::IsZORBRunning} $0
   ${SetupSup::IsZORBAppRunning} "app.exe" $0
+  ${SetupSup::CountProcesses} "app.exe" 0 $0
+  ${SetupSup::CloseProcesses} "$INSTDIR\app.exe" 1 5000 $0
+  ${SetupSup::TerminateProcesses} "app.exe" 2 2000 $0
+  ${SetupSup::WaitForProcesses} "app.exe" 0 1000 $0
+  ${SetupSup::FindFileUsers} "$INSTDIR" $1 $0
   ${SetupSup::AddFont} "$FONTS\a.ttf" $0
   ${SetupSup::RemoveFont} "$FONTS\a.ttf" $0
   ${SetupSup::GooseFont} "$FONTS\a.ttf" $0

@@ -34,9 +34,12 @@ import sys
 
 # Argument kinds and how each installer language spells them: text in and
 # out in ANSI (in, out) and in UTF-16 (win, wout), and the kinds without text.
-NSIS_TYPES = {"in": "ms", "out": "m.s", "win": "ws", "wout": "w.s", "intout": "*i.s", "int": "is", "root": "ps"}
+# A DWORD named room is an output buffer's room: the NSIS macro passes System's
+# own (NSIS_MAX_STRLEN) and takes no argument for it.
+NSIS_TYPES = {"in": "ms", "out": "m.s", "win": "ws", "wout": "w.s", "intout": "*i.s", "int": "is", "root": "ps",
+              "dword": "is", "room": "i ${NSIS_MAX_STRLEN}"}
 INNO_TYPES = {"in": "AnsiString", "out": "AnsiString", "win": "String", "wout": "String", "intout": "var Integer",
-              "int": "Integer", "root": "{#SetupSupRoot}"}
+              "int": "Integer", "root": "{#SetupSupRoot}", "dword": "Cardinal", "room": "Cardinal"}
 # What setupsup.iss's preprocessor block must give a Setup of each architecture:
 # the DLL's folder, the root type, and the roots (sign-extended in 64 bits).
 INNO_ARCHITECTURES = {
@@ -65,6 +68,10 @@ def kind(c_argument):
         return "int"
     if re.fullmatch(r"HKEY\s*\w*", text):
         return "root"
+    if re.fullmatch(r"DWORD\s+room", text):
+        return "room"
+    if re.fullmatch(r"DWORD\s*\w*", text):
+        return "dword"
     raise ValueError("unknown argument type: " + c_argument)
 
 
@@ -238,9 +245,10 @@ def main():
             continue
         params, body, pops = macros[name][0]
         outputs = [k for k in kinds if k in ("out", "intout")]
-        if len(params) != len(kinds) + 1:
+        given = [k for k in kinds if k != "room"]
+        if len(params) != len(given) + 1:
             faults.append("setupsup.nsh: %s takes %d arguments, not %d inputs and outputs and the result" % (
-                name, len(params), len(kinds)))
+                name, len(params), len(given)))
         uses = [d for d in forms.get("Unicode", {}) if "${%s}" % d in body]
         if uses and not re.match(r"\s*!insertmacro _SetupSup_Text\n", body):
             faults.append("setupsup.nsh: SetupSup_%s uses %s without inserting _SetupSup_Text first" % (
@@ -256,7 +264,7 @@ def main():
             if types != [NSIS_TYPES[k] for k in arguments.get(export, [])]:
                 faults.append("setupsup.nsh: %s is called as (%s) in a%s %s installer, its arguments are %s" % (
                     export, ", ".join(types), "n" if target == "ANSI" else "", target, arguments.get(export)))
-        if len(params) == len(kinds) + 1 and pops != [params[-1]] + params[len(params) - 1 - len(outputs):-1]:
+        if len(params) == len(given) + 1 and pops != [params[-1]] + params[len(params) - 1 - len(outputs):-1]:
             faults.append("setupsup.nsh: %s does not pop the result, then each output in order" % name)
 
     arch = dll_architecture(objdump, dll)

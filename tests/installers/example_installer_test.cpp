@@ -2,8 +2,9 @@
 // product's setup runs: the ANSI build into a folder of ASCII letters, the
 // Unicode build (x86, or amd64 in the 64-bit build) into a folder named
 // outside the ANSI code page (1252), which only the W exports reach. What they leave in the file system, the registry
-// and the log, and that setup refuses to run, changing nothing, while the
-// application or its shell runs.
+// and the log; that setup closes the installed application's running copy
+// before it replaces it, and refuses to run, changing nothing, while another
+// copy of the application or its shell runs.
 #include "tests/common/test_support.h"
 #include "tests/process/helper_process.h"
 
@@ -247,6 +248,49 @@ TEST_P(ExampleInstaller, RefusesWhileTheApplicationOrItsShellRuns)
     EXPECT_FALSE(fs::exists(Cbf()));
     EXPECT_FALSE(FileExists(FontFile()));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\ZorbSample"));
+}
+
+// The installed application runs with its window open: setup posts WM_CLOSE
+// to it, it ends by itself, and its file is replaced.
+TEST_P(ExampleInstaller, ClosesTheRunningApplicationThenReplacesIt)
+{
+    ASSERT_EQ(RunProgram(Setup(), L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
+    const fs::path app = install_ / L"zorbapp.exe";
+    const FileTimes old = DistinctTimes(2);
+    HANDLE file = ::CreateFileW(app.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_TRUE(::SetFileTime(file, &old.creation, &old.lastAccess, &old.lastWrite));
+    ::CloseHandle(file);
+
+    std::wstring line = L"\"" + app.wstring() + L"\" /wait";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION running{};
+    ASSERT_TRUE(
+        ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &running));
+    bool shown = false;
+    for (int i = 0; i < 600 && !shown; ++i) {
+        shown = ::FindWindowA("ZorbSampleWindow", nullptr) != nullptr;
+        if (!shown)
+            ::Sleep(100);
+    }
+    EXPECT_TRUE(shown) << "zorbapp.exe /wait shows its window";
+
+    EXPECT_EQ(RunProgram(Setup(), L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
+    EXPECT_EQ(::WaitForSingleObject(running.hProcess, 0), WAIT_OBJECT_0) << "ended before setup did";
+    DWORD code = 99;
+    ::GetExitCodeProcess(running.hProcess, &code);
+    EXPECT_EQ(code, 0u) << "ended by its own window's close, not terminated";
+    ::TerminateProcess(running.hProcess, 99); // in case it did not end
+    ::CloseHandle(running.hThread);
+    ::CloseHandle(running.hProcess);
+    EXPECT_LT(Ticks(TimesOf(Stage("zorbapp.exe")).lastWrite) - Ticks(TimesOf(app).lastWrite), kNsisTimeGrain)
+        << "replaced: the packed file's time, not the one set before";
+    const std::string log = Log();
+    EXPECT_NE(log.find("CloseProcesses " + Utf8(app) + ": 0 still running"), std::string::npos) << log;
+    EXPECT_NE(log.find("IsZORBRunning: 0; IsZORBAppRunning zorbapp.exe: 0"), std::string::npos) << log;
+    // Both installs counted the shared components: two uninstalls remove them.
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(RunProgram(Uninstall(), L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
 }
 
 // A silent install, then a silent uninstall, checked step by step.

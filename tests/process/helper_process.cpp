@@ -29,7 +29,8 @@ HelperProcess::HelperProcess(const std::string& mode, const std::string& exePath
     if (!readyEvent_ || !quitEvent_)
         return;
     std::string program = exePath.empty() ? setupsup_test::ProgramFile("ZorbProcHelper.exe") : exePath;
-    std::string commandLine = "\"" + program + "\" " + mode + " " + readyName + " " + quitName;
+    // The mode quoted: a load:PATH mode may hold spaces.
+    std::string commandLine = "\"" + program + "\" \"" + mode + "\" " + readyName + " " + quitName;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     if (!::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,

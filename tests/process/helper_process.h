@@ -10,7 +10,8 @@ namespace process_test {
 
 class HelperProcess {
 public:
-    // mode: "mapping:SIZE", "event", "mutex" or "sleep". exePath: the
+    // mode: "mapping:SIZE", "event", "mutex", "sleep", "closes", "ignores",
+    // "hung" or "load:PATH" (proc_helper_main.cpp). exePath: the
     // program to run; empty means ZorbProcHelper.exe next to the test.
     explicit HelperProcess(const std::string& mode, const std::string& exePath = "");
     ~HelperProcess();

@@ -60,6 +60,16 @@ constexpr ExportSignature kExports[] = {
     Entry<PFN_IsZORBRunning>("IsZORBRunning", {}),
     Entry<PFN_IsZORBAppRunning>("IsZORBAppRunning", {{"exeName", 0}}),
     Entry<PFN_IsZORBAppRunningW>("IsZORBAppRunningW", {{"exeName", 0}}),
+    Entry<PFN_CountProcesses>("CountProcesses", {{"image", 0}, {"scope", 0}}),
+    Entry<PFN_CountProcessesW>("CountProcessesW", {{"image", 0}, {"scope", 0}}),
+    Entry<PFN_CloseProcesses>("CloseProcesses", {{"image", 0}, {"scope", 0}, {"timeoutMs", 0}}),
+    Entry<PFN_CloseProcessesW>("CloseProcessesW", {{"image", 0}, {"scope", 0}, {"timeoutMs", 0}}),
+    Entry<PFN_TerminateProcesses>("TerminateProcesses", {{"image", 0}, {"scope", 0}, {"timeoutMs", 0}}),
+    Entry<PFN_TerminateProcessesW>("TerminateProcessesW", {{"image", 0}, {"scope", 0}, {"timeoutMs", 0}}),
+    Entry<PFN_WaitForProcesses>("WaitForProcesses", {{"image", 0}, {"scope", 0}, {"timeoutMs", 0}}),
+    Entry<PFN_WaitForProcessesW>("WaitForProcessesW", {{"image", 0}, {"scope", 0}, {"timeoutMs", 0}}),
+    Entry<PFN_FindFileUsers>("FindFileUsers", {{"path", 0}, {"out", kMaxTextOutChars}, {"room", 0}}),
+    Entry<PFN_FindFileUsersW>("FindFileUsersW", {{"path", 0}, {"out", kMaxTextOutChars}, {"room", 0}}),
 };
 
 // ASCII comparison without regard to case (export names are ASCII).

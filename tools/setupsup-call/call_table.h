@@ -19,7 +19,7 @@ namespace setupsup_call {
 enum class ArgKind {
     Text,        // const char*: a command-line argument in the ANSI code page, or null for -null
     WideText,    // const wchar_t*: a command-line argument as the system gives it (UTF-16), or null
-    Integer,     // int: decimal or 0x hex
+    Integer,     // int or DWORD: decimal or 0x hex
     Root,        // HKEY: HKCU, HKEY_CURRENT_USER, ... or a handle value
     IntegerOut,  // int*: an integer the runner provides and prints
     TextOut,     // char*: a buffer of the documented size the runner provides and prints
@@ -46,8 +46,9 @@ union Slot {
 };
 
 constexpr size_t kMaxParams = 4;
-// The largest output buffer of any export (FormatDate's 49 characters).
-constexpr int kMaxTextOutChars = 64;
+// The largest output buffer the runner gives an export: FindFileUsers'
+// lines (its room is an argument: at most this).
+constexpr int kMaxTextOutChars = 1024;
 
 // One argument's name (as the header names it) and, for a text output, the
 // characters of its buffer.
@@ -98,6 +99,10 @@ struct KindOf<int> {
     static constexpr ArgKind value = ArgKind::Integer;
 };
 template <>
+struct KindOf<DWORD> {
+    static constexpr ArgKind value = ArgKind::Integer;
+};
+template <>
 struct KindOf<HKEY> {
     static constexpr ArgKind value = ArgKind::Root;
 };
@@ -132,6 +137,11 @@ template <>
 inline int SlotAs(const Slot& slot)
 {
     return slot.integer;
+}
+template <>
+inline DWORD SlotAs(const Slot& slot)
+{
+    return static_cast<DWORD>(slot.integer); // 0xFFFFFFFF (INFINITE) is -1 in the slot
 }
 template <>
 inline HKEY SlotAs(const Slot& slot)
