@@ -65,6 +65,9 @@ bool ResolveKernelEntries(KernelEntries* entries)
     Resolve(kernel, "QueryFullProcessImageNameW", &entries->queryFullProcessImageNameW);
     Resolve(kernel, "SetDllDirectoryA", &entries->setDllDirectoryA);
     Resolve(kernel, "SetDefaultDllDirectories", &entries->setDefaultDllDirectories);
+    Resolve(kernel, "MoveFileExA", &entries->moveFileExA);
+    Resolve(kernel, "MoveFileExW", &entries->moveFileExW);
+    Resolve(kernel, "IsWow64Process", &entries->isWow64Process);
     return true;
 }
 

@@ -44,6 +44,9 @@ using QueryFullProcessImageNameAFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, 
 using QueryFullProcessImageNameWFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPWSTR path, DWORD* size);
 using SetDllDirectoryAFn = BOOL(WINAPI*)(LPCSTR folder);
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
+using MoveFileExAFn = BOOL(WINAPI*)(LPCSTR from, LPCSTR to, DWORD flags);
+using MoveFileExWFn = BOOL(WINAPI*)(LPCWSTR from, LPCWSTR to, DWORD flags);
+using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE process, BOOL* wow64);
 
 struct KernelEntries {
     // Tool-help: the Windows 95 family, and the NT family from Windows 2000.
@@ -59,6 +62,14 @@ struct KernelEntries {
     // (or 7 with KB2533623) and later; setupsup-call narrows its own.
     SetDllDirectoryAFn setDllDirectoryA = nullptr;
     SetDefaultDllDirectoriesFn setDefaultDllDirectories = nullptr;
+    // The NT family: the moves that replace a file and that wait for the
+    // next restart (the Windows 95 family has none that works: it writes
+    // WININIT.INI instead).
+    MoveFileExAFn moveFileExA = nullptr;
+    MoveFileExWFn moveFileExW = nullptr;
+    // Windows XP SP2, Server 2003 SP1 and later: whether a process runs
+    // under WoW64 (a system without it runs none).
+    IsWow64ProcessFn isWow64Process = nullptr;
 };
 
 // Resolves every kernel entry the loaded KERNEL32.DLL has; what it lacks
@@ -77,6 +88,10 @@ inline QueryFullProcessImageNameWFn ImagePathQuery(const KernelEntries& kernel, 
 {
     return kernel.queryFullProcessImageNameW;
 }
+
+// The kernel's move for the character type.
+inline MoveFileExAFn FileMove(const KernelEntries& kernel, char) noexcept { return kernel.moveFileExA; }
+inline MoveFileExWFn FileMove(const KernelEntries& kernel, wchar_t) noexcept { return kernel.moveFileExW; }
 
 // ---- Version information ("version.dll") -----------------------------------
 
