@@ -177,6 +177,18 @@ function IsZORBAppRunning(ExeName: AnsiString): Integer;
 function IsZORBAppRunningW(ExeName: String): Integer;
   external 'IsZORBAppRunningW@files:setupsup.dll stdcall delayload setuponly';
 
+{ Files in use and restarts }
+function DeleteInUseFile(Path: AnsiString): Integer;
+  external 'DeleteInUseFile@files:setupsup.dll stdcall delayload setuponly';
+function DeleteInUseFileW(Path: String): Integer;
+  external 'DeleteInUseFileW@files:setupsup.dll stdcall delayload setuponly';
+function ReplaceInUseFile(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
+  external 'ReplaceInUseFile@files:setupsup.dll stdcall delayload setuponly';
+function ReplaceInUseFileW(SourcePath: String; TargetPath: String): Integer;
+  external 'ReplaceInUseFileW@files:setupsup.dll stdcall delayload setuponly';
+function IsRebootPending: Integer;
+  external 'IsRebootPending@files:setupsup.dll stdcall delayload setuponly';
+
 { Fonts and shell }
 function AddFont(FontPath: AnsiString): Integer;
   external 'AddFont@files:setupsup.dll stdcall delayload setuponly';
@@ -281,6 +293,18 @@ function UnIsZORBAppRunning(ExeName: AnsiString): Integer;
   external 'IsZORBAppRunning@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnIsZORBAppRunningW(ExeName: String): Integer;
   external 'IsZORBAppRunningW@{app}\setupsup.dll stdcall delayload uninstallonly';
+
+{ Files in use and restarts }
+function UnDeleteInUseFile(Path: AnsiString): Integer;
+  external 'DeleteInUseFile@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnDeleteInUseFileW(Path: String): Integer;
+  external 'DeleteInUseFileW@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnReplaceInUseFile(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
+  external 'ReplaceInUseFile@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnReplaceInUseFileW(SourcePath: String; TargetPath: String): Integer;
+  external 'ReplaceInUseFileW@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnIsRebootPending: Integer;
+  external 'IsRebootPending@{app}\setupsup.dll stdcall delayload uninstallonly';
 
 { Fonts and shell }
 function UnAddFont(FontPath: AnsiString): Integer;

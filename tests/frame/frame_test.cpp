@@ -80,7 +80,8 @@ constexpr const char* kExports[] = {
     "GetFileRefCount",    "GetFileRefCountW",    "SetFileRefCount",  "SetFileRefCountW",
     "UnsplitFile",        "UnsplitFileW",        "MatchFileDate",    "MatchFileDateW",
     "GetFileLanguage",    "GetFileLanguageW",    "IsZORBRunning",    "IsZORBAppRunning",
-    "IsZORBAppRunningW",
+    "IsZORBAppRunningW",  "DeleteInUseFile",     "DeleteInUseFileW", "ReplaceInUseFile",
+    "ReplaceInUseFileW",  "IsRebootPending",
 };
 
 TEST(Frame, ExportsExactlyTheTableUndecorated)

@@ -31,6 +31,11 @@ SETUPSUP_SAME_TYPE(MatchFileDate)
 SETUPSUP_SAME_TYPE(GetFileLanguage)
 SETUPSUP_SAME_TYPE(IsZORBRunning)
 SETUPSUP_SAME_TYPE(IsZORBAppRunning)
+SETUPSUP_SAME_TYPE(DeleteInUseFile)
+SETUPSUP_SAME_TYPE(DeleteInUseFileW)
+SETUPSUP_SAME_TYPE(ReplaceInUseFile)
+SETUPSUP_SAME_TYPE(ReplaceInUseFileW)
+SETUPSUP_SAME_TYPE(IsRebootPending)
 
 // Called from the C89 test program: a C++ call through the import library.
 extern "C" int HeaderCheckCxx(void)

@@ -49,11 +49,14 @@ static int TypedefsTakeEveryExport(void)
     PFN_GetFileLanguage getFileLanguage = GetFileLanguage;
     PFN_IsZORBRunning isZORBRunning = IsZORBRunning;
     PFN_IsZORBAppRunning isZORBAppRunning = IsZORBAppRunning;
+    PFN_DeleteInUseFile deleteInUseFile = DeleteInUseFile;
+    PFN_ReplaceInUseFile replaceInUseFile = ReplaceInUseFile;
+    PFN_IsRebootPending isRebootPending = IsRebootPending;
     return mergeCbf && pruneCbf && truncateCbf && addFont && removeFont && gooseFont && shellExecuteSimple &&
            getSystemFont && getSystemFixedFont && getSystemCharset && getPhysRAM && getVirtRAM && formatDate &&
            queryTerminalServer && getHostIPAddr && copyKey && unregisterZORBApps && selfRegisterFile &&
            getFileRefCount && setFileRefCount && unsplitFile && matchFileDate && getFileLanguage && isZORBRunning &&
-           isZORBAppRunning;
+           isZORBAppRunning && deleteInUseFile && replaceInUseFile && isRebootPending;
 }
 
 int HeaderCheckCxx(void); /* header_check.cpp */

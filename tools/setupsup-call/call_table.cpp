@@ -60,6 +60,11 @@ constexpr ExportSignature kExports[] = {
     Entry<PFN_IsZORBRunning>("IsZORBRunning", {}),
     Entry<PFN_IsZORBAppRunning>("IsZORBAppRunning", {{"exeName", 0}}),
     Entry<PFN_IsZORBAppRunningW>("IsZORBAppRunningW", {{"exeName", 0}}),
+    Entry<PFN_DeleteInUseFile>("DeleteInUseFile", {{"path", 0}}),
+    Entry<PFN_DeleteInUseFileW>("DeleteInUseFileW", {{"path", 0}}),
+    Entry<PFN_ReplaceInUseFile>("ReplaceInUseFile", {{"sourcePath", 0}, {"targetPath", 0}}),
+    Entry<PFN_ReplaceInUseFileW>("ReplaceInUseFileW", {{"sourcePath", 0}, {"targetPath", 0}}),
+    Entry<PFN_IsRebootPending>("IsRebootPending", {}),
 };
 
 // ASCII comparison without regard to case (export names are ASCII).
