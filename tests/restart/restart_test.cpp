@@ -6,6 +6,11 @@
 // does it on demand, which is the restart these tests simulate. Every test
 // puts the list back exactly as it found it.
 //
+// Wine, measured (8.0): a held file's delete and an open for deletion fail
+// with 32, as on Windows; a rename over it with 5 (its server refuses to
+// replace an open file). The list ends with one more NUL after the last
+// entry, as Windows writes it.
+//
 // The same program runs again as Windows 98 (restart_win98_test, x86 only),
 // where the DLL arranges in WININIT.INI instead: each check names what it
 // expects of which family.
@@ -508,7 +513,9 @@ TEST(ReplaceInUseFile, NowOrAtTheRestartOrNothingChanged)
         {"source a folder", ReplaceCase::kSourceFolder, false, SETUPSUP_INUSE_NOT_A_FILE, SETUPSUP_INUSE_NOT_A_FILE},
         {"target read-only", ReplaceCase::kReadOnly, false, SETUPSUP_INUSE_READ_ONLY, SETUPSUP_INUSE_READ_ONLY},
         // The session manager's key readable only, as for a caller without
-        // administrator rights (Wine's default caller may write it); the
+        // administrator rights (Wine's default caller may write it). Under
+        // it Wine's MoveFileExW fails without setting a last error (Windows
+        // gives 5), so the DLL asks for the key's write access first. The
         // Windows 95 family writes WININIT.INI instead.
         {"held, list not writable", ReplaceCase::kNoRights, true, SETUPSUP_INUSE_NOT_ARRANGED,
          SETUPSUP_INUSE_AT_RESTART},
@@ -541,7 +548,8 @@ TEST(ReplaceInUseFile, NowOrAtTheRestartOrNothingChanged)
             int rc = 0;
             {
                 std::unique_ptr<files_test::KeyDaclOverride> readOnlyList;
-                if (c.setup == ReplaceCase::kNoRights) {
+                // (The Windows 95 family has no key security: nothing to override.)
+                if (c.setup == ReplaceCase::kNoRights && !Win98Mode()) {
                     readOnlyList =
                         std::make_unique<files_test::KeyDaclOverride>(HKEY_LOCAL_MACHINE, kManagerA, "D:(A;;KR;;;WD)");
                     ASSERT_TRUE(readOnlyList->applied());
