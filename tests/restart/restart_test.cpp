@@ -458,8 +458,12 @@ TEST(DeleteInUseFile, NowOrAtTheRestartOrNothingChanged)
                 ASSERT_TRUE(holders.back()->held());
             }
             const FileState before = StateOf(path);
+            const Value listBefore = ReadValue(kManager, kPending);
             const int rc = CallForm(del, delW, naming, path);
             EXPECT_EQ(rc, Expected(c, naming));
+            if (rc < 0) {
+                EXPECT_EQ(ReadValue(kManager, kPending), listBefore) << "a failure leaves the list byte for byte";
+            }
             if (rc == SETUPSUP_INUSE_AT_RESTART) {
                 arranged.push_back(path);
                 if (Win98Mode())
@@ -545,6 +549,7 @@ TEST(ReplaceInUseFile, NowOrAtTheRestartOrNothingChanged)
             }
             const FileState before = StateOf(target);
             const std::vector<std::wstring> filesBefore = FilesIn(folder);
+            const Value listBefore = ReadValue(kManager, kPending);
             int rc = 0;
             {
                 std::unique_ptr<files_test::KeyDaclOverride> readOnlyList;
@@ -557,6 +562,9 @@ TEST(ReplaceInUseFile, NowOrAtTheRestartOrNothingChanged)
                 rc = CallForm(replace, replaceW, naming, source, target);
             }
             EXPECT_EQ(rc, Expected(c, naming));
+            if (rc < 0) {
+                EXPECT_EQ(ReadValue(kManager, kPending), listBefore) << "a failure leaves the list byte for byte";
+            }
             EXPECT_EQ(StateOf(target), rc == SETUPSUP_INUSE_DONE ? StateOf(source) : before)
                 << "replaced now, or as it was until the restart";
             const std::vector<std::wstring> filesAfter = FilesIn(folder);
