@@ -208,6 +208,39 @@ private:
     std::vector<std::pair<std::wstring, FileState>> saved_;
 };
 
+// HKLM\\path made in view for the life of the object: then it and every
+// parent key its creation made are taken away again.
+class MadeKey {
+public:
+    MadeKey(const std::wstring& path, REGSAM view) : view_(view)
+    {
+        for (size_t at = path.find(L'\\');; at = path.find(L'\\', at + 1)) {
+            const std::wstring part = path.substr(0, at);
+            HKEY key;
+            if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, part.c_str(), 0, KEY_READ | view, &key) == ERROR_SUCCESS)
+                ::RegCloseKey(key);
+            else
+                made_.insert(made_.begin(), part); // the deepest first
+            if (at == std::wstring::npos)
+                break;
+        }
+        HKEY key;
+        EXPECT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                                    &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegCloseKey(key);
+    }
+    ~MadeKey()
+    {
+        for (const std::wstring& part : made_)
+            ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, part.c_str(), view_, 0);
+    }
+
+private:
+    REGSAM view_;
+    std::vector<std::wstring> made_;
+};
+
 // The machine's pending list, put back exactly as it was when the object goes.
 class PendingListGuard {
 public:
@@ -375,18 +408,11 @@ TEST(IsRebootPending, EachSourceOfAPendingRestart)
         std::function<void()> set, clear;
         int nt, win98;
     };
-    auto key = [](const std::wstring& path, REGSAM view) {
-        return [=] {
-            HKEY made;
-            ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
-                                        &made, nullptr),
-                      ERROR_SUCCESS);
-            ::RegCloseKey(made);
-        };
+    std::unique_ptr<MadeKey> made;
+    auto key = [&made](const std::wstring& path, REGSAM view) {
+        return [&made, path, view] { made = std::make_unique<MadeKey>(path, view); };
     };
-    auto unkey = [](const std::wstring& path, REGSAM view) {
-        return [=] { ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), view, 0); };
-    };
+    auto unkey = [&made] { made.reset(); };
     const std::wstring rebootPending = std::wstring(servicing) + L"\\RebootPending";
     const std::wstring rebootRequired = std::wstring(update) + L"\\RebootRequired";
     const Source sources[] = {
@@ -397,13 +423,13 @@ TEST(IsRebootPending, EachSourceOfAPendingRestart)
          0, 0},
         {"a servicing rename", [&] { WriteValue(kManager, L"PendingFileRenameOperations2", entry); },
          [&] { WriteValue(kManager, L"PendingFileRenameOperations2", saved2); }, 1, 0},
-        {"component servicing", key(rebootPending, kNativeView), unkey(rebootPending, kNativeView), 1, 0},
-        {"Windows Update", key(rebootRequired, kNativeView), unkey(rebootRequired, kNativeView), 1, 0},
+        {"component servicing", key(rebootPending, kNativeView), unkey, 1, 0},
+        {"Windows Update", key(rebootRequired, kNativeView), unkey, 1, 0},
         // The 32-bit view's copy of the key is not the system's: the 32-bit
         // DLL under WoW64 reads the 64-bit view too (in the 32-bit prefix
         // the two views are one key).
-        {"component servicing, 32-bit view only", key(rebootPending, KEY_WOW64_32KEY),
-         unkey(rebootPending, KEY_WOW64_32KEY), sizeof(void*) == 8 || RunsUnderWow64() ? 0 : 1, 0},
+        {"component servicing, 32-bit view only", key(rebootPending, KEY_WOW64_32KEY), unkey,
+         sizeof(void*) == 8 || RunsUnderWow64() ? 0 : 1, 0},
         {"a WININIT.INI rename", [] { ::WritePrivateProfileStringA("rename", "NUL", "C:\\X.TMP", "wininit.ini"); },
          [] { ::WritePrivateProfileStringA("rename", nullptr, nullptr, "wininit.ini"); }, 0, 1},
     };
