@@ -446,7 +446,7 @@ TEST(IsRebootPending, EachSourceOfAPendingRestart)
 // holds it, and the results of each family.
 struct DeleteCase {
     const char* what;
-    enum { kFile, kMissing, kFolder, kReadOnly } setup;
+    enum { kFile, kRunning, kMissing, kFolder, kReadOnly } setup;
     bool held;
     int nt, win98;
 };
@@ -463,6 +463,9 @@ TEST(DeleteInUseFile, NowOrAtTheRestartOrNothingChanged)
     const DeleteCase cases[] = {
         {"not held", DeleteCase::kFile, false, SETUPSUP_INUSE_DONE, SETUPSUP_INUSE_DONE},
         {"held", DeleteCase::kFile, true, SETUPSUP_INUSE_AT_RESTART, SETUPSUP_INUSE_AT_RESTART},
+        // The image of a running program: the system refuses its delete with
+        // access denied (5), not with a sharing violation.
+        {"a running program", DeleteCase::kRunning, true, SETUPSUP_INUSE_AT_RESTART, SETUPSUP_INUSE_AT_RESTART},
         {"missing", DeleteCase::kMissing, false, SETUPSUP_INUSE_NOT_FOUND, SETUPSUP_INUSE_NOT_FOUND},
         {"a folder", DeleteCase::kFolder, false, SETUPSUP_INUSE_NOT_A_FILE, SETUPSUP_INUSE_NOT_A_FILE},
         {"read-only", DeleteCase::kReadOnly, false, SETUPSUP_INUSE_READ_ONLY, SETUPSUP_INUSE_READ_ONLY},
@@ -470,16 +473,23 @@ TEST(DeleteInUseFile, NowOrAtTheRestartOrNothingChanged)
     std::vector<std::wstring> arranged, expected; // the files, the list's entries so far
     std::vector<std::string> expectedLines;
     std::vector<std::unique_ptr<HeldByChild>> holders;
+    std::vector<std::unique_ptr<process_test::HelperProcess>> running;
     ForEachRun(
         dir, cases, [&](const DeleteCase& c, const std::wstring& folder, Naming naming, const std::string& holder) {
-            const std::wstring path = folder + L"\\in use.bin";
-            if (c.setup == DeleteCase::kFolder)
+            const std::wstring path = folder + L"\\in use.exe";
+            if (c.setup == DeleteCase::kRunning) {
+                if (naming != Naming::kAscii)
+                    return; // the helper starts programs by ANSI names
+                ASSERT_TRUE(::CopyFileA(holder.c_str(), Ansi(path).c_str(), FALSE));
+                running.push_back(std::make_unique<process_test::HelperProcess>("sleep", Ansi(path)));
+                ASSERT_TRUE(running.back()->ready());
+            } else if (c.setup == DeleteCase::kFolder)
                 ASSERT_TRUE(::CreateDirectoryW(Reach(path).c_str(), nullptr));
             else if (c.setup != DeleteCase::kMissing)
                 Write(path, "old");
             if (c.setup == DeleteCase::kReadOnly)
                 ::SetFileAttributesW(Reach(path).c_str(), FILE_ATTRIBUTE_READONLY);
-            if (c.held) {
+            if (c.setup == DeleteCase::kFile && c.held) {
                 holders.push_back(std::make_unique<HeldByChild>(path, holder));
                 ASSERT_TRUE(holders.back()->held());
             }
@@ -511,6 +521,8 @@ TEST(DeleteInUseFile, NowOrAtTheRestartOrNothingChanged)
 
     ASSERT_FALSE(arranged.empty());
     EXPECT_EQ(Export<PFN_IsRebootPending>("IsRebootPending")(), SETUPSUP_REBOOT_PENDING);
+    for (auto& program : running)
+        program->Stop();
     ReleaseAndRestart(holders);
     for (const std::wstring& path : arranged)
         EXPECT_FALSE(StateOf(path).exists) << Utf8(path) << ": deleted at the restart";
