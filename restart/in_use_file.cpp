@@ -127,7 +127,7 @@ size_t FolderLength(const Char* path)
 // (the ANSI calls take no more than MAX_PATH bytes anyway). A UTF-16 path
 // too long for the copy's name beside it gets the extended form
 // ("\\?\C:\...", "\\?\UNC\server\share\..."), which the calls take up to
-// 32767 characters long; it is made absolute and its "." and ".." parts
+// 32767 characters long; it is made absolute and its "." and ".." steps
 // resolved first, since the extended form skips that.
 template <typename Char>
 class SystemPath {

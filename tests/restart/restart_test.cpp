@@ -215,12 +215,12 @@ public:
     MadeKey(const std::wstring& path, REGSAM view) : view_(view)
     {
         for (size_t at = path.find(L'\\');; at = path.find(L'\\', at + 1)) {
-            const std::wstring part = path.substr(0, at);
+            const std::wstring upTo = path.substr(0, at);
             HKEY key;
-            if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, part.c_str(), 0, KEY_READ | view, &key) == ERROR_SUCCESS)
+            if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, upTo.c_str(), 0, KEY_READ | view, &key) == ERROR_SUCCESS)
                 ::RegCloseKey(key);
             else
-                made_.insert(made_.begin(), part); // the deepest first
+                made_.insert(made_.begin(), upTo); // the deepest first
             if (at == std::wstring::npos)
                 break;
         }
@@ -232,8 +232,8 @@ public:
     }
     ~MadeKey()
     {
-        for (const std::wstring& part : made_)
-            ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, part.c_str(), view_, 0);
+        for (const std::wstring& key : made_)
+            ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), view_, 0);
     }
 
 private:
