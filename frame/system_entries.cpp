@@ -72,6 +72,9 @@ bool ResolveKernelEntries(KernelEntries* entries)
     Resolve(kernel, "ProcessIdToSessionId", &entries->processIdToSessionId);
     Resolve(kernel, "GetLongPathNameA", &entries->getLongPathNameA);
     Resolve(kernel, "GetLongPathNameW", &entries->getLongPathNameW);
+    Resolve(kernel, "MoveFileExA", &entries->moveFileExA);
+    Resolve(kernel, "MoveFileExW", &entries->moveFileExW);
+    Resolve(kernel, "IsWow64Process", &entries->isWow64Process);
     return true;
 }
 

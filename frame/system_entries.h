@@ -51,6 +51,9 @@ using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
 using ProcessIdToSessionIdFn = BOOL(WINAPI*)(DWORD processId, DWORD* sessionId);
 using GetLongPathNameAFn = DWORD(WINAPI*)(LPCSTR path, LPSTR longPath, DWORD size);
 using GetLongPathNameWFn = DWORD(WINAPI*)(LPCWSTR path, LPWSTR longPath, DWORD size);
+using MoveFileExAFn = BOOL(WINAPI*)(LPCSTR from, LPCSTR to, DWORD flags);
+using MoveFileExWFn = BOOL(WINAPI*)(LPCWSTR from, LPCWSTR to, DWORD flags);
+using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE process, BOOL* wow64);
 
 struct KernelEntries {
     // Tool-help: the Windows 95 family, and the NT family from Windows 2000.
@@ -71,6 +74,14 @@ struct KernelEntries {
     // Windows 98 and Windows 2000 and later: the long form of 8.3 names.
     GetLongPathNameAFn getLongPathNameA = nullptr;
     GetLongPathNameWFn getLongPathNameW = nullptr;
+    // The NT family: the moves that replace a file and that wait for the
+    // next restart (the Windows 95 family has none that works: it writes
+    // WININIT.INI instead).
+    MoveFileExAFn moveFileExA = nullptr;
+    MoveFileExWFn moveFileExW = nullptr;
+    // Windows XP SP2, Server 2003 SP1 and later: whether a process runs
+    // under WoW64 (a system without it runs none).
+    IsWow64ProcessFn isWow64Process = nullptr;
 };
 
 // Resolves every kernel entry the loaded KERNEL32.DLL has; what it lacks
@@ -134,6 +145,9 @@ struct RestartManagerEntries {
 // the life of the process) and resolves its four entries. False before
 // Vista, or when any is missing.
 bool ResolveRestartManagerEntries(RestartManagerEntries* entries);
+// The kernel's move for the character type.
+inline MoveFileExAFn FileMove(const KernelEntries& kernel, char) noexcept { return kernel.moveFileExA; }
+inline MoveFileExWFn FileMove(const KernelEntries& kernel, wchar_t) noexcept { return kernel.moveFileExW; }
 
 // ---- Version information ("version.dll") -----------------------------------
 

@@ -23,6 +23,22 @@ inline HANDLE CreateFileT(const wchar_t* path, DWORD access, DWORD share, DWORD 
     return ::CreateFileW(path, access, share, nullptr, disposition, flags, nullptr);
 }
 
+inline DWORD GetFileAttributesT(const char* path) noexcept { return ::GetFileAttributesA(path); }
+inline DWORD GetFileAttributesT(const wchar_t* path) noexcept { return ::GetFileAttributesW(path); }
+inline BOOL SetFileAttributesT(const char* path, DWORD attributes) noexcept
+{
+    return ::SetFileAttributesA(path, attributes);
+}
+inline BOOL SetFileAttributesT(const wchar_t* path, DWORD attributes) noexcept
+{
+    return ::SetFileAttributesW(path, attributes);
+}
+inline BOOL DeleteFileT(const char* path) noexcept { return ::DeleteFileA(path); }
+inline BOOL DeleteFileT(const wchar_t* path) noexcept { return ::DeleteFileW(path); }
+// Copies from over to, replacing an existing to.
+inline BOOL CopyFileT(const char* from, const char* to) noexcept { return ::CopyFileA(from, to, FALSE); }
+inline BOOL CopyFileT(const wchar_t* from, const wchar_t* to) noexcept { return ::CopyFileW(from, to, FALSE); }
+
 inline HMODULE LoadLibraryT(const char* path) noexcept { return ::LoadLibraryA(path); }
 inline HMODULE LoadLibraryT(const wchar_t* path) noexcept { return ::LoadLibraryW(path); }
 inline HMODULE LoadLibraryExT(const char* path, DWORD flags) noexcept { return ::LoadLibraryExA(path, nullptr, flags); }

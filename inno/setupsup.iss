@@ -198,6 +198,17 @@ function FindFileUsers(Path: AnsiString; Users: AnsiString; Room: Cardinal): Int
   external 'FindFileUsers@files:setupsup.dll stdcall delayload setuponly';
 function FindFileUsersW(Path: String; Users: String; Room: Cardinal): Integer;
   external 'FindFileUsersW@files:setupsup.dll stdcall delayload setuponly';
+{ Files in use and restarts }
+function DeleteInUseFile(Path: AnsiString): Integer;
+  external 'DeleteInUseFile@files:setupsup.dll stdcall delayload setuponly';
+function DeleteInUseFileW(Path: String): Integer;
+  external 'DeleteInUseFileW@files:setupsup.dll stdcall delayload setuponly';
+function ReplaceInUseFile(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
+  external 'ReplaceInUseFile@files:setupsup.dll stdcall delayload setuponly';
+function ReplaceInUseFileW(SourcePath: String; TargetPath: String): Integer;
+  external 'ReplaceInUseFileW@files:setupsup.dll stdcall delayload setuponly';
+function IsRebootPending: Integer;
+  external 'IsRebootPending@files:setupsup.dll stdcall delayload setuponly';
 
 { Fonts and shell }
 function AddFont(FontPath: AnsiString): Integer;
@@ -325,6 +336,17 @@ function UnFindFileUsers(Path: AnsiString; Users: AnsiString; Room: Cardinal): I
   external 'FindFileUsers@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnFindFileUsersW(Path: String; Users: String; Room: Cardinal): Integer;
   external 'FindFileUsersW@{app}\setupsup.dll stdcall delayload uninstallonly';
+{ Files in use and restarts }
+function UnDeleteInUseFile(Path: AnsiString): Integer;
+  external 'DeleteInUseFile@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnDeleteInUseFileW(Path: String): Integer;
+  external 'DeleteInUseFileW@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnReplaceInUseFile(SourcePath: AnsiString; TargetPath: AnsiString): Integer;
+  external 'ReplaceInUseFile@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnReplaceInUseFileW(SourcePath: String; TargetPath: String): Integer;
+  external 'ReplaceInUseFileW@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnIsRebootPending: Integer;
+  external 'IsRebootPending@{app}\setupsup.dll stdcall delayload uninstallonly';
 
 { Fonts and shell }
 function UnAddFont(FontPath: AnsiString): Integer;

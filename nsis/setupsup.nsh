@@ -359,5 +359,27 @@ scripts written before the 64-bit DLL, setupsup.dll beside the script.
   Pop ${_ADDRESS}
 !macroend
 
+; ---- Files in use and restarts -------------------------------------------------
+
+!define SetupSup::DeleteInUseFile `!insertmacro SetupSup_DeleteInUseFile`
+!macro SetupSup_DeleteInUseFile _PATH _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::DeleteInUseFile${_SETUPSUP_W}(${_SETUPSUP_S}s)i.s` `${_PATH}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::ReplaceInUseFile `!insertmacro SetupSup_ReplaceInUseFile`
+!macro SetupSup_ReplaceInUseFile _SOURCEPATH _TARGETPATH _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::ReplaceInUseFile${_SETUPSUP_W}(${_SETUPSUP_S}s, ${_SETUPSUP_S}s)i.s` `${_SOURCEPATH}` `${_TARGETPATH}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::IsRebootPending `!insertmacro SetupSup_IsRebootPending`
+!macro SetupSup_IsRebootPending _RESULT
+  System::Call `${SETUPSUP_PATH}::IsRebootPending()i.s`
+  Pop ${_RESULT}
+!macroend
+
 !verbose pop
 !endif ; SETUPSUP_NSH_INCLUDED

@@ -79,6 +79,21 @@ void DeleteValue(HKEY root, const char* path, const std::wstring& name)
     }
 }
 
+// Creates (or empties) the file path, for a call that deletes it: true when
+// it exists. Allocates nothing of the process's heap.
+template <typename Char>
+bool RemadeFile(const Char* path)
+{
+    HANDLE file = sizeof(Char) == 1 ? ::CreateFileA(reinterpret_cast<const char*>(path), GENERIC_WRITE, 0, nullptr,
+                                                    CREATE_ALWAYS, 0, nullptr)
+                                    : ::CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_WRITE, 0, nullptr,
+                                                    CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(file);
+    return true;
+}
+
 // A barrier that count threads pass together, as often as they like; a wait
 // that outlasts kBarrierLimitMs reports false instead of hanging the test.
 class Barrier {
@@ -292,6 +307,11 @@ std::vector<ExportCall> ExportWorkspace::Calls()
     auto terminalServer = Export<NoArgFn>("QueryTerminalServer");
     auto hostAddress = Export<BufferFn<char>>("GetHostIPAddr");
     auto hostAddressW = Export<BufferFn<wchar_t>>("GetHostIPAddrW");
+    auto deleteInUse = Export<PathFn<char>>("DeleteInUseFile");
+    auto deleteInUseW = Export<PathFn<wchar_t>>("DeleteInUseFileW");
+    auto replaceInUse = Export<TwoPathFn<char>>("ReplaceInUseFile");
+    auto replaceInUseW = Export<TwoPathFn<wchar_t>>("ReplaceInUseFileW");
+    auto rebootPending = Export<NoArgFn>("IsRebootPending");
 
     const std::string m = dir_.File("merge.cbf"), p = dir_.File("prune.cbf"), t = dir_.File("truncate.cbf");
     const std::string u = dir_.File("update.cbf"), g = dir_.File("grows.bin"), pc = dir_.File("piece.bin");
@@ -314,6 +334,8 @@ std::vector<ExportCall> ExportWorkspace::Calls()
     const std::wstring treeW = keys + foreign, copyW = keys + L"Copy-" + foreign, noneW = keys + L"None-" + foreign;
     wchar_t* wideBuffer = wideBuffer_;
     const DWORD room = sizeof buffer_; // as many characters in wideBuffer_
+    const std::string doomed = dir_.File("doomed.bin"), replaced = dir_.File("replaced.bin");
+    const std::wstring doomedW = wd + L"doomed.bin", replacedW = wd + foreign + L"-replaced.bin";
     int* low = &low_;
     int* high = &high_;
 
@@ -450,6 +472,17 @@ std::vector<ExportCall> ExportWorkspace::Calls()
         {"GetHostIPAddrW", [=] { return hostAddressW(wideBuffer); }},
         {"GetHostIPAddr null", [=] { return hostAddress(nullptr); }},
         {"GetHostIPAddrW null", [=] { return hostAddressW(nullptr); }},
+        // Files no one holds: each call deletes or replaces now and never
+        // arranges anything for the restart.
+        {"DeleteInUseFile", [=] { return RemadeFile(doomed.c_str()) ? deleteInUse(doomed.c_str()) : -100; }},
+        {"DeleteInUseFileW", [=] { return RemadeFile(doomedW.c_str()) ? deleteInUseW(doomedW.c_str()) : -100; }},
+        {"DeleteInUseFile missing", [=] { return deleteInUse(missing.c_str()); }},
+        {"DeleteInUseFileW missing", [=] { return deleteInUseW(missingW.c_str()); }},
+        {"ReplaceInUseFile", [=] { return replaceInUse(pc.c_str(), replaced.c_str()); }},
+        {"ReplaceInUseFileW", [=] { return replaceInUseW(pcW.c_str(), replacedW.c_str()); }},
+        {"ReplaceInUseFile missing", [=] { return replaceInUse(missing.c_str(), replaced.c_str()); }},
+        {"ReplaceInUseFileW missing", [=] { return replaceInUseW(missingW.c_str(), replacedW.c_str()); }},
+        {"IsRebootPending", [=] { return rebootPending(); }},
     };
 }
 

@@ -128,6 +128,10 @@ TEST(NullArguments, FileExportsFailWithTheirOwnCodes)
         EXPECT_EQ(language(dll.c_str(), &low, &high, nullptr), 0);
 
         EXPECT_EQ(form.Path("SelfRegisterFile")(nullptr), 99) << "nothing loadable";
+        EXPECT_EQ(form.Path("DeleteInUseFile")(nullptr), SETUPSUP_INUSE_BAD_PATH);
+        EXPECT_EQ(form.TwoPaths("ReplaceInUseFile")(nullptr, file.c_str()), SETUPSUP_INUSE_BAD_PATH);
+        EXPECT_EQ(form.TwoPaths("ReplaceInUseFile")(file.c_str(), nullptr), SETUPSUP_INUSE_BAD_PATH);
+        EXPECT_EQ(ReadFileBytes(dir.File("file.bin")).size(), 3u) << "nothing deleted or replaced";
     });
 }
 

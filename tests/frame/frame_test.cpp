@@ -124,6 +124,11 @@ constexpr const char* kExports[] = {
     "WaitForProcessesW",
     "FindFileUsers",
     "FindFileUsersW",
+    "DeleteInUseFile",
+    "DeleteInUseFileW",
+    "ReplaceInUseFile",
+    "ReplaceInUseFileW",
+    "IsRebootPending",
 };
 
 TEST(Frame, ExportsExactlyTheTableUndecorated)

@@ -36,6 +36,11 @@ SETUPSUP_SAME_TYPE(CloseProcesses)
 SETUPSUP_SAME_TYPE(TerminateProcesses)
 SETUPSUP_SAME_TYPE(WaitForProcesses)
 SETUPSUP_SAME_TYPE(FindFileUsers)
+SETUPSUP_SAME_TYPE(DeleteInUseFile)
+SETUPSUP_SAME_TYPE(DeleteInUseFileW)
+SETUPSUP_SAME_TYPE(ReplaceInUseFile)
+SETUPSUP_SAME_TYPE(ReplaceInUseFileW)
+SETUPSUP_SAME_TYPE(IsRebootPending)
 
 // Called from the C89 test program: a C++ call through the import library.
 extern "C" int HeaderCheckCxx(void)

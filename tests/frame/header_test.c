@@ -54,12 +54,15 @@ static int TypedefsTakeEveryExport(void)
     PFN_TerminateProcesses terminateProcesses = TerminateProcesses;
     PFN_WaitForProcesses waitForProcesses = WaitForProcesses;
     PFN_FindFileUsers findFileUsers = FindFileUsers;
+    PFN_DeleteInUseFile deleteInUseFile = DeleteInUseFile;
+    PFN_ReplaceInUseFile replaceInUseFile = ReplaceInUseFile;
+    PFN_IsRebootPending isRebootPending = IsRebootPending;
     return mergeCbf && pruneCbf && truncateCbf && addFont && removeFont && gooseFont && shellExecuteSimple &&
            getSystemFont && getSystemFixedFont && getSystemCharset && getPhysRAM && getVirtRAM && formatDate &&
            queryTerminalServer && getHostIPAddr && copyKey && unregisterZORBApps && selfRegisterFile &&
            getFileRefCount && setFileRefCount && unsplitFile && matchFileDate && getFileLanguage && isZORBRunning &&
            isZORBAppRunning && countProcesses && closeProcesses && terminateProcesses && waitForProcesses &&
-           findFileUsers;
+           findFileUsers && deleteInUseFile && replaceInUseFile && isRebootPending;
 }
 
 int HeaderCheckCxx(void); /* header_check.cpp */

@@ -226,6 +226,29 @@ TEST(WideNames, SplitFilesAndTimes)
     }
 }
 
+// Deleted and replaced now (no one holds them): nothing is arranged for the
+// restart. A name the Windows 95 family cannot spell gives NOT_FOUND (-2).
+TEST(WideNames, FilesInUseDeletedAndReplaced)
+{
+    for (const Name& name : Names()) {
+        NamedFolder folder(name.text);
+        const std::wstring doomed = folder.File(name.text + L".old"), source = folder.File(name.text + L".new");
+        const std::wstring target = folder.File(name.text + L".bin");
+        WriteW(doomed, {'d'});
+        WriteW(source, {'n', 'e', 'w'});
+        WriteW(target, {'o'});
+        if (name.text == kForeign) {
+            EXPECT_EQ(Export<PathA>("DeleteInUseFile")(Ansi(doomed).c_str()), -2) << "the look-alike names no file";
+            EXPECT_EQ(Export<TwoPathsA>("ReplaceInUseFile")(Ansi(source).c_str(), Ansi(target).c_str()), -2);
+        }
+        EXPECT_EQ(Export<PathW>("DeleteInUseFileW")(doomed.c_str()), name.reachable ? 0 : -2) << Utf8(name.text);
+        EXPECT_EQ(ReadW(doomed).size(), name.reachable ? 0u : 1u);
+        EXPECT_EQ(Export<TwoPathsW>("ReplaceInUseFileW")(source.c_str(), target.c_str()), name.reachable ? 0 : -2);
+        EXPECT_EQ(ReadW(target).size(), name.reachable ? 3u : 1u);
+        EXPECT_EQ(Export<int(WINAPI*)()>("IsRebootPending")(), 0) << "nothing arranged";
+    }
+}
+
 TEST(WideNames, VersionLanguageOfAModuleSoNamed)
 {
     for (const Name& name : Names()) {

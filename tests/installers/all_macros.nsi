@@ -40,6 +40,9 @@ RequestExecutionLevel user
   ${SetupSup::FormatDate} 2001 12 31 $1 $0
   ${SetupSup::QueryTerminalServer} $0
   ${SetupSup::GetHostIPAddr} $1 $0
+  ${SetupSup::DeleteInUseFile} "$INSTDIR\old.dll" $0
+  ${SetupSup::ReplaceInUseFile} "$PLUGINSDIR\app.dll" "$INSTDIR\app.dll" $0
+  ${SetupSup::IsRebootPending} $0
   ${SetupSup::Unload}
 !macroend
 

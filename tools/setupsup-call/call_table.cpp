@@ -70,6 +70,11 @@ constexpr ExportSignature kExports[] = {
     Entry<PFN_WaitForProcessesW>("WaitForProcessesW", {{"image", 0}, {"scope", 0}, {"timeoutMs", 0}}),
     Entry<PFN_FindFileUsers>("FindFileUsers", {{"path", 0}, {"out", kMaxTextOutChars}, {"room", 0}}),
     Entry<PFN_FindFileUsersW>("FindFileUsersW", {{"path", 0}, {"out", kMaxTextOutChars}, {"room", 0}}),
+    Entry<PFN_DeleteInUseFile>("DeleteInUseFile", {{"path", 0}}),
+    Entry<PFN_DeleteInUseFileW>("DeleteInUseFileW", {{"path", 0}}),
+    Entry<PFN_ReplaceInUseFile>("ReplaceInUseFile", {{"sourcePath", 0}, {"targetPath", 0}}),
+    Entry<PFN_ReplaceInUseFileW>("ReplaceInUseFileW", {{"sourcePath", 0}, {"targetPath", 0}}),
+    Entry<PFN_IsRebootPending>("IsRebootPending", {}),
 };
 
 // ASCII comparison without regard to case (export names are ASCII).
