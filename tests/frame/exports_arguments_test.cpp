@@ -5,6 +5,7 @@
 // runs for the ANSI export and again for its W twin, whose output buffers
 // hold as many wchar_t characters as the ANSI export's hold bytes.
 #include "setupsup.h"
+#include "tests/common/export_forms.h"
 #include "tests/common/test_support.h"
 
 #include <shellapi.h>
@@ -19,50 +20,26 @@ using namespace setupsup_test;
 
 namespace {
 
-// One form of the exports that take or give text: the ANSI export (Char
-// char) or its W twin (Char wchar_t, the name with W appended).
+// The ANSI exports or their W twins, with the calls these tests make.
 template <typename C>
-struct Form {
-    using Char = C;
-    using Text = std::basic_string<C>;
-    const char* suffix;
-
-    // text (ANSI, as the tests name files and keys) in this form's characters.
-    Text Of(const std::string& text) const
+struct Form : ExportForm<C> {
+    auto Path(const char* name) const { return this->template Get<int(WINAPI*)(const C*)>(name); }
+    auto TwoPaths(const char* name) const { return this->template Get<int(WINAPI*)(const C*, const C*)>(name); }
+    auto Buffer(const char* name) const { return this->template Get<int(WINAPI*)(C*)>(name); }
+    auto Language() const { return this->template Get<int(WINAPI*)(const C*, int*, int*, C*)>("GetFileLanguage"); }
+    auto CopyKey() const { return this->template Get<int(WINAPI*)(HKEY, const C*, HKEY, const C*)>("CopyKey"); }
+    auto SetRefCount() const { return this->template Get<int(WINAPI*)(const C*, int)>("SetFileRefCount"); }
+    auto Shell() const
     {
-        if constexpr (sizeof(C) == 1)
-            return text;
-        else
-            return CodePageToWide(CP_ACP, text);
+        return this->template Get<int(WINAPI*)(const C*, const C*, const C*, int)>("ShellExecuteSimple");
     }
-    template <typename Fn>
-    Fn Get(const char* name) const
-    {
-        return Export<Fn>((std::string(name) + suffix).c_str());
-    }
-    auto Path(const char* name) const { return Get<int(WINAPI*)(const C*)>(name); }
-    auto TwoPaths(const char* name) const { return Get<int(WINAPI*)(const C*, const C*)>(name); }
-    auto Buffer(const char* name) const { return Get<int(WINAPI*)(C*)>(name); }
-    auto Language() const { return Get<int(WINAPI*)(const C*, int*, int*, C*)>("GetFileLanguage"); }
-    auto CopyKey() const { return Get<int(WINAPI*)(HKEY, const C*, HKEY, const C*)>("CopyKey"); }
-    auto SetRefCount() const { return Get<int(WINAPI*)(const C*, int)>("SetFileRefCount"); }
-    auto Shell() const { return Get<int(WINAPI*)(const C*, const C*, const C*, int)>("ShellExecuteSimple"); }
-    auto Date() const { return Get<int(WINAPI*)(int, int, int, C*)>("FormatDate"); }
+    auto Date() const { return this->template Get<int(WINAPI*)(int, int, int, C*)>("FormatDate"); }
 };
 
-// Runs check(form) for the ANSI exports and then for the W exports; a
-// failure names the form.
 template <typename Check>
 void ForEachForm(Check check)
 {
-    {
-        SCOPED_TRACE("ANSI export");
-        check(Form<char>{""});
-    }
-    {
-        SCOPED_TRACE("W export");
-        check(Form<wchar_t>{"W"});
-    }
+    setupsup_test::ForEachForm<Form>(check);
 }
 
 std::string DllPath() { return ProgramFolder() + "setupsup.dll"; }

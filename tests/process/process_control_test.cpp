@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "setupsup.h"
+#include "tests/common/export_forms.h"
 #include "tests/common/test_support.h"
 #include "tests/process/helper_process.h"
 
@@ -46,46 +47,27 @@ constexpr char kKidName[] = "ZorbKid32.exe";
 constexpr DWORD kSlackMs = 3000;
 constexpr DWORD kCloseWaitMs = 20000;
 
-// One form of the exports: the ANSI ones (C char) or the W twins.
+// The ANSI exports or their W twins, with the calls these tests make.
 template <typename C>
-struct Form {
-    using Char = C;
-    const char* suffix;
-    std::basic_string<C> Of(const std::string& text) const
-    {
-        if constexpr (sizeof(C) == 1)
-            return text;
-        else
-            return CodePageToWide(CP_ACP, text);
-    }
-    template <typename Fn>
-    Fn Get(const char* name) const
-    {
-        return Export<Fn>((std::string(name) + suffix).c_str());
-    }
+struct Form : setupsup_test::ExportForm<C> {
     int Count(const C* image, DWORD scope) const
     {
-        return Get<int(WINAPI*)(const C*, DWORD)>("CountProcesses")(image, scope);
+        return this->template Get<int(WINAPI*)(const C*, DWORD)>("CountProcesses")(image, scope);
     }
     int Act(const char* name, const C* image, DWORD scope, DWORD timeoutMs) const
     {
-        return Get<int(WINAPI*)(const C*, DWORD, DWORD)>(name)(image, scope, timeoutMs);
+        return this->template Get<int(WINAPI*)(const C*, DWORD, DWORD)>(name)(image, scope, timeoutMs);
     }
     int Users(const C* path, C* out, DWORD room) const
     {
-        return Get<int(WINAPI*)(const C*, C*, DWORD)>("FindFileUsers")(path, out, room);
+        return this->template Get<int(WINAPI*)(const C*, C*, DWORD)>("FindFileUsers")(path, out, room);
     }
 };
 
 template <typename Check>
 void ForEachForm(Check check)
 {
-    {
-        SCOPED_TRACE("ANSI export");
-        check(Form<char>{""});
-    }
-    SCOPED_TRACE("W export");
-    check(Form<wchar_t>{"W"});
+    setupsup_test::ForEachForm<Form>(check);
 }
 
 bool BothArchitecturesRun() { return sizeof(void*) == 8 || setupsup_test::RunsUnderWow64(); }
