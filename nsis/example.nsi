@@ -201,8 +201,15 @@ Var Failures  ; steps that did not give the result they should
     ${Expect} `SetFileRefCount ${_PATH} $0 (still shared)` $1 0
   ${Else}
     DeleteRegValue HKLM "${REG_SHAREDDLLS}" `${_PATH}`
-    Delete `${_PATH}`
-    ${Log} `count of ${_PATH} reached 0: count and file removed`
+    ; Another program may still hold the file (a shared DLL loaded into a
+    ; running process): then it is deleted at the next restart.
+    ${SetupSup::DeleteInUseFile} `${_PATH}` $1
+    ${If} $1 == 1
+      SetRebootFlag true
+      ${Log} `count of ${_PATH} reached 0: count removed, DeleteInUseFile: 1 (deleted at the next restart)`
+    ${Else}
+      ${Expect} `count of ${_PATH} reached 0: count removed, DeleteInUseFile` $1 0
+    ${EndIf}
   ${EndIf}
 !macroend
 
@@ -357,5 +364,7 @@ Section "Uninstall"
   DeleteRegKey HKCU "${REG_USER}"
   DeleteRegKey HKLM "${REG_PRODUCT}"
   DeleteRegKey HKLM "${REG_UNINSTALL}"
+  ${SetupSup::IsRebootPending} $0
+  ${Log} `IsRebootPending: $0 (1: the system has file operations or servicing waiting for a restart)`
   !insertmacro Finish "uninstall"
 SectionEnd

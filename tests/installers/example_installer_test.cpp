@@ -374,8 +374,8 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\ZorbSample"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\ZorbSample"));
     log = Log();
-    for (const char* line :
-         {"RemoveFont zorbsans.ttf: ", "count of ", "TruncateCbf ZORBDLG.CBF: 0", "uninstall finished\r\n"})
+    for (const char* line : {"RemoveFont zorbsans.ttf: ", "reached 0: count removed, DeleteInUseFile: 0",
+                             "TruncateCbf ZORBDLG.CBF: 0", "IsRebootPending: ", "uninstall finished\r\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 }
 
