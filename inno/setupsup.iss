@@ -237,6 +237,10 @@ function GetSystemFixedFontW(FaceName: String): Integer;
   external 'GetSystemFixedFontW@files:setupsup.dll stdcall delayload setuponly';
 function GetSystemCharset: Integer;
   external 'GetSystemCharset@files:setupsup.dll stdcall delayload setuponly';
+function GetFontName(Path: AnsiString; Name: AnsiString; Room: Cardinal): Integer;
+  external 'GetFontName@files:setupsup.dll stdcall delayload setuponly';
+function GetFontNameW(Path: String; Name: String; Room: Cardinal): Integer;
+  external 'GetFontNameW@files:setupsup.dll stdcall delayload setuponly';
 
 { System information }
 function GetPhysRAM: Integer;
@@ -375,6 +379,10 @@ function UnGetSystemFixedFontW(FaceName: String): Integer;
   external 'GetSystemFixedFontW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnGetSystemCharset: Integer;
   external 'GetSystemCharset@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetFontName(Path: AnsiString; Name: AnsiString; Room: Cardinal): Integer;
+  external 'GetFontName@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnGetFontNameW(Path: String; Name: String; Room: Cardinal): Integer;
+  external 'GetFontNameW@{app}\setupsup.dll stdcall delayload uninstallonly';
 
 { System information }
 function UnGetPhysRAM: Integer;

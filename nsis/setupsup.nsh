@@ -323,6 +323,16 @@ scripts written before the 64-bit DLL, setupsup.dll beside the script.
   Pop ${_RESULT}
 !macroend
 
+; GetFontName writes the font file's registry name (as under the Fonts key)
+; into _NAME; _RESULT is 0, a failure, or minus the room needed.
+!define SetupSup::GetFontName `!insertmacro SetupSup_GetFontName`
+!macro SetupSup_GetFontName _PATH _NAME _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::GetFontName${_SETUPSUP_W}(${_SETUPSUP_S}s, ${_SETUPSUP_S}.s, i ${NSIS_MAX_STRLEN})i.s` `${_PATH}`
+  Pop ${_RESULT}
+  Pop ${_NAME}
+!macroend
+
 ; ---- System information -------------------------------------------------------
 
 !define SetupSup::GetPhysRAM `!insertmacro SetupSup_GetPhysRAM`

@@ -11,6 +11,7 @@ SETUPSUP_FUZZ_TARGETS=(
   "cbf_fuzz cbf 20000 full"
   "product_suite_fuzz product_suite 512 capped"
   "value_text_fuzz value_text 512 capped"
+  "font_name_fuzz font_name 4096 capped"
 )
 
 # setupsup_fuzz_build: builds every target of the list in build/native (the

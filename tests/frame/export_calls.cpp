@@ -300,6 +300,8 @@ std::vector<ExportCall> ExportWorkspace::Calls()
     auto fixedFont = Export<BufferFn<char>>("GetSystemFixedFont");
     auto fixedFontW = Export<BufferFn<wchar_t>>("GetSystemFixedFontW");
     auto charset = Export<NoArgFn>("GetSystemCharset");
+    auto fontName = Export<UsersFn<char>>("GetFontName");
+    auto fontNameW = Export<UsersFn<wchar_t>>("GetFontNameW");
     auto physRam = Export<NoArgFn>("GetPhysRAM");
     auto virtRam = Export<NoArgFn>("GetVirtRAM");
     auto formatDate = Export<FormatDateFn<char>>("FormatDate");
@@ -449,6 +451,10 @@ std::vector<ExportCall> ExportWorkspace::Calls()
         {"GetSystemFixedFont", [=] { return fixedFont(buffer); }},
         {"GetSystemFixedFontW", [=] { return fixedFontW(wideBuffer); }},
         {"GetSystemCharset", [=] { return charset(); }},
+        {"GetFontName", [=] { return fontName(font.c_str(), buffer, room); }},
+        {"GetFontNameW", [=] { return fontNameW(fontW.c_str(), wideBuffer, room); }},
+        {"GetFontName missing", [=] { return fontName(missing.c_str(), buffer, room); }},
+        {"GetFontNameW missing", [=] { return fontNameW(missingW.c_str(), wideBuffer, room); }},
         {"GetPhysRAM", [=] { return physRam(); }},
         {"GetVirtRAM", [=] { return virtRam(); }},
         {"FormatDate", [=] { return formatDate(2001, 12, 31, buffer); }},

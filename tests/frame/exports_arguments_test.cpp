@@ -179,6 +179,26 @@ TEST(NullArguments, FontAndShellExportsKeepTheirContracts)
     });
 }
 
+// A null path or out, and the name at exactly its room before the guard
+// page: "Setupsup Single (TrueType)", 26 characters and the NUL.
+TEST(GuardPage, FontNameAtItsExactRoom)
+{
+    const std::string font = ProgramFolder() + "setupsup-single.ttf";
+    ForEachForm([&](auto form) {
+        using Char = typename decltype(form)::Char;
+        auto fontName = form.template Get<int(WINAPI*)(const Char*, Char*, DWORD)>("GetFontName");
+        const auto path = form.Of(font);
+        GuardedBuffer name(27 * sizeof(Char));
+        name.As<Char>()[0] = 'x';
+        EXPECT_EQ(fontName(nullptr, name.As<Char>(), 27), SETUPSUP_FONTNAME_CANNOT_OPEN);
+        EXPECT_EQ(name.As<Char>()[0], Char(0)) << "emptied";
+        EXPECT_EQ(fontName(path.c_str(), nullptr, 27), SETUPSUP_FONTNAME_BAD_BUFFER);
+        EXPECT_EQ(fontName(path.c_str(), nullptr, 0), -27) << "the room needed";
+        EXPECT_EQ(fontName(path.c_str(), name.As<Char>(), 27), SETUPSUP_FONTNAME_OK);
+        EXPECT_STREQ(name.As<Char>(), form.Of("Setupsup Single (TrueType)").c_str());
+    });
+}
+
 TEST(NullArguments, SystemInformationWritesNothing)
 {
     ForEachForm([](auto form) {

@@ -88,6 +88,8 @@ constexpr const char* kExports[] = {
     "GetSystemFixedFont",
     "GetSystemFixedFontW",
     "GetSystemCharset",
+    "GetFontName",
+    "GetFontNameW",
     "GetPhysRAM",
     "GetVirtRAM",
     "FormatDate",

@@ -34,6 +34,7 @@ static int TypedefsTakeEveryExport(void)
     PFN_GetSystemFont getSystemFont = GetSystemFont;
     PFN_GetSystemFixedFont getSystemFixedFont = GetSystemFixedFont;
     PFN_GetSystemCharset getSystemCharset = GetSystemCharset;
+    PFN_GetFontName getFontName = GetFontName;
     PFN_GetPhysRAM getPhysRAM = GetPhysRAM;
     PFN_GetVirtRAM getVirtRAM = GetVirtRAM;
     PFN_FormatDate formatDate = FormatDate;
@@ -58,8 +59,8 @@ static int TypedefsTakeEveryExport(void)
     PFN_ReplaceInUseFile replaceInUseFile = ReplaceInUseFile;
     PFN_IsRebootPending isRebootPending = IsRebootPending;
     return mergeCbf && pruneCbf && truncateCbf && addFont && removeFont && gooseFont && shellExecuteSimple &&
-           getSystemFont && getSystemFixedFont && getSystemCharset && getPhysRAM && getVirtRAM && formatDate &&
-           queryTerminalServer && getHostIPAddr && copyKey && unregisterZORBApps && selfRegisterFile &&
+           getSystemFont && getSystemFixedFont && getSystemCharset && getFontName && getPhysRAM && getVirtRAM &&
+           formatDate && queryTerminalServer && getHostIPAddr && copyKey && unregisterZORBApps && selfRegisterFile &&
            getFileRefCount && setFileRefCount && unsplitFile && matchFileDate && getFileLanguage && isZORBRunning &&
            isZORBAppRunning && countProcesses && closeProcesses && terminateProcesses && waitForProcesses &&
            findFileUsers && deleteInUseFile && replaceInUseFile && isRebootPending;

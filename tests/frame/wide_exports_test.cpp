@@ -420,6 +420,14 @@ TEST(WideNames, ProgramsFontsShellAndDates)
         ASSERT_TRUE(::CopyFileW(Utf16(ProgramFile("setupsup-single.ttf")).c_str(), font.c_str(), FALSE));
         EXPECT_EQ(Export<PathW>("AddFontW")(font.c_str()), name.reachable ? 1 : 0) << "one font: the broadcast's 1";
         EXPECT_EQ(Export<PathW>("RemoveFontW")(font.c_str()), 1);
+        wchar_t fontName[64] = L"x";
+        EXPECT_EQ(Export<UsersW>("GetFontNameW")(font.c_str(), fontName, 64), name.reachable ? 0 : -1);
+        EXPECT_STREQ(fontName, name.reachable ? L"Setupsup Single (TrueType)" : L"") << "exact from either path";
+        if (name.text == kForeign) {
+            char ansiName[64] = "x";
+            using FontNameA = int(WINAPI*)(const char*, char*, DWORD);
+            EXPECT_EQ(Export<FontNameA>("GetFontName")(Ansi(font).c_str(), ansiName, 64), -1) << "a look-alike path";
+        }
     }
 }
 

@@ -35,6 +35,7 @@ RequestExecutionLevel user
   ${SetupSup::GetSystemFont} $1 $0
   ${SetupSup::GetSystemFixedFont} $1 $0
   ${SetupSup::GetSystemCharset} $0
+  ${SetupSup::GetFontName} "$FONTS\a.ttf" $1 $0
   ${SetupSup::GetPhysRAM} $0
   ${SetupSup::GetVirtRAM} $0
   ${SetupSup::FormatDate} 2001 12 31 $1 $0

@@ -30,6 +30,8 @@ constexpr ExportSignature kExports[] = {
     Entry<PFN_GetSystemFixedFont>("GetSystemFixedFont", {{"faceName", SETUPSUP_FACE_NAME_SIZE}}),
     Entry<PFN_GetSystemFixedFontW>("GetSystemFixedFontW", {{"faceName", SETUPSUP_FACE_NAME_SIZE}}),
     Entry<PFN_GetSystemCharset>("GetSystemCharset", {}),
+    Entry<PFN_GetFontName>("GetFontName", {{"path", 0}, {"out", kMaxTextOutChars}, {"room", 0}}),
+    Entry<PFN_GetFontNameW>("GetFontNameW", {{"path", 0}, {"out", kMaxTextOutChars}, {"room", 0}}),
     Entry<PFN_GetPhysRAM>("GetPhysRAM", {}),
     Entry<PFN_GetVirtRAM>("GetVirtRAM", {}),
     Entry<PFN_FormatDate>("FormatDate", {{"year", 0}, {"month", 0}, {"day", 0}, {"date", SETUPSUP_DATE_SIZE}}),
