@@ -71,9 +71,18 @@ Bytes WithoutFullName(Bytes bytes)
 TEST(FontNameParser, SeedsAndDamagedFonts)
 {
     const Bytes trio = Seed("trio.ttc");
-    Bytes noFonts = trio, tooMany = trio, offsetPast = trio, version3 = trio;
+    Bytes noFonts = trio, offsetPast = trio, version3 = trio;
     Set32(&noFonts, 8, 0);
-    Set32(&tooMany, 8, setupsup::kMostCollectionFonts + 1);
+    // One more font than allowed, each the first of the trio: a header and
+    // offsets that are all within the bytes.
+    const uint32_t most = setupsup::kMostCollectionFonts;
+    Bytes tooMany(12 + 4 * (most + 1));
+    tooMany.insert(tooMany.end(), trio.begin(), trio.end());
+    Set32(&tooMany, 0, Get32(trio, 0));
+    Set32(&tooMany, 4, Get32(trio, 4));
+    Set32(&tooMany, 8, most + 1);
+    for (uint32_t i = 0; i <= most; ++i)
+        Set32(&tooMany, 12 + 4 * i, 12 + 4 * (most + 1) + Get32(trio, 12));
     Set32(&offsetPast, 16, static_cast<uint32_t>(trio.size()));
     version3[5] = 3;
     const struct {
