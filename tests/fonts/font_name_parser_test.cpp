@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,8 +37,10 @@ Read NameOf(const Bytes& bytes)
         void Put(char16_t unit) noexcept override { text.push_back(unit); }
         std::u16string text;
     } sink;
-    const Bytes exact(bytes);
-    const FontNameResult result = setupsup::ReadFontFileName(exact.data(), exact.size(), sink);
+    // A block of exactly their size: a vector's capacity may be larger.
+    std::unique_ptr<unsigned char[]> exact(new unsigned char[bytes.size() + (bytes.empty() ? 1 : 0)]);
+    std::copy(bytes.begin(), bytes.end(), exact.get());
+    const FontNameResult result = setupsup::ReadFontFileName(exact.get(), bytes.size(), sink);
     return {result, result == FontNameResult::kOk ? sink.text : u""};
 }
 
