@@ -129,6 +129,10 @@ constexpr const char* kExports[] = {
     "ReplaceInUseFile",
     "ReplaceInUseFileW",
     "IsRebootPending",
+    "InstallFont",
+    "InstallFontW",
+    "UninstallFont",
+    "UninstallFontW",
 };
 
 TEST(Frame, ExportsExactlyTheTableUndecorated)
