@@ -25,6 +25,7 @@ constinit KeptLibrary g_version("version.dll");
 // Vista and later; looked for only by the exports that ask who uses a file.
 constinit KeptLibrary g_restartManager("rstrtmgr.dll");
 constexpr char kSecurityModule[] = "ADVAPI32.DLL";
+constexpr char kShellModule[] = "SHELL32.DLL";
 
 // Fills *slot with module's entry name; true when it exists.
 template <typename Fn>
@@ -87,6 +88,17 @@ bool ResolveSecurityEntries(SecurityEntries* entries)
     all &= Resolve(module, "EqualSid", &entries->equalSid);
     return all;
 }
+
+template <typename Char>
+bool ResolveShellFolderEntries(ShellFolderEntries<Char>* entries)
+{
+    *entries = ShellFolderEntries<Char>{};
+    HMODULE module = ::GetModuleHandleA(kShellModule);
+    return Resolve(module, sizeof(Char) > 1 ? "SHGetFolderPathW" : "SHGetFolderPathA", &entries->getFolderPath);
+}
+
+template bool ResolveShellFolderEntries(ShellFolderEntries<char>*);
+template bool ResolveShellFolderEntries(ShellFolderEntries<wchar_t>*);
 
 bool ResolveRestartManagerEntries(RestartManagerEntries* entries)
 {

@@ -149,6 +149,20 @@ bool ResolveRestartManagerEntries(RestartManagerEntries* entries);
 inline MoveFileExAFn FileMove(const KernelEntries& kernel, char) noexcept { return kernel.moveFileExA; }
 inline MoveFileExWFn FileMove(const KernelEntries& kernel, wchar_t) noexcept { return kernel.moveFileExW; }
 
+// ---- The shell's folders (SHELL32.DLL, imported, so always loaded) ---------
+
+// SHGetFolderPathA for char, SHGetFolderPathW for wchar_t: Windows 2000, Me
+// and later (earlier systems have it only in a redistributable shfolder.dll,
+// which is not looked for).
+template <typename Char>
+struct ShellFolderEntries {
+    HRESULT(WINAPI* getFolderPath)(HWND owner, int folder, HANDLE token, DWORD flags, Char* path) = nullptr;
+};
+
+// Resolves the entry of the loaded SHELL32.DLL for Char. True when it exists.
+template <typename Char>
+bool ResolveShellFolderEntries(ShellFolderEntries<Char>* entries);
+
 // ---- Version information ("version.dll") -----------------------------------
 
 // The A functions for char, the W functions for wchar_t.

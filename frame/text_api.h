@@ -39,6 +39,12 @@ inline BOOL DeleteFileT(const wchar_t* path) noexcept { return ::DeleteFileW(pat
 inline BOOL CopyFileT(const char* from, const char* to) noexcept { return ::CopyFileA(from, to, FALSE); }
 inline BOOL CopyFileT(const wchar_t* from, const wchar_t* to) noexcept { return ::CopyFileW(from, to, FALSE); }
 
+inline BOOL CreateDirectoryT(const char* path) noexcept { return ::CreateDirectoryA(path, nullptr); }
+inline BOOL CreateDirectoryT(const wchar_t* path) noexcept { return ::CreateDirectoryW(path, nullptr); }
+
+inline UINT GetWindowsDirectoryT(char* path, UINT room) noexcept { return ::GetWindowsDirectoryA(path, room); }
+inline UINT GetWindowsDirectoryT(wchar_t* path, UINT room) noexcept { return ::GetWindowsDirectoryW(path, room); }
+
 inline HMODULE LoadLibraryT(const char* path) noexcept { return ::LoadLibraryA(path); }
 inline HMODULE LoadLibraryT(const wchar_t* path) noexcept { return ::LoadLibraryW(path); }
 inline HMODULE LoadLibraryExT(const char* path, DWORD flags) noexcept { return ::LoadLibraryExA(path, nullptr, flags); }
@@ -111,6 +117,9 @@ inline LONG RegSetValueExT(HKEY key, const wchar_t* name, DWORD type, const BYTE
     return ::RegSetValueExW(key, name, 0, type, data, length);
 }
 
+inline LONG RegDeleteValueT(HKEY key, const char* name) noexcept { return ::RegDeleteValueA(key, name); }
+inline LONG RegDeleteValueT(HKEY key, const wchar_t* name) noexcept { return ::RegDeleteValueW(key, name); }
+
 // The longest value name (in characters, without its NUL) and value data (in
 // bytes) of key. Char only picks the A or W function.
 template <typename Char>
@@ -125,6 +134,16 @@ LONG RegQueryValueMaximaT(HKEY key, DWORD* maxNameLength, DWORD* maxDataLength) 
 }
 
 // ---- Text --------------------------------------------------------------------
+
+// Compares two texts of the given lengths as file names: in any case.
+inline int CompareStringT(const char* a, int aLength, const char* b, int bLength) noexcept
+{
+    return ::CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, aLength, b, bLength);
+}
+inline int CompareStringT(const wchar_t* a, int aLength, const wchar_t* b, int bLength) noexcept
+{
+    return ::CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, aLength, b, bLength);
+}
 
 inline DWORD CharUpperBuffT(char* text, DWORD length) noexcept { return ::CharUpperBuffA(text, length); }
 inline DWORD CharUpperBuffT(wchar_t* text, DWORD length) noexcept { return ::CharUpperBuffW(text, length); }

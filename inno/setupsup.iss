@@ -209,6 +209,15 @@ function ReplaceInUseFileW(SourcePath: String; TargetPath: String): Integer;
   external 'ReplaceInUseFileW@files:setupsup.dll stdcall delayload setuponly';
 function IsRebootPending: Integer;
   external 'IsRebootPending@files:setupsup.dll stdcall delayload setuponly';
+{ Fonts installed for good; Scope: 0 the machine, 1 the calling user }
+function InstallFont(Path: AnsiString; Scope: Cardinal): Integer;
+  external 'InstallFont@files:setupsup.dll stdcall delayload setuponly';
+function InstallFontW(Path: String; Scope: Cardinal): Integer;
+  external 'InstallFontW@files:setupsup.dll stdcall delayload setuponly';
+function UninstallFont(Path: AnsiString; Scope: Cardinal): Integer;
+  external 'UninstallFont@files:setupsup.dll stdcall delayload setuponly';
+function UninstallFontW(Path: String; Scope: Cardinal): Integer;
+  external 'UninstallFontW@files:setupsup.dll stdcall delayload setuponly';
 
 { Fonts and shell }
 function AddFont(FontPath: AnsiString): Integer;
@@ -351,6 +360,15 @@ function UnReplaceInUseFileW(SourcePath: String; TargetPath: String): Integer;
   external 'ReplaceInUseFileW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnIsRebootPending: Integer;
   external 'IsRebootPending@{app}\setupsup.dll stdcall delayload uninstallonly';
+{ Fonts installed for good; Scope: 0 the machine, 1 the calling user }
+function UnInstallFont(Path: AnsiString; Scope: Cardinal): Integer;
+  external 'InstallFont@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnInstallFontW(Path: String; Scope: Cardinal): Integer;
+  external 'InstallFontW@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnUninstallFont(Path: AnsiString; Scope: Cardinal): Integer;
+  external 'UninstallFont@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnUninstallFontW(Path: String; Scope: Cardinal): Integer;
+  external 'UninstallFontW@{app}\setupsup.dll stdcall delayload uninstallonly';
 
 { Fonts and shell }
 function UnAddFont(FontPath: AnsiString): Integer;

@@ -3,12 +3,19 @@
 ;
 ; Build (the project's CMake build does this, see sample/CMakeLists.txt):
 ;   makensis -DSAMPLE_DIR=FOLDER -DSETUPSUP_DLL_SOURCE=setupsup.dll [-DOUTFILE=setup.exe]
-;            [-DTARGET=x86-unicode|x86-ansi|amd64-unicode] example.nsi
+;            [-DTARGET=x86-unicode|x86-ansi|amd64-unicode] [-DPER_USER] example.nsi
 ; TARGET is NSIS's target, x86-unicode by default: a Unicode installer calls
 ; the library's W exports and installs into a folder of any name, an ANSI one
 ; calls its ANSI exports; amd64-unicode makes a 64-bit installer, which needs
 ; the 64-bit DLL (x64\setupsup.dll) and installs into the 64-bit Program Files
 ; and registry. The script is the same for all three.
+; PER_USER makes the installer for one user, which needs no administrator
+; (RequestExecutionLevel user): it installs into $LOCALAPPDATA\Programs, keeps
+; its components in its own folder registered for the user only
+; (HKCU\Software\Classes), its font in the user's fonts folder, its defaults
+; and its uninstall entry under HKCU, and writes nothing under HKLM or the
+; Windows folder. The machine's installer shares its components in Common
+; Files, counted under SharedDLLs, registered for the machine.
 ; SAMPLE_DIR holds zorbapp.exe, ZORBDLG.CBF, update.cbf, obsolete.cbf,
 ; zorbdata.001 to .003, zorbtypes.tlb, zorbserv.dll and zorbsans.ttf.
 ;
@@ -41,23 +48,40 @@ Target ${TARGET}
 !define APP_EXE "zorbapp.exe"
 !define CBF_FILE "ZORBDLG.CBF"
 !define DATA_FILE "zorbdata.bin"
-!define SHARED_DIR "$COMMONFILES\ZORB Shared"
 !define FONT_FILE "zorbsans.ttf"
-!define FONT_NAME "Zorb Sample Sans (TrueType)"
-!define REG_PRODUCT "Software\ZorbSample"
-!define REG_DEFAULTS "Software\ZorbSample\Defaults"
 !define REG_USER "Software\ZorbSample"
 !define REG_SHAREDDLLS "Software\Microsoft\Windows\CurrentVersion\SharedDLLs"
-!define REG_FONTS "Software\Microsoft\Windows NT\CurrentVersion\Fonts"
 !define REG_UNINSTALL "Software\Microsoft\Windows\CurrentVersion\Uninstall\ZorbSample"
+!ifdef PER_USER
+  !define SCOPE_ROOT HKCU        ; the product's keys and its uninstall entry
+  !define SHARED_DIR "$INSTDIR"  ; components private to the install
+  !define FONT_SCOPE 1           ; InstallFont for the calling user
+  !define FONT_INSTALLED "$LOCALAPPDATA\Microsoft\Windows\Fonts\${FONT_FILE}"
+  !define REG_PRODUCT "Software\ZorbSample Product"
+  !define REG_DEFAULTS "Software\ZorbSample Product\Defaults"
+  !define FOR_SCOPE "ForUser"    ; the registration exports for the user
+!else
+  !define SCOPE_ROOT HKLM
+  !define SHARED_DIR "$COMMONFILES\ZORB Shared"
+  !define FONT_SCOPE 0           ; InstallFont for the machine
+  !define FONT_INSTALLED "$FONTS\${FONT_FILE}"
+  !define REG_PRODUCT "Software\ZorbSample"
+  !define REG_DEFAULTS "Software\ZorbSample\Defaults"
+  !define FOR_SCOPE ""
+!endif
 !define EXIT_FAILED 1
 !define EXIT_REFUSED 2
 !define CLOSE_TIMEOUT_MS 10000
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES\${PRODUCT}"
-RequestExecutionLevel admin
+!ifdef PER_USER
+  InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
+  RequestExecutionLevel user
+!else
+  InstallDir "$PROGRAMFILES\${PRODUCT}"
+  RequestExecutionLevel admin
+!endif
 ShowInstDetails show
 ShowUninstDetails show
 
@@ -188,8 +212,9 @@ Var Failures  ; steps that did not give the result they should
   ${Expect} `SetFileRefCount ${_PATH} $0` $1 0
 !macroend
 
-; Lowers the count by one; at 0 the count and the file are removed.
-!macro LowerCount _PATH
+; Lowers the count by one; at 0 the count and the file are removed, a
+; component's registration first.
+!macro LowerCount _PATH _UNREGISTER
   ${SetupSup::GetFileRefCount} `${_PATH}` $0
   ${Log} `GetFileRefCount ${_PATH}: $0`
   ${If} $0 >= 10001
@@ -201,6 +226,9 @@ Var Failures  ; steps that did not give the result they should
     ${Expect} `SetFileRefCount ${_PATH} $0 (still shared)` $1 0
   ${Else}
     DeleteRegValue HKLM "${REG_SHAREDDLLS}" `${_PATH}`
+    !if `${_UNREGISTER}` == unregister
+      !insertmacro Unregister `${_PATH}`
+    !endif
     ; Another program may still hold the file (a shared DLL loaded into a
     ; running process): then it is deleted at the next restart.
     ${SetupSup::DeleteInUseFile} `${_PATH}` $1
@@ -211,6 +239,29 @@ Var Failures  ; steps that did not give the result they should
       ${Expect} `count of ${_PATH} reached 0: count removed, DeleteInUseFile` $1 0
     ${EndIf}
   ${EndIf}
+!macroend
+
+; ---- Components ----------------------------------------------------------------
+
+; Registers a COM server or type library for the installer's scope: the
+; machine's classes, or (PER_USER) the calling user's.
+!macro Register _PATH
+  !ifdef PER_USER
+    ${SetupSup::SelfRegisterFileForUser} `${_PATH}` $1
+  !else
+    ${SetupSup::SelfRegisterFile} `${_PATH}` $1
+  !endif
+  ${Expect} `SelfRegisterFile${FOR_SCOPE} ${_PATH}` $1 0
+!macroend
+
+; Removes what Register wrote; what was not registered is no failure.
+!macro Unregister _PATH
+  !ifdef PER_USER
+    ${SetupSup::SelfUnregisterFileForUser} `${_PATH}` $1
+  !else
+    ${SetupSup::SelfUnregisterFile} `${_PATH}` $1
+  !endif
+  ${Expect} `SelfUnregisterFile${FOR_SCOPE} ${_PATH}` $1 0
 !macroend
 
 ; ---- Installer -----------------------------------------------------------------
@@ -269,42 +320,44 @@ Section "Shared components"
   SetOutPath "${SHARED_DIR}"
   File "${SAMPLE_DIR}\zorbtypes.tlb"
   File "${SAMPLE_DIR}\zorbserv.dll"
-  ${SetupSup::SelfRegisterFile} "${SHARED_DIR}\zorbtypes.tlb" $0
-  ${Expect} "SelfRegisterFile zorbtypes.tlb" $0 0
-  ${SetupSup::SelfRegisterFile} "${SHARED_DIR}\zorbserv.dll" $0
-  ${Expect} "SelfRegisterFile zorbserv.dll" $0 0
-  !insertmacro RaiseCount "${SHARED_DIR}\zorbtypes.tlb"
-  !insertmacro RaiseCount "${SHARED_DIR}\zorbserv.dll"
+  !insertmacro Register "${SHARED_DIR}\zorbtypes.tlb"
+  !insertmacro Register "${SHARED_DIR}\zorbserv.dll"
+  !ifndef PER_USER
+    !insertmacro RaiseCount "${SHARED_DIR}\zorbtypes.tlb"
+    !insertmacro RaiseCount "${SHARED_DIR}\zorbserv.dll"
+  !endif
 SectionEnd
 
 Section "Settings"
   ; The machine-wide defaults, the application's folder among them, copied to
   ; the user, whose applications are then marked unregistered so that they
   ; register on their first start.
-  WriteRegStr HKLM "${REG_DEFAULTS}\Settings" "Window" "maximized"
-  WriteRegStr HKLM "${REG_DEFAULTS}\Settings" "Dialogs" "${CBF_FILE}"
-  WriteRegStr HKLM "${REG_DEFAULTS}\Settings" "Folder" "$INSTDIR"
-  WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Editor" "Title" "ZORB Editor"
-  WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Editor\Setup" "CurrentlyRegistered" "1"
-  WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Viewer" "Title" "ZORB Viewer"
-  WriteRegStr HKLM "${REG_DEFAULTS}\Apps\Viewer\Setup" "CurrentlyRegistered" "1"
-  ${SetupSup::CopyKey} HKLM "${REG_DEFAULTS}" HKCU "${REG_USER}" $0
-  ${Expect} "CopyKey HKLM\${REG_DEFAULTS} to HKCU\${REG_USER}" $0 0
+  WriteRegStr ${SCOPE_ROOT} "${REG_DEFAULTS}\Settings" "Window" "maximized"
+  WriteRegStr ${SCOPE_ROOT} "${REG_DEFAULTS}\Settings" "Dialogs" "${CBF_FILE}"
+  WriteRegStr ${SCOPE_ROOT} "${REG_DEFAULTS}\Settings" "Folder" "$INSTDIR"
+  WriteRegStr ${SCOPE_ROOT} "${REG_DEFAULTS}\Apps\Editor" "Title" "ZORB Editor"
+  WriteRegStr ${SCOPE_ROOT} "${REG_DEFAULTS}\Apps\Editor\Setup" "CurrentlyRegistered" "1"
+  WriteRegStr ${SCOPE_ROOT} "${REG_DEFAULTS}\Apps\Viewer" "Title" "ZORB Viewer"
+  WriteRegStr ${SCOPE_ROOT} "${REG_DEFAULTS}\Apps\Viewer\Setup" "CurrentlyRegistered" "1"
+  ${SetupSup::CopyKey} ${SCOPE_ROOT} "${REG_DEFAULTS}" HKCU "${REG_USER}" $0
+  ${Expect} "CopyKey ${SCOPE_ROOT}\${REG_DEFAULTS} to HKCU\${REG_USER}" $0 0
   ${SetupSup::UnregisterZORBApps} "${REG_USER}\Apps" $0
   ${Expect} "UnregisterZORBApps HKCU\${REG_USER}\Apps (marks reset)" $0 2
 SectionEnd
 
 Section "Font"
-  SetOutPath "$FONTS"
-  File "${SAMPLE_DIR}\${FONT_FILE}"
-  WriteRegStr HKLM "${REG_FONTS}" "${FONT_NAME}" "${FONT_FILE}"
-  ; 0: no font added; else the number added, or for one font the broadcast's result.
-  ${SetupSup::AddFont} "$FONTS\${FONT_FILE}" $0
-  ${If} $0 == 0
-    ${Log} "AddFont ${FONT_FILE}: 0 (FAILED, no font added)"
-    IntOp $Failures $Failures + 1
+  ; The font's value is named after the font's own full name, read from the
+  ; file; InstallFont copies it into the scope's fonts folder, adds it to the
+  ; session, writes that value and tells running programs.
+  File "/oname=$PLUGINSDIR\${FONT_FILE}" "${SAMPLE_DIR}\${FONT_FILE}"
+  ${SetupSup::GetFontName} "$PLUGINSDIR\${FONT_FILE}" $1 $0
+  ${Expect} "GetFontName ${FONT_FILE} ($1)" $0 0
+  ${SetupSup::InstallFont} "$PLUGINSDIR\${FONT_FILE}" ${FONT_SCOPE} $0
+  ${If} $0 == 1
+    SetRebootFlag true
+    ${Log} "InstallFont ${FONT_FILE} ${FONT_SCOPE}: 1 (an earlier copy is replaced at the next restart)"
   ${Else}
-    ${Log} "AddFont ${FONT_FILE}: $0"
+    ${Expect} "InstallFont ${FONT_FILE} ${FONT_SCOPE}" $0 0
   ${EndIf}
 SectionEnd
 
@@ -325,8 +378,8 @@ Section "System facts and uninstaller"
   ${Log} "GetSystemFont: $1; GetSystemFixedFont: $2; GetSystemCharset: $3"
 
   WriteUninstaller "$INSTDIR\uninstall.exe"
-  WriteRegStr HKLM "${REG_UNINSTALL}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKLM "${REG_UNINSTALL}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr ${SCOPE_ROOT} "${REG_UNINSTALL}" "DisplayName" "${PRODUCT}"
+  WriteRegStr ${SCOPE_ROOT} "${REG_UNINSTALL}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   !insertmacro Finish "setup"
 SectionEnd
 
@@ -344,14 +397,24 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
-  ${SetupSup::RemoveFont} "$FONTS\${FONT_FILE}" $0
-  ${Log} "RemoveFont ${FONT_FILE}: $0"
-  Delete "$FONTS\${FONT_FILE}"
-  DeleteRegValue HKLM "${REG_FONTS}" "${FONT_NAME}"
+  ${SetupSup::UninstallFont} "${FONT_INSTALLED}" ${FONT_SCOPE} $0
+  ${If} $0 == 1
+    SetRebootFlag true
+    ${Log} "UninstallFont ${FONT_FILE} ${FONT_SCOPE}: 1 (the file is deleted at the next restart)"
+  ${Else}
+    ${Expect} "UninstallFont ${FONT_FILE} ${FONT_SCOPE}" $0 0
+  ${EndIf}
 
-  !insertmacro LowerCount "${SHARED_DIR}\zorbserv.dll"
-  !insertmacro LowerCount "${SHARED_DIR}\zorbtypes.tlb"
-  RMDir "${SHARED_DIR}"
+  !ifdef PER_USER
+    !insertmacro Unregister "${SHARED_DIR}\zorbserv.dll"
+    !insertmacro Unregister "${SHARED_DIR}\zorbtypes.tlb"
+    Delete "${SHARED_DIR}\zorbserv.dll"
+    Delete "${SHARED_DIR}\zorbtypes.tlb"
+  !else
+    !insertmacro LowerCount "${SHARED_DIR}\zorbserv.dll" unregister
+    !insertmacro LowerCount "${SHARED_DIR}\zorbtypes.tlb" unregister
+    RMDir "${SHARED_DIR}"
+  !endif
 
   ; The dialog file stays for the user, emptied of the application's procs.
   ${SetupSup::TruncateCbf} "$INSTDIR\${CBF_FILE}" $0
@@ -362,8 +425,8 @@ Section "Uninstall"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKCU "${REG_USER}"
-  DeleteRegKey HKLM "${REG_PRODUCT}"
-  DeleteRegKey HKLM "${REG_UNINSTALL}"
+  DeleteRegKey ${SCOPE_ROOT} "${REG_PRODUCT}"
+  DeleteRegKey ${SCOPE_ROOT} "${REG_UNINSTALL}"
   ${SetupSup::IsRebootPending} $0
   ${Log} `IsRebootPending: $0 (1: the system has file operations or servicing waiting for a restart)`
   !insertmacro Finish "uninstall"

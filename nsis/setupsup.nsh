@@ -391,5 +391,22 @@ scripts written before the 64-bit DLL, setupsup.dll beside the script.
   Pop ${_RESULT}
 !macroend
 
+; ---- Fonts installed for good ---------------------------------------------------
+
+; _SCOPE: 0 the machine (administrators), 1 the calling user.
+!define SetupSup::InstallFont `!insertmacro SetupSup_InstallFont`
+!macro SetupSup_InstallFont _PATH _SCOPE _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::InstallFont${_SETUPSUP_W}(${_SETUPSUP_S}s, is)i.s` `${_PATH}` `${_SCOPE}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::UninstallFont `!insertmacro SetupSup_UninstallFont`
+!macro SetupSup_UninstallFont _PATH _SCOPE _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::UninstallFont${_SETUPSUP_W}(${_SETUPSUP_S}s, is)i.s` `${_PATH}` `${_SCOPE}`
+  Pop ${_RESULT}
+!macroend
+
 !verbose pop
 !endif ; SETUPSUP_NSH_INCLUDED

@@ -29,6 +29,7 @@
 #include "frame/text_api.h"
 #include "frame/unique_handles.h"
 #include "frame/wide_call.h"
+#include "restart/in_use_file.h"
 #include "restart/restart_lists.h"
 #include "setupsup.h"
 
@@ -84,22 +85,6 @@ template <typename Char>
 bool IsSeparator(Char c)
 {
     return c == '\\' || c == '/';
-}
-
-// True when path is a full path the restart can carry out without a current
-// folder: a drive letter, its colon and a separator ("C:\..."), or two
-// separators (a UNC path "\\server\share\...", an extended "\\?\..." one).
-// Null, empty, relative, drive-relative ("C:file") and root-relative
-// ("\file") paths are not.
-template <typename Char>
-bool IsFullPath(const Char* path)
-{
-    if (!path || !path[0] || !path[1])
-        return false;
-    const bool letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
-    if (letter && path[1] == ':')
-        return IsSeparator(path[2]);
-    return IsSeparator(path[0]) && IsSeparator(path[1]);
 }
 
 // The length of path's folder with its last separator: where a name beside
@@ -382,6 +367,20 @@ int FileAttributes(const Char* path, DWORD* attributes)
     return (*attributes & FILE_ATTRIBUTE_DIRECTORY) ? kNotAFile : kDone;
 }
 
+} // namespace
+
+// in_use_file.h says what counts as a full path.
+template <typename Char>
+bool IsFullPath(const Char* path)
+{
+    if (!path || !path[0] || !path[1])
+        return false;
+    const bool letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+    if (letter && path[1] == ':')
+        return IsSeparator(path[2]);
+    return IsSeparator(path[0]) && IsSeparator(path[1]);
+}
+
 // DeleteInUseFile's body, shared by the ANSI export and its W twin.
 template <typename Char>
 int DeleteInUse(const Char* path)
@@ -438,7 +437,13 @@ int ReplaceInUse(const Char* sourcePath, const Char* targetPath)
     return result;
 }
 
-} // namespace
+template bool IsFullPath(const char* path);
+template bool IsFullPath(const wchar_t* path);
+template int DeleteInUse(const char* path);
+template int DeleteInUse(const wchar_t* path);
+template int ReplaceInUse(const char* sourcePath, const char* targetPath);
+template int ReplaceInUse(const wchar_t* sourcePath, const wchar_t* targetPath);
+
 } // namespace setupsup
 
 extern "C" int WINAPI DeleteInUseFile(const char* path) { return setupsup::DeleteInUse(path); }

@@ -34,6 +34,8 @@ using FormatDateFn = int(WINAPI*)(int, int, int, Char*);
 template <typename Char>
 using CountFn = int(WINAPI*)(const Char*, DWORD);
 template <typename Char>
+using ScopedPathFn = CountFn<Char>; // a path and a scope
+template <typename Char>
 using ProcessesFn = int(WINAPI*)(const Char*, DWORD, DWORD);
 template <typename Char>
 using UsersFn = int(WINAPI*)(const Char*, Char*, DWORD);
@@ -241,6 +243,12 @@ ExportWorkspace::ExportWorkspace(int index)
         EXPECT_TRUE(::CopyFileW(CodePageToWide(CP_ACP, from).c_str(), (wideDir_ + L"\\" + to).c_str(), FALSE))
             << Utf8(to);
     wideSharedFile_ = wideDir_ + L"\\shared.dll";
+    // The fonts the lists install for the user, named apart, since all of
+    // them go into the one fonts folder of the user.
+    userFont_ = dir_.File("calls-font-" + std::to_string(index) + ".ttf");
+    wideUserFont_ = wideDir_ + L"\\" + kForeignName + L"-" + std::to_wstring(index) + L".ttf";
+    EXPECT_TRUE(CopyFileW(CodePageToWide(CP_ACP, ProgramFile("setupsup-single.ttf")).c_str(), CodePageToWide(CP_ACP, userFont_).c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW(CodePageToWide(CP_ACP, ProgramFile("setupsup-single.ttf")).c_str(), wideUserFont_.c_str(), FALSE));
 }
 
 ExportWorkspace::~ExportWorkspace()
@@ -248,6 +256,8 @@ ExportWorkspace::~ExportWorkspace()
     DeleteValue(HKEY_LOCAL_MACHINE, kSharedDlls, CodePageToWide(CP_ACP, sharedFile_));
     DeleteValue(HKEY_LOCAL_MACHINE, kSharedDlls, wideSharedFile_);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, keyRoot_.c_str());
+    Export<ScopedPathFn<char>>("UninstallFont")(userFont_.c_str(), SETUPSUP_FONT_FOR_USER);
+    Export<ScopedPathFn<wchar_t>>("UninstallFontW")(wideUserFont_.c_str(), SETUPSUP_FONT_FOR_USER);
 }
 
 std::vector<ExportCall> ExportWorkspace::Calls()
@@ -314,6 +324,12 @@ std::vector<ExportCall> ExportWorkspace::Calls()
     auto replaceInUse = Export<TwoPathFn<char>>("ReplaceInUseFile");
     auto replaceInUseW = Export<TwoPathFn<wchar_t>>("ReplaceInUseFileW");
     auto rebootPending = Export<NoArgFn>("IsRebootPending");
+    auto installFont = Export<ScopedPathFn<char>>("InstallFont");
+    auto installFontW = Export<ScopedPathFn<wchar_t>>("InstallFontW");
+    auto uninstallFont = Export<ScopedPathFn<char>>("UninstallFont");
+    auto uninstallFontW = Export<ScopedPathFn<wchar_t>>("UninstallFontW");
+    const std::string userFont = userFont_;
+    const std::wstring userFontW = wideUserFont_;
 
     const std::string m = dir_.File("merge.cbf"), p = dir_.File("prune.cbf"), t = dir_.File("truncate.cbf");
     const std::string u = dir_.File("update.cbf"), g = dir_.File("grows.bin"), pc = dir_.File("piece.bin");
@@ -489,6 +505,14 @@ std::vector<ExportCall> ExportWorkspace::Calls()
         {"ReplaceInUseFile missing", [=] { return replaceInUse(missing.c_str(), replaced.c_str()); }},
         {"ReplaceInUseFileW missing", [=] { return replaceInUseW(missingW.c_str(), replacedW.c_str()); }},
         {"IsRebootPending", [=] { return rebootPending(); }},
+        // Each list's own copy of the test font, for the calling user: it is
+        // put in place, installed again over itself, and taken away.
+        {"InstallFont", [=] { return installFont(userFont.c_str(), SETUPSUP_FONT_FOR_USER); }},
+        {"InstallFontW", [=] { return installFontW(userFontW.c_str(), SETUPSUP_FONT_FOR_USER); }},
+        {"InstallFont bad scope", [=] { return installFont(userFont.c_str(), 2); }},
+        {"InstallFontW bad scope", [=] { return installFontW(userFontW.c_str(), 2); }},
+        {"UninstallFont", [=] { return uninstallFont(userFont.c_str(), SETUPSUP_FONT_FOR_USER); }},
+        {"UninstallFontW", [=] { return uninstallFontW(userFontW.c_str(), SETUPSUP_FONT_FOR_USER); }},
     };
 }
 

@@ -60,6 +60,8 @@ private:
     std::string keyRoot_;
     std::string sharedFile_;
     std::wstring wideSharedFile_;
+    std::string userFont_;
+    std::wstring wideUserFont_;
     char buffer_[64] = {};
     wchar_t wideBuffer_[64] = {};
     int low_ = 0, high_ = 0;

@@ -131,6 +131,10 @@ constexpr const char* kExports[] = {
     "ReplaceInUseFile",
     "ReplaceInUseFileW",
     "IsRebootPending",
+    "InstallFont",
+    "InstallFontW",
+    "UninstallFont",
+    "UninstallFontW",
 };
 
 TEST(Frame, ExportsExactlyTheTableUndecorated)

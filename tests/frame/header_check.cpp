@@ -42,6 +42,10 @@ SETUPSUP_SAME_TYPE(DeleteInUseFileW)
 SETUPSUP_SAME_TYPE(ReplaceInUseFile)
 SETUPSUP_SAME_TYPE(ReplaceInUseFileW)
 SETUPSUP_SAME_TYPE(IsRebootPending)
+SETUPSUP_SAME_TYPE(InstallFont)
+SETUPSUP_SAME_TYPE(InstallFontW)
+SETUPSUP_SAME_TYPE(UninstallFont)
+SETUPSUP_SAME_TYPE(UninstallFontW)
 
 // Called from the C89 test program: a C++ call through the import library.
 extern "C" int HeaderCheckCxx(void)

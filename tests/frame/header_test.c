@@ -58,12 +58,14 @@ static int TypedefsTakeEveryExport(void)
     PFN_DeleteInUseFile deleteInUseFile = DeleteInUseFile;
     PFN_ReplaceInUseFile replaceInUseFile = ReplaceInUseFile;
     PFN_IsRebootPending isRebootPending = IsRebootPending;
+    PFN_InstallFont installFont = InstallFont;
+    PFN_UninstallFont uninstallFont = UninstallFont;
     return mergeCbf && pruneCbf && truncateCbf && addFont && removeFont && gooseFont && shellExecuteSimple &&
            getSystemFont && getSystemFixedFont && getSystemCharset && getFontName && getPhysRAM && getVirtRAM &&
            formatDate && queryTerminalServer && getHostIPAddr && copyKey && unregisterZORBApps && selfRegisterFile &&
            getFileRefCount && setFileRefCount && unsplitFile && matchFileDate && getFileLanguage && isZORBRunning &&
            isZORBAppRunning && countProcesses && closeProcesses && terminateProcesses && waitForProcesses &&
-           findFileUsers && deleteInUseFile && replaceInUseFile && isRebootPending;
+           findFileUsers && deleteInUseFile && replaceInUseFile && isRebootPending && installFont && uninstallFont;
 }
 
 int HeaderCheckCxx(void); /* header_check.cpp */

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 using namespace setupsup_test;
 namespace fs = std::filesystem;
@@ -27,6 +28,9 @@ constexpr char kSharedDlls[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Sh
 constexpr char kFontsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 constexpr char kFontValue[] = "Zorb Sample Sans (TrueType)";
 constexpr char kTypeLibKey[] = "TypeLib\\{3B7E9D40-5C21-4F6A-8D0E-7A1B2C3D4E50}";
+constexpr char kServerKey[] = "CLSID\\{6F1C3E52-2A4B-4C1D-9E11-5A0B1C2D3E21}";
+constexpr char kProgIdKey[] = "SetupSupTest.zorbserv";
+constexpr char kUserClasses[] = "Software\\Classes\\";
 constexpr char kComServerMark[] = "Software\\SetupSupTest\\SelfRegister";
 constexpr uint32_t kCbfCount = 300;
 constexpr uint32_t kCbfMapOffset = 21;
@@ -111,10 +115,12 @@ std::string FontFile()
 }
 
 // The string or DWORD value name of root\path as UTF-8 text; "<missing>" when absent.
-std::string RegText(HKEY root, const std::string& path, const char* name)
+// view: KEY_WOW64_64KEY for the fonts key, which InstallFont writes in the
+// 64-bit view (on Windows one key for both; ignored without WoW64).
+std::string RegText(HKEY root, const std::string& path, const char* name, REGSAM view = 0)
 {
     HKEY key;
-    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return "<missing>";
     wchar_t data[512] = {};
     DWORD type = 0, size = sizeof data - sizeof(wchar_t);
@@ -323,6 +329,8 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
         EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kSharedDlls, SharedFile(name).c_str()), "1") << name;
     }
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kServerKey));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kProgIdKey));
     EXPECT_EQ(RegText(HKEY_CURRENT_USER, kComServerMark, "Registered"), "zorbserv");
 
     // Defaults copied to the user, the folder's every character kept, and
@@ -341,7 +349,7 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
 
     // The font.
     EXPECT_TRUE(FileExists(FontFile()));
-    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kFontsKey, kFontValue), "zorbsans.ttf");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kFontsKey, kFontValue, KEY_WOW64_64KEY), "zorbsans.ttf");
 
     // The log names the folder whole.
     std::string log = Log();
@@ -349,7 +357,8 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
     for (const char* line : {"MergeCbf update.cbf into ZORBDLG.CBF: 0", "PruneCbf obsolete.cbf from ZORBDLG.CBF: 0",
                              "GetFileLanguage zorbapp.exe (low byte 9, high byte 4, ENGLISH): 0",
                              "MatchFileDate zorbdata.old to zorbdata.bin: 0", "UnregisterZORBApps",
-                             "AddFont zorbsans.ttf: ", "GetPhysRAM: ", "FormatDate ", "QueryTerminalServer: 0",
+                             "GetFontName zorbsans.ttf (Zorb Sample Sans (TrueType)): 0",
+                             "InstallFont zorbsans.ttf 0: 0", "GetPhysRAM: ", "FormatDate ", "QueryTerminalServer: 0",
                              "GetHostIPAddr: 0, ", "setup finished\r\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 
@@ -370,13 +379,156 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
         EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kSharedDlls, SharedFile(name).c_str()), "<missing>") << name;
     }
     EXPECT_FALSE(FileExists(FontFile()));
-    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kFontsKey, kFontValue), "<missing>");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kFontsKey, kFontValue, KEY_WOW64_64KEY), "<missing>");
+    for (const char* key : {kTypeLibKey, kServerKey, kProgIdKey})
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key << ": unregistered when its count reached 0";
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kComServerMark, "Unregistered"), "zorbserv");
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\ZorbSample"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\ZorbSample"));
     log = Log();
-    for (const char* line : {"RemoveFont zorbsans.ttf: ", "reached 0: count removed, DeleteInUseFile: 0",
-                             "TruncateCbf ZORBDLG.CBF: 0", "IsRebootPending: ", "uninstall finished\r\n"})
+    for (const std::string& line : {std::string("UninstallFont zorbsans.ttf 0: 0"), "reached 0: count removed, DeleteInUseFile: 0",
+                             "SelfUnregisterFile " + SharedFile("zorbserv.dll") + ": 0",
+                             "SelfUnregisterFile " + SharedFile("zorbtypes.tlb") + ": 0",
+                             std::string("TruncateCbf ZORBDLG.CBF: 0"), std::string("IsRebootPending: "),
+                             std::string("uninstall finished\r\n")})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+}
+
+// ---- The per-user installer ----------------------------------------------------
+
+// Everything under HKEY_LOCAL_MACHINE, both views (Wow6432Node is a key of
+// the 64-bit one), as "key\\value=type:bytes" lines: Wine keeps it in the
+// prefix's system.reg. HARDWARE is left out: the system rewrites it at each
+// start and keeps it in no file.
+void DumpKey(HKEY key, const std::wstring& path, std::set<std::wstring>* lines)
+{
+    std::vector<wchar_t> name(16384);
+    std::vector<BYTE> data(1 << 16);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size()), bytes = static_cast<DWORD>(data.size()), type = 0;
+        if (::RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &bytes) != ERROR_SUCCESS)
+            break;
+        std::wstring line = path + L"\\" + std::wstring(name.data(), nameLength) + L"=" + std::to_wstring(type) + L":";
+        for (DWORD b = 0; b < bytes; ++b)
+            line += static_cast<wchar_t>(L'a' + data[b] % 26) + std::wstring(1, static_cast<wchar_t>(L'a' + data[b] / 26));
+        lines->insert(line);
+    }
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        if (::RegEnumKeyExW(key, i, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        const std::wstring child(name.data(), nameLength);
+        if (path.empty() && child == L"HARDWARE")
+            continue;
+        HKEY sub = nullptr;
+        if (::RegOpenKeyExW(key, child.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &sub) != ERROR_SUCCESS)
+            continue;
+        lines->insert(path + L"\\" + child);
+        DumpKey(sub, path + L"\\" + child, lines);
+        ::RegCloseKey(sub);
+    }
+}
+
+std::set<std::wstring> MachineRegistry()
+{
+    std::set<std::wstring> lines;
+    HKEY root = nullptr;
+    EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ | KEY_WOW64_64KEY, &root), ERROR_SUCCESS);
+    DumpKey(root, L"", &lines);
+    return lines;
+}
+
+// Every file and folder under the Windows folder, with its size and last
+// write time.
+std::set<std::wstring> WindowsFolder()
+{
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    std::set<std::wstring> lines;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(windows, fs::directory_options::skip_permission_denied, error), end;
+         it != end; it.increment(error)) {
+        std::error_code ignored;
+        const auto size = it->is_regular_file(ignored) ? it->file_size(ignored) : 0;
+        const auto written = fs::last_write_time(it->path(), ignored).time_since_epoch().count();
+        lines.insert(it->path().wstring() + L" " + std::to_wstring(size) + L" " + std::to_wstring(written));
+    }
+    return lines;
+}
+
+// The lines of after that are not in before, and those gone, as text.
+std::string Changes(const std::set<std::wstring>& before, const std::set<std::wstring>& after)
+{
+    std::string changes;
+    for (const std::wstring& line : after)
+        if (!before.count(line))
+            changes += "+ " + Utf8(line.substr(0, 200)) + "\n";
+    for (const std::wstring& line : before)
+        if (!after.count(line))
+            changes += "- " + Utf8(line.substr(0, 200)) + "\n";
+    return changes;
+}
+
+// The per-user build (RequestExecutionLevel user): the application in
+// $LOCALAPPDATA\Programs, its components beside it registered for the user,
+// its font in the user's fonts folder; after the uninstall nothing of it is
+// left, and neither run wrote anything under HKLM or the Windows folder.
+// Wine runs it with the rights it runs everything with: what shows that
+// the installer needs no administrator is that it writes nowhere one would
+// be needed, which the two snapshots check.
+TEST(PerUserInstaller, InstallsAndUninstallsWithoutTouchingTheMachine)
+{
+    RemoveMachineState();
+    wchar_t local[MAX_PATH] = {};
+    ASSERT_TRUE(::GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH));
+    const fs::path install = fs::path(local) / L"Programs" / L"ZORB Sample";
+    const fs::path font = fs::path(local) / L"Microsoft" / L"Windows" / L"Fonts" / L"zorbsans.ttf";
+    ScratchDir scratch;
+    const std::wstring log = CodePageToWide(CP_ACP, scratch.File("user-setup.log"));
+    const std::wstring setup =
+        L"\"" + (ProgramFolderW() / L"zorbsample-user-setup.exe").wstring() + L"\" /S /LOG=" + log;
+    const std::wstring uninstall = L"\"" + (install / L"uninstall.exe").wstring() + L"\" /S /LOG=" + log +
+                                   L" _?=" + install.wstring();
+    const auto Log = [&] { return ReadText(log); };
+    const std::set<std::wstring> registryBefore = MachineRegistry(), windowsBefore = WindowsFolder();
+
+    ASSERT_EQ(RunProgram(setup, L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
+    EXPECT_TRUE(fs::exists(install / L"zorbapp.exe"));
+    for (const char* key : {kTypeLibKey, kServerKey, kProgIdKey}) {
+        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, (std::string(kUserClasses) + key).c_str())) << key;
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, (std::string(kUserClasses) + key).c_str())) << key;
+    }
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, std::string(kUserClasses) + kServerKey + "\\InprocServer32", ""),
+              Utf8(install / L"zorbserv.dll"));
+    EXPECT_TRUE(fs::exists(font));
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kFontsKey, kFontValue, KEY_WOW64_64KEY), Utf8(font)) << "the user's value holds the full path";
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, "Software\\ZorbSample\\Settings", "Folder"), Utf8(install));
+    EXPECT_NE(RegText(HKEY_CURRENT_USER,
+                      "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZorbSample", "UninstallString"),
+              "<missing>");
+    std::string text = Log();
+    for (const std::string& line :
+         {"SelfRegisterFileForUser " + Utf8(install / L"zorbserv.dll") + ": 0",
+          "SelfRegisterFileForUser " + Utf8(install / L"zorbtypes.tlb") + ": 0", std::string("InstallFont zorbsans.ttf 1: 0"),
+          std::string("setup finished\r\n")})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+
+    ASSERT_EQ(RunProgram(uninstall, L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
+    for (const char* key : {kTypeLibKey, kServerKey, kProgIdKey})
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, (std::string(kUserClasses) + key).c_str())) << key;
+    EXPECT_FALSE(fs::exists(font));
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kFontsKey, kFontValue, KEY_WOW64_64KEY), "<missing>");
+    EXPECT_FALSE(fs::exists(install / L"zorbserv.dll"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\ZorbSample Product"));
+    text = Log();
+    EXPECT_NE(text.find("uninstall finished\r\n"), std::string::npos) << text;
+
+    EXPECT_EQ(Changes(registryBefore, MachineRegistry()), "") << "HKLM is the same as before";
+    EXPECT_EQ(Changes(windowsBefore, WindowsFolder()), "") << "the Windows folder is the same as before";
+    std::error_code ignored;
+    fs::remove_all(install, ignored);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\ZorbSample Product");
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZorbSample");
 }
 
 } // namespace

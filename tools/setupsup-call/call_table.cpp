@@ -77,6 +77,10 @@ constexpr ExportSignature kExports[] = {
     Entry<PFN_ReplaceInUseFile>("ReplaceInUseFile", {{"sourcePath", 0}, {"targetPath", 0}}),
     Entry<PFN_ReplaceInUseFileW>("ReplaceInUseFileW", {{"sourcePath", 0}, {"targetPath", 0}}),
     Entry<PFN_IsRebootPending>("IsRebootPending", {}),
+    Entry<PFN_InstallFont>("InstallFont", {{"path", 0}, {"scope", 0}}),
+    Entry<PFN_InstallFontW>("InstallFontW", {{"path", 0}, {"scope", 0}}),
+    Entry<PFN_UninstallFont>("UninstallFont", {{"path", 0}, {"scope", 0}}),
+    Entry<PFN_UninstallFontW>("UninstallFontW", {{"path", 0}, {"scope", 0}}),
 };
 
 // ASCII comparison without regard to case (export names are ASCII).
