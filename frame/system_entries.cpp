@@ -25,6 +25,7 @@ constinit KeptLibrary g_version("version.dll");
 // Vista and later; looked for only by the exports that ask who uses a file.
 constinit KeptLibrary g_restartManager("rstrtmgr.dll");
 constexpr char kSecurityModule[] = "ADVAPI32.DLL";
+constexpr char kAutomationModule[] = "OLEAUT32.DLL";
 
 // Fills *slot with module's entry name; true when it exists.
 template <typename Fn>
@@ -86,6 +87,25 @@ bool ResolveSecurityEntries(SecurityEntries* entries)
     all &= Resolve(module, "GetTokenInformation", &entries->getTokenInformation);
     all &= Resolve(module, "EqualSid", &entries->equalSid);
     return all;
+}
+
+bool ResolveRegistryRedirectEntries(RegistryRedirectEntries* entries)
+{
+    *entries = RegistryRedirectEntries{};
+    HMODULE module = ::GetModuleHandleA(kSecurityModule);
+    bool all = Resolve(module, "RegOverridePredefKey", &entries->overridePredefKey);
+    all &= Resolve(module, "RegOpenCurrentUser", &entries->openCurrentUser);
+    return all;
+}
+
+void ResolveAutomationEntries(AutomationEntries* entries)
+{
+    *entries = AutomationEntries{};
+    HMODULE module = ::GetModuleHandleA(kAutomationModule);
+    Resolve(module, "LoadTypeLibEx", &entries->loadTypeLibEx);
+    Resolve(module, "UnRegisterTypeLib", &entries->unRegisterTypeLib);
+    Resolve(module, "RegisterTypeLibForUser", &entries->registerTypeLibForUser);
+    Resolve(module, "UnRegisterTypeLibForUser", &entries->unRegisterTypeLibForUser);
 }
 
 bool ResolveRestartManagerEntries(RestartManagerEntries* entries)
