@@ -26,6 +26,7 @@ constinit KeptLibrary g_version("version.dll");
 constinit KeptLibrary g_restartManager("rstrtmgr.dll");
 constexpr char kSecurityModule[] = "ADVAPI32.DLL";
 constexpr char kShellModule[] = "SHELL32.DLL";
+constexpr char kAutomationModule[] = "OLEAUT32.DLL";
 
 // Fills *slot with module's entry name; true when it exists.
 template <typename Fn>
@@ -99,6 +100,25 @@ bool ResolveShellFolderEntries(ShellFolderEntries<Char>* entries)
 
 template bool ResolveShellFolderEntries(ShellFolderEntries<char>*);
 template bool ResolveShellFolderEntries(ShellFolderEntries<wchar_t>*);
+
+bool ResolveRegistryRedirectEntries(RegistryRedirectEntries* entries)
+{
+    *entries = RegistryRedirectEntries{};
+    HMODULE module = ::GetModuleHandleA(kSecurityModule);
+    bool all = Resolve(module, "RegOverridePredefKey", &entries->overridePredefKey);
+    all &= Resolve(module, "RegOpenCurrentUser", &entries->openCurrentUser);
+    return all;
+}
+
+void ResolveAutomationEntries(AutomationEntries* entries)
+{
+    *entries = AutomationEntries{};
+    HMODULE module = ::GetModuleHandleA(kAutomationModule);
+    Resolve(module, "LoadTypeLibEx", &entries->loadTypeLibEx);
+    Resolve(module, "UnRegisterTypeLib", &entries->unRegisterTypeLib);
+    Resolve(module, "RegisterTypeLibForUser", &entries->registerTypeLibForUser);
+    Resolve(module, "UnRegisterTypeLibForUser", &entries->unRegisterTypeLibForUser);
+}
 
 bool ResolveRestartManagerEntries(RestartManagerEntries* entries)
 {

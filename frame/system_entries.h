@@ -7,6 +7,7 @@
 #pragma once
 
 #include <windows.h>
+#include <oleauto.h>
 #include <restartmanager.h>
 #include <tlhelp32.h>
 
@@ -124,6 +125,40 @@ struct SecurityEntries {
 
 // Resolves the three entries of the loaded ADVAPI32.DLL. True when all exist.
 bool ResolveSecurityEntries(SecurityEntries* entries);
+
+// ---- The predefined-key redirect (ADVAPI32.DLL, imported) ------------------
+
+using RegOverridePredefKeyFn = LONG(WINAPI*)(HKEY predefined, HKEY replacement);
+using RegOpenCurrentUserFn = LONG(WINAPI*)(REGSAM access, HKEY* key);
+
+// Windows 2000 and later: neither the Windows 95 family nor NT 4.0 has them.
+struct RegistryRedirectEntries {
+    RegOverridePredefKeyFn overridePredefKey = nullptr;
+    RegOpenCurrentUserFn openCurrentUser = nullptr;
+};
+
+// Resolves both entries of the loaded ADVAPI32.DLL. True when both exist.
+bool ResolveRegistryRedirectEntries(RegistryRedirectEntries* entries);
+
+// ---- OLE Automation (OLEAUT32.DLL, imported) -------------------------------
+
+using LoadTypeLibExFn = HRESULT(WINAPI*)(LPCOLESTR path, REGKIND kind, ITypeLib** typeLib);
+using UnRegisterTypeLibFn = HRESULT(WINAPI*)(REFGUID id, WORD major, WORD minor, LCID lcid, SYSKIND kind);
+using RegisterTypeLibForUserFn = HRESULT(WINAPI*)(ITypeLib* typeLib, OLECHAR* path, OLECHAR* helpFolder);
+
+// The type-library calls newer than the imported LoadTypeLib and
+// RegisterTypeLib: the load without registering and the unregistering (the
+// documentation names Windows 2000), and the per-user pair (Windows Vista and
+// later; UnRegisterTypeLibForUser takes UnRegisterTypeLib's arguments).
+struct AutomationEntries {
+    LoadTypeLibExFn loadTypeLibEx = nullptr;
+    UnRegisterTypeLibFn unRegisterTypeLib = nullptr;
+    RegisterTypeLibForUserFn registerTypeLibForUser = nullptr;
+    UnRegisterTypeLibFn unRegisterTypeLibForUser = nullptr;
+};
+
+// Resolves every entry the loaded OLEAUT32.DLL has; what it lacks stays null.
+void ResolveAutomationEntries(AutomationEntries* entries);
 
 // ---- The Restart Manager ("rstrtmgr.dll", Windows Vista and later) ---------
 

@@ -177,6 +177,27 @@ scripts written before the 64-bit DLL, setupsup.dll beside the script.
   Pop ${_RESULT}
 !macroend
 
+!define SetupSup::SelfUnregisterFile `!insertmacro SetupSup_SelfUnregisterFile`
+!macro SetupSup_SelfUnregisterFile _PATH _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::SelfUnregisterFile${_SETUPSUP_W}(${_SETUPSUP_S}s)i.s` `${_PATH}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::SelfRegisterFileForUser `!insertmacro SetupSup_SelfRegisterFileForUser`
+!macro SetupSup_SelfRegisterFileForUser _PATH _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::SelfRegisterFileForUser${_SETUPSUP_W}(${_SETUPSUP_S}s)i.s` `${_PATH}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::SelfUnregisterFileForUser `!insertmacro SetupSup_SelfUnregisterFileForUser`
+!macro SetupSup_SelfUnregisterFileForUser _PATH _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::SelfUnregisterFileForUser${_SETUPSUP_W}(${_SETUPSUP_S}s)i.s` `${_PATH}`
+  Pop ${_RESULT}
+!macroend
+
 !define SetupSup::GetFileRefCount `!insertmacro SetupSup_GetFileRefCount`
 !macro SetupSup_GetFileRefCount _FILENAME _RESULT
   !insertmacro _SetupSup_Text

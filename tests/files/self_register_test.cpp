@@ -5,7 +5,12 @@
 #include "tests/common/test_support.h"
 #include "tests/files/files_test_support.h"
 
+#include "tests/common/export_forms.h"
+
 #include <gtest/gtest.h>
+#include <ole2.h>
+
+#include <thread>
 
 using namespace setupsup_test;
 using namespace files_test;
@@ -159,4 +164,255 @@ TEST_F(SelfRegisterFileTest, Returns99WhenTheFileIsNoModule)
     EXPECT_EQ(::GetModuleHandleA(text.c_str()), nullptr);
     EXPECT_EQ(SelfRegister(scratch.File("missing.dll")), 99) << "a missing file";
     EXPECT_EQ(Export<SelfRegisterFileFn>("SelfRegisterFile")(nullptr), 99) << "no path at all";
+}
+
+// ---- Unregistering, and the per-user forms ---------------------------------
+
+namespace {
+
+constexpr char kTypesGuid[] = "{6F1C3E52-2A4B-4C1D-9E11-5A0B1C2D3E01}";
+constexpr GUID kTypesId = {0x6f1c3e52, 0x2a4b, 0x4c1d, {0x9e, 0x11, 0x5a, 0x0b, 0x1c, 0x2d, 0x3e, 0x01}};
+constexpr char kServerClsid[] = "{6F1C3E52-2A4B-4C1D-9E11-5A0B1C2D3E11}"; // selfreg_ok's class
+constexpr CLSID kServerId = {0x6f1c3e52, 0x2a4b, 0x4c1d, {0x9e, 0x11, 0x5a, 0x0b, 0x1c, 0x2d, 0x3e, 0x11}};
+constexpr char kServerProgId[] = "SetupSupTest.selfreg_ok";
+constexpr char kUserClasses[] = "Software\\Classes\\";
+
+enum class Scope { kMachine, kUser };
+
+// The keys a registration writes, as paths under a classes root.
+std::string TypesVersionKey() { return std::string("TypeLib\\") + kTypesGuid + "\\1.0"; }
+std::string ServerKey() { return std::string("CLSID\\") + kServerClsid; }
+
+// Whether path exists under the machine's classes in the caller's own view
+// (for a 32-bit caller under WoW64 that is Wow6432Node, where Wine puts its
+// registrations, as Windows does).
+bool MachineHas(const std::string& path)
+{
+    HKEY key;
+    const REGSAM view = RunsUnderWow64() ? KEY_WOW64_32KEY : 0;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, ("Software\\Classes\\" + path).c_str(), 0, KEY_READ | view, &key) != 0)
+        return false;
+    ::RegCloseKey(key);
+    return true;
+}
+
+// Whether path exists under the user's classes, outside Wow6432Node: a
+// 32-bit caller's per-user keys are not redirected.
+bool UserHas(const std::string& path)
+{
+    HKEY key;
+    const REGSAM view = RunsUnderWow64() ? KEY_WOW64_64KEY : 0;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, (kUserClasses + path).c_str(), 0, KEY_READ | view, &key) != 0)
+        return false;
+    ::RegCloseKey(key);
+    return true;
+}
+
+bool Has(Scope scope, const std::string& path) { return scope == Scope::kMachine ? MachineHas(path) : UserHas(path); }
+
+// The machine's classes as far as the tests can change them: the subkey
+// counts of CLSID and TypeLib and the test's own keys, in both views.
+std::string MachineClasses()
+{
+    std::string state;
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        for (const char* path : {"Software\\Classes\\CLSID", "Software\\Classes\\TypeLib"}) {
+            HKEY key;
+            DWORD subkeys = 0;
+            if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &key) == 0) {
+                ::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr);
+                ::RegCloseKey(key);
+            }
+            state += std::to_string(subkeys) + " ";
+        }
+    }
+    for (const std::string& path : {TypesVersionKey(), ServerKey(), std::string(kServerProgId)})
+        state += MachineHas(path) ? "1" : "0";
+    return state;
+}
+
+void ForgetAllRegistrations()
+{
+    ForgetRegistrations();
+    for (const std::string& path : {std::string("TypeLib\\") + kTypesGuid, ServerKey(), std::string(kServerProgId)}) {
+        ::RegDeleteTreeA(HKEY_CLASSES_ROOT, path.c_str());
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, (kUserClasses + path).c_str());
+    }
+}
+
+bool UnderWine() { return ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
+// Runs call with HKEY_CLASSES_ROOT redirected to the user's classes on this
+// thread's process, as the library does, for the reads Wine's classes view
+// does not show.
+template <typename Call>
+auto WithUserClasses(Call call)
+{
+    HKEY classes = nullptr;
+    EXPECT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, KEY_ALL_ACCESS, &classes), 0);
+    EXPECT_EQ(::RegOverridePredefKey(HKEY_CLASSES_ROOT, classes), 0);
+    auto result = call();
+    ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    ::RegCloseKey(classes);
+    return result;
+}
+
+HRESULT CreateServerObject()
+{
+    IUnknown* object = nullptr;
+    HRESULT hr =
+        ::CoCreateInstance(kServerId, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object));
+    if (object)
+        object->Release();
+    ::CoFreeUnusedLibrariesEx(0, 0); // the module unloaded again, as the other tests expect
+    return hr;
+}
+
+HRESULT LoadRegisteredTypes()
+{
+    ITypeLib* types = nullptr;
+    HRESULT hr = ::LoadRegTypeLib(kTypesId, 1, 0, 0, &types);
+    if (types)
+        types->Release();
+    return hr;
+}
+
+// The four exports in one form: direction x scope.
+template <typename Char>
+struct RegistrationForm : ExportForm<Char> {
+    using Fn = int(WINAPI*)(const Char*);
+    Fn Entry(bool registering, Scope scope) const
+    {
+        const char* name = registering ? (scope == Scope::kUser ? "SelfRegisterFileForUser" : "SelfRegisterFile")
+                                       : (scope == Scope::kUser ? "SelfUnregisterFileForUser" : "SelfUnregisterFile");
+        return this->template Get<Fn>(name);
+    }
+    int Call(bool registering, Scope scope, const std::string& path) const
+    {
+        return Entry(registering, scope)(this->Of(path).c_str());
+    }
+};
+
+class SelfRegistrationScopesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ForgetAllRegistrations();
+        ::CoInitialize(nullptr);
+    }
+    void TearDown() override
+    {
+        ::CoUninitialize();
+        ForgetAllRegistrations();
+    }
+    ScratchDir scratch;
+};
+
+} // namespace
+
+TEST_F(SelfRegistrationScopesTest, RegistersAndUnregistersTheTypeLibraryAndTheServerForTheMachineOrTheUser)
+{
+    const std::string tlb = ProgramFile("selfreg_types.tlb"), server = ProgramFile("selfreg_ok.dll");
+    // A machine key that HKCR and HKLM must show again once a per-user call returned.
+    const std::string probe = "Software\\Classes\\SetupSupTest.Probe";
+    HKEY probeKey;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, probe.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &probeKey,
+                                nullptr),
+              0);
+    ::RegCloseKey(probeKey);
+    ForEachForm<RegistrationForm>([&](auto form) {
+        for (Scope scope : {Scope::kMachine, Scope::kUser}) {
+            SCOPED_TRACE(scope == Scope::kUser ? "for the user" : "for the machine");
+            const Scope other = scope == Scope::kUser ? Scope::kMachine : Scope::kUser;
+            const std::string machineBefore = MachineClasses();
+
+            EXPECT_EQ(form.Call(true, scope, tlb), 0);
+            EXPECT_EQ(form.Call(true, scope, server), 0);
+            EXPECT_TRUE(Has(scope, TypesVersionKey() + "\\0\\win32")) << "the type library's key";
+            EXPECT_EQ(
+                ReadString(scope == Scope::kUser ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT,
+                           ((scope == Scope::kUser ? kUserClasses : "") + ServerKey() + "\\InprocServer32").c_str(),
+                           nullptr),
+                server)
+                << "the server's class, written through HKEY_CLASSES_ROOT";
+            EXPECT_TRUE(Has(scope, std::string(kServerProgId) + "\\CLSID"))
+                << "the ProgID, written through HKEY_LOCAL_MACHINE\\Software\\Classes";
+            EXPECT_FALSE(Has(other, TypesVersionKey()) || Has(other, ServerKey()) || Has(other, kServerProgId));
+            if (scope == Scope::kMachine) {
+                EXPECT_EQ(CreateServerObject(), S_OK) << "the machine's class is created";
+                EXPECT_EQ(LoadRegisteredTypes(), S_OK);
+            } else {
+                EXPECT_EQ(MachineClasses(), machineBefore) << "nothing may reach HKLM";
+                EXPECT_TRUE(MachineHas("SetupSupTest.Probe")) << "HKLM must be the machine's again";
+                HKEY key;
+                EXPECT_EQ(::RegOpenKeyExA(HKEY_CLASSES_ROOT, "SetupSupTest.Probe", 0, KEY_READ, &key), 0)
+                    << "HKCR must be the machine's again";
+                ::RegCloseKey(key);
+                // Windows' merged classes view finds the user's class and type
+                // library through HKCR; Wine's HKCR shows only the machine's,
+                // so the class is not found there and the type library is
+                // found only with HKCR redirected to the user's classes.
+                EXPECT_EQ(CreateServerObject(), UnderWine() ? REGDB_E_CLASSNOTREG : S_OK);
+                EXPECT_EQ(WithUserClasses(LoadRegisteredTypes), S_OK) << "the user's type library loads back";
+            }
+
+            ::RegDeleteTreeA(HKEY_CURRENT_USER, kMarkKey);
+            EXPECT_EQ(form.Call(false, scope, tlb), 0);
+            EXPECT_EQ(form.Call(false, scope, server), 0);
+            EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kMarkKey, "Unregistered"), "selfreg_ok");
+            EXPECT_FALSE(Has(scope, TypesVersionKey()) || Has(scope, ServerKey()) || Has(scope, kServerProgId))
+                << "unregistering removes all three";
+            if (scope == Scope::kMachine) {
+                EXPECT_EQ(CreateServerObject(), REGDB_E_CLASSNOTREG);
+            }
+            EXPECT_EQ(form.Call(false, scope, tlb), 0) << "a type library not registered is no failure";
+            EXPECT_EQ(form.Call(false, scope, server), 0) << "a server not registered is no failure";
+            EXPECT_EQ(MachineClasses(), machineBefore);
+        }
+    });
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, probe.c_str());
+}
+
+TEST_F(SelfRegistrationScopesTest, UnregisteringAndPerUserCallsFailAsRegisteringDoes)
+{
+    std::string junk = scratch.File("junk.dll");
+    WriteFileBytes(junk, {'n', 'o', ' ', 'm', 'o', 'd', 'u', 'l', 'e'});
+    std::string junkTlb = scratch.File("junk.tlb");
+    WriteFileBytes(junkTlb, {'n', 'o', ' ', 't', 'l', 'b'});
+    ForEachForm<RegistrationForm>([&](auto form) {
+        for (Scope scope : {Scope::kMachine, Scope::kUser}) {
+            SCOPED_TRACE(scope == Scope::kUser ? "for the user" : "for the machine");
+            for (bool registering : {true, false}) {
+                SCOPED_TRACE(registering ? "registering" : "unregistering");
+                EXPECT_EQ(form.Call(registering, scope, ProgramFile("selfreg_noentry.dll")), registering ? 98 : 94);
+                EXPECT_EQ(form.Call(registering, scope, ProgramFile("selfreg_fail.dll")), static_cast<int>(0x80040201))
+                    << "the server's own failure";
+                EXPECT_EQ(form.Call(registering, scope, junk), 99) << "neither module nor type library";
+                EXPECT_EQ(form.Call(registering, scope, junkTlb), 97) << "no type library";
+                EXPECT_EQ(form.Call(registering, scope, ""), 99) << "an empty path";
+                EXPECT_EQ(form.Entry(registering, scope)(nullptr), 99) << "no path";
+            }
+        }
+    });
+}
+
+TEST_F(SelfRegistrationScopesTest, PerUserCallsOfTwoThreadsEachEndRegisteredForTheUser)
+{
+    const std::string machineBefore = MachineClasses();
+    auto registerForUser = Export<SelfRegisterFileFn>("SelfRegisterFileForUser");
+    auto run = [registerForUser](std::string path) {
+        int failures = 0;
+        for (int i = 0; i < 40; ++i)
+            failures += registerForUser(path.c_str()) != 0;
+        return failures;
+    };
+    int typesFailures = 0, serverFailures = 0;
+    std::thread types([&] { typesFailures = run(ProgramFile("selfreg_types.tlb")); });
+    std::thread server([&] { serverFailures = run(ProgramFile("selfreg_ok.dll")); });
+    types.join();
+    server.join();
+    EXPECT_EQ(typesFailures + serverFailures, 0);
+    EXPECT_TRUE(UserHas(TypesVersionKey()) && UserHas(ServerKey()) && UserHas(kServerProgId));
+    EXPECT_EQ(MachineClasses(), machineBefore) << "no call may have written the machine's classes";
 }

@@ -104,7 +104,9 @@ TEST(NullArguments, FileExportsFailWithTheirOwnCodes)
         EXPECT_EQ(low, 9);
         EXPECT_EQ(language(dll.c_str(), &low, &high, nullptr), 0);
 
-        EXPECT_EQ(form.Path("SelfRegisterFile")(nullptr), 99) << "nothing loadable";
+        for (const char* name :
+             {"SelfRegisterFile", "SelfUnregisterFile", "SelfRegisterFileForUser", "SelfUnregisterFileForUser"})
+            EXPECT_EQ(form.Path(name)(nullptr), 99) << name << ": nothing loadable";
         EXPECT_EQ(form.Path("DeleteInUseFile")(nullptr), SETUPSUP_INUSE_BAD_PATH);
         EXPECT_EQ(form.TwoPaths("ReplaceInUseFile")(nullptr, file.c_str()), SETUPSUP_INUSE_BAD_PATH);
         EXPECT_EQ(form.TwoPaths("ReplaceInUseFile")(file.c_str(), nullptr), SETUPSUP_INUSE_BAD_PATH);

@@ -43,6 +43,9 @@ static int TypedefsTakeEveryExport(void)
     PFN_CopyKey copyKey = CopyKey;
     PFN_UnregisterZORBApps unregisterZORBApps = UnregisterZORBApps;
     PFN_SelfRegisterFile selfRegisterFile = SelfRegisterFile;
+    PFN_SelfUnregisterFile selfUnregisterFile = SelfUnregisterFile;
+    PFN_SelfRegisterFileForUser selfRegisterFileForUser = SelfRegisterFileForUser;
+    PFN_SelfUnregisterFileForUser selfUnregisterFileForUser = SelfUnregisterFileForUser;
     PFN_GetFileRefCount getFileRefCount = GetFileRefCount;
     PFN_SetFileRefCount setFileRefCount = SetFileRefCount;
     PFN_UnsplitFile unsplitFile = UnsplitFile;
@@ -63,9 +66,10 @@ static int TypedefsTakeEveryExport(void)
     return mergeCbf && pruneCbf && truncateCbf && addFont && removeFont && gooseFont && shellExecuteSimple &&
            getSystemFont && getSystemFixedFont && getSystemCharset && getFontName && getPhysRAM && getVirtRAM &&
            formatDate && queryTerminalServer && getHostIPAddr && copyKey && unregisterZORBApps && selfRegisterFile &&
-           getFileRefCount && setFileRefCount && unsplitFile && matchFileDate && getFileLanguage && isZORBRunning &&
-           isZORBAppRunning && countProcesses && closeProcesses && terminateProcesses && waitForProcesses &&
-           findFileUsers && deleteInUseFile && replaceInUseFile && isRebootPending && installFont && uninstallFont;
+           selfUnregisterFile && selfRegisterFileForUser && selfUnregisterFileForUser && getFileRefCount &&
+           setFileRefCount && unsplitFile && matchFileDate && getFileLanguage && isZORBRunning && isZORBAppRunning &&
+           countProcesses && closeProcesses && terminateProcesses && waitForProcesses && findFileUsers &&
+           deleteInUseFile && replaceInUseFile && isRebootPending && installFont && uninstallFont;
 }
 
 int HeaderCheckCxx(void); /* header_check.cpp */

@@ -327,6 +327,27 @@ TEST(WideNames, TypeLibrariesAndServersRegister)
             ::RegCloseKey(key);
         }
         EXPECT_EQ(recorded, name.reachable ? "selfreg_ok" : "") << "its DllRegisterServer ran";
+
+        // Registered for the user and unregistered again, under the same path.
+        // Wine's win98 mode keeps the predefined-key redirect, so a name
+        // without an ANSI form gets the machine exports' refusal there.
+        EXPECT_EQ(Export<PathW>("SelfRegisterFileForUserW")(tlb.c_str()), name.reachable ? 0 : 97);
+        const std::wstring userTypes = std::wstring(L"Software\\Classes\\") + kTypesPath;
+        size = sizeof registered;
+        registered[0] = 0;
+        ::RegQueryValueW(HKEY_CURRENT_USER, userTypes.c_str(), registered, &size);
+        EXPECT_EQ(std::wstring(registered), name.reachable ? tlb : L"") << "registered for the user under its path";
+        EXPECT_EQ(Export<PathW>("SelfUnregisterFileForUserW")(tlb.c_str()), name.reachable ? 0 : 97);
+        EXPECT_EQ(Export<PathW>("SelfUnregisterFileW")(tlb.c_str()), name.reachable ? 0 : 97);
+        for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER}) {
+            size = sizeof registered;
+            registered[0] = 0;
+            ::RegQueryValueW(root, root == HKEY_CURRENT_USER ? userTypes.c_str() : kTypesPath, registered, &size);
+            EXPECT_EQ(std::wstring(registered), L"") << "unregistered";
+        }
+        EXPECT_EQ(Export<PathW>("SelfUnregisterFileW")(server.c_str()), name.reachable ? 0 : 99);
+        EXPECT_EQ(Export<PathW>("SelfRegisterFileForUserW")(server.c_str()), name.reachable ? 0 : 99);
+        EXPECT_EQ(Export<PathW>("SelfUnregisterFileForUserW")(server.c_str()), name.reachable ? 0 : 99);
     }
     ::RegDeleteTreeA(HKEY_CLASSES_ROOT, "TypeLib\\{6F1C3E52-2A4B-4C1D-9E11-5A0B1C2D3E01}");
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kMark);

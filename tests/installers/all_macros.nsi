@@ -16,6 +16,9 @@ RequestExecutionLevel user
   ${SetupSup::MatchFileDate} "$TEMP\old.bin" "$TEMP\data.bin" $0
   ${SetupSup::GetFileLanguage} "$TEMP\app.exe" $1 $2 $3 $0
   ${SetupSup::SelfRegisterFile} "$TEMP\server.dll" $0
+  ${SetupSup::SelfUnregisterFile} "$TEMP\server.dll" $0
+  ${SetupSup::SelfRegisterFileForUser} "$TEMP\server.dll" $0
+  ${SetupSup::SelfUnregisterFileForUser} "$TEMP\server.dll" $0
   ${SetupSup::GetFileRefCount} "$TEMP\server.dll" $0
   ${SetupSup::SetFileRefCount} "$TEMP\server.dll" 2 $0
   ${SetupSup::CopyKey} HKLM "Software\A" HKCU "Software\B" $0
