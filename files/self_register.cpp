@@ -156,9 +156,12 @@ int UnregisterTypeLibrary(const wchar_t* wide, Scope scope, const AutomationEntr
     return SUCCEEDED(hr) || MeansNotRegistered(hr) ? kRegistered : kTypeLibNotUnregistered;
 }
 
+// The type library named path, registered or unregistered as op says; a path
+// too long for the wide buffer is refused as not loaded, never cut.
 template <typename Char>
 int CarryTypeLibrary(const Char* path, Operation op, const AutomationEntries& automation)
 {
+    SETUPSUP_ASSERT(path != nullptr);
     wchar_t wide[kWidePathUnits];
     if (!WidePath(path, wide))
         return kTypeLibNotLoaded;
@@ -194,6 +197,7 @@ unique_hmodule LoadServerModule(const Char* path)
 template <typename Char>
 int CarryModule(const Char* path, Direction direction)
 {
+    SETUPSUP_ASSERT(path != nullptr);
     unique_hmodule module = LoadServerModule(path);
     if (!module)
         return kModuleNotLoaded;
@@ -205,6 +209,7 @@ int CarryModule(const Char* path, Direction direction)
     return static_cast<int>(entry());
 }
 
+// The file named path, taken as a type library or a module as its name says.
 template <typename Char>
 int Carry(const Char* path, bool typeLibrary, Operation op, const AutomationEntries& automation)
 {

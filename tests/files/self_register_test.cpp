@@ -175,7 +175,7 @@ constexpr GUID kTypesId = {0x6f1c3e52, 0x2a4b, 0x4c1d, {0x9e, 0x11, 0x5a, 0x0b, 
 constexpr char kServerClsid[] = "{6F1C3E52-2A4B-4C1D-9E11-5A0B1C2D3E11}"; // selfreg_ok's class
 constexpr CLSID kServerId = {0x6f1c3e52, 0x2a4b, 0x4c1d, {0x9e, 0x11, 0x5a, 0x0b, 0x1c, 0x2d, 0x3e, 0x11}};
 constexpr char kServerProgId[] = "SetupSupTest.selfreg_ok";
-constexpr char kUserClasses[] = "Software\\Classes\\";
+constexpr char kClasses[] = "Software\\Classes\\"; // under HKLM or HKCU
 
 enum class Scope { kMachine, kUser };
 
@@ -185,30 +185,21 @@ std::string ServerKey() { return std::string("CLSID\\") + kServerClsid; }
 
 // Whether path exists under the machine's classes in the caller's own view
 // (for a 32-bit caller under WoW64 that is Wow6432Node, where Wine puts its
-// registrations, as Windows does).
-bool MachineHas(const std::string& path)
+// registrations, as Windows does), or under the user's classes outside
+// Wow6432Node (a 32-bit caller's per-user keys are not redirected).
+bool Has(Scope scope, const std::string& path)
 {
+    const bool machine = scope == Scope::kMachine;
+    const REGSAM view = !RunsUnderWow64() ? 0 : machine ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
     HKEY key;
-    const REGSAM view = RunsUnderWow64() ? KEY_WOW64_32KEY : 0;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, ("Software\\Classes\\" + path).c_str(), 0, KEY_READ | view, &key) != 0)
+    if (::RegOpenKeyExA(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, (kClasses + path).c_str(), 0, KEY_READ | view,
+                        &key) != 0)
         return false;
     ::RegCloseKey(key);
     return true;
 }
-
-// Whether path exists under the user's classes, outside Wow6432Node: a
-// 32-bit caller's per-user keys are not redirected.
-bool UserHas(const std::string& path)
-{
-    HKEY key;
-    const REGSAM view = RunsUnderWow64() ? KEY_WOW64_64KEY : 0;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, (kUserClasses + path).c_str(), 0, KEY_READ | view, &key) != 0)
-        return false;
-    ::RegCloseKey(key);
-    return true;
-}
-
-bool Has(Scope scope, const std::string& path) { return scope == Scope::kMachine ? MachineHas(path) : UserHas(path); }
+bool MachineHas(const std::string& path) { return Has(Scope::kMachine, path); }
+bool UserHas(const std::string& path) { return Has(Scope::kUser, path); }
 
 // The machine's classes as far as the tests can change them: the subkey
 // counts of CLSID and TypeLib and the test's own keys, in both views.
@@ -237,7 +228,7 @@ void ForgetAllRegistrations()
     ForgetRegistrations();
     for (const std::string& path : {std::string("TypeLib\\") + kTypesGuid, ServerKey(), std::string(kServerProgId)}) {
         ::RegDeleteTreeA(HKEY_CLASSES_ROOT, path.c_str());
-        ::RegDeleteTreeA(HKEY_CURRENT_USER, (kUserClasses + path).c_str());
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, (kClasses + path).c_str());
     }
 }
 
@@ -330,11 +321,10 @@ TEST_F(SelfRegistrationScopesTest, RegistersAndUnregistersTheTypeLibraryAndTheSe
             EXPECT_EQ(form.Call(true, scope, tlb), 0);
             EXPECT_EQ(form.Call(true, scope, server), 0);
             EXPECT_TRUE(Has(scope, TypesVersionKey() + "\\0\\win32")) << "the type library's key";
-            EXPECT_EQ(
-                ReadString(scope == Scope::kUser ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT,
-                           ((scope == Scope::kUser ? kUserClasses : "") + ServerKey() + "\\InprocServer32").c_str(),
-                           nullptr),
-                server)
+            EXPECT_EQ(ReadString(scope == Scope::kUser ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT,
+                                 ((scope == Scope::kUser ? kClasses : "") + ServerKey() + "\\InprocServer32").c_str(),
+                                 nullptr),
+                      server)
                 << "the server's class, written through HKEY_CLASSES_ROOT";
             EXPECT_TRUE(Has(scope, std::string(kServerProgId) + "\\CLSID"))
                 << "the ProgID, written through HKEY_LOCAL_MACHINE\\Software\\Classes";
