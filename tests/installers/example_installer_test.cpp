@@ -386,11 +386,14 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\ZorbSample"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\ZorbSample"));
     log = Log();
-    for (const std::string& line : {std::string("UninstallFont zorbsans.ttf 0: 0"), "reached 0: count removed, DeleteInUseFile: 0",
-                             "SelfUnregisterFile " + SharedFile("zorbserv.dll") + ": 0",
-                             "SelfUnregisterFile " + SharedFile("zorbtypes.tlb") + ": 0",
-                             std::string("TruncateCbf ZORBDLG.CBF: 0"), std::string("IsRebootPending: "),
-                             std::string("uninstall finished\r\n")})
+    const std::vector<std::string> lines = {"UninstallFont zorbsans.ttf 0: 0",
+                                            "reached 0: count removed, DeleteInUseFile: 0",
+                                            "SelfUnregisterFile " + SharedFile("zorbserv.dll") + ": 0",
+                                            "SelfUnregisterFile " + SharedFile("zorbtypes.tlb") + ": 0",
+                                            "TruncateCbf ZORBDLG.CBF: 0",
+                                            "IsRebootPending: ",
+                                            "uninstall finished\r\n"};
+    for (const std::string& line : lines)
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 }
 
@@ -507,10 +510,10 @@ TEST(PerUserInstaller, InstallsAndUninstallsWithoutTouchingTheMachine)
                       "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZorbSample", "UninstallString"),
               "<missing>");
     std::string text = Log();
-    for (const std::string& line :
-         {"SelfRegisterFileForUser " + Utf8(install / L"zorbserv.dll") + ": 0",
-          "SelfRegisterFileForUser " + Utf8(install / L"zorbtypes.tlb") + ": 0", std::string("InstallFont zorbsans.ttf 1: 0"),
-          std::string("setup finished\r\n")})
+    const std::vector<std::string> lines = {"SelfRegisterFileForUser " + Utf8(install / L"zorbserv.dll") + ": 0",
+                                            "SelfRegisterFileForUser " + Utf8(install / L"zorbtypes.tlb") + ": 0",
+                                            "InstallFont zorbsans.ttf 1: 0", "setup finished\r\n"};
+    for (const std::string& line : lines)
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 
     ASSERT_EQ(RunProgram(uninstall, L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
