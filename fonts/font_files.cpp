@@ -184,8 +184,7 @@ int PlaceOf(const Char* path, DWORD scope, FontPlace<Char>* place)
     const Char separator[] = {'\\', 0};
     place->nameAt = length + 1;
     const Char* name = FileNameOf(path);
-    return name[0] && Append(place->file, &length, separator) && Append(place->file, &length, name) ? kDone
-                                                                                                   : kBadPath;
+    return name[0] && Append(place->file, &length, separator) && Append(place->file, &length, name) ? kDone : kBadPath;
 }
 
 // Opens (or creates) the scope's fonts key with access, in the 64-bit view
@@ -282,8 +281,8 @@ template <typename Char>
 bool RemoveValuesOnce(HKEY key, const FontPlace<Char>& place, const Char* keep)
 {
     DWORD count = 0, longestName = 0, longestData = 0;
-    if (::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
-                           nullptr, nullptr) != ERROR_SUCCESS ||
+    if (::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                           nullptr) != ERROR_SUCCESS ||
         RegQueryValueMaximaT<Char>(key, &longestName, &longestData) != ERROR_SUCCESS)
         return false;
     const DWORD nameRoom = longestName + 1, dataRoom = longestData + sizeof(Char);
@@ -309,8 +308,7 @@ bool RemoveValuesOnce(HKEY key, const FontPlace<Char>& place, const Char* keep)
 template <typename Char>
 void RemoveValuesNaming(HKEY key, const FontPlace<Char>& place, const Char* keep)
 {
-    for (int walk = 0; walk < kRemovalWalks && RemoveValuesOnce(key, place, keep); ++walk) {
-    }
+    for (int walk = 0; walk < kRemovalWalks && RemoveValuesOnce(key, place, keep); ++walk) {}
 }
 
 // InstallFont's body, shared by the ANSI export and its W twin. Everything

@@ -3,11 +3,11 @@
 // programs to re-read fonts; GooseFont opens the font file through the shell.
 #include <windows.h>
 
+#include "fonts/font_change.h"
 #include "frame/shell_launch.h"
 #include "frame/text.h"
 #include "frame/text_api.h"
 #include "frame/wide_call.h"
-#include "fonts/font_change.h"
 #include "setupsup.h"
 
 namespace setupsup {

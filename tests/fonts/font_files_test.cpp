@@ -136,8 +136,8 @@ private:
         if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
             return false;
         DWORD bytes = 0;
-        bool found = ::RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &bytes) ==
-                     ERROR_SUCCESS;
+        bool found =
+            ::RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &bytes) == ERROR_SUCCESS;
         list->resize(bytes);
         found = found && ::RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, list->data(),
                                             &bytes) == ERROR_SUCCESS;

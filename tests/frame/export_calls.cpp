@@ -247,8 +247,10 @@ ExportWorkspace::ExportWorkspace(int index)
     // them go into the one fonts folder of the user.
     userFont_ = dir_.File("calls-font-" + std::to_string(index) + ".ttf");
     wideUserFont_ = wideDir_ + L"\\" + kForeignName + L"-" + std::to_wstring(index) + L".ttf";
-    EXPECT_TRUE(CopyFileW(CodePageToWide(CP_ACP, ProgramFile("setupsup-single.ttf")).c_str(), CodePageToWide(CP_ACP, userFont_).c_str(), FALSE));
-    EXPECT_TRUE(CopyFileW(CodePageToWide(CP_ACP, ProgramFile("setupsup-single.ttf")).c_str(), wideUserFont_.c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW(CodePageToWide(CP_ACP, ProgramFile("setupsup-single.ttf")).c_str(),
+                          CodePageToWide(CP_ACP, userFont_).c_str(), FALSE));
+    EXPECT_TRUE(
+        CopyFileW(CodePageToWide(CP_ACP, ProgramFile("setupsup-single.ttf")).c_str(), wideUserFont_.c_str(), FALSE));
 }
 
 ExportWorkspace::~ExportWorkspace()

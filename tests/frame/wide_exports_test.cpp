@@ -262,8 +262,7 @@ TEST(WideNames, FontInstalledForTheUserAndRemoved)
         wchar_t local[MAX_PATH];
         ASSERT_TRUE(::GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH));
         const std::wstring installed = std::wstring(local) + L"\\Microsoft\\Windows\\Fonts\\" + name.text + L".ttf";
-        EXPECT_EQ(Export<ScopedW>("InstallFontW")(font.c_str(), 1), name.reachable ? 0 : -3)
-            << Utf8(name.text);
+        EXPECT_EQ(Export<ScopedW>("InstallFontW")(font.c_str(), 1), name.reachable ? 0 : -3) << Utf8(name.text);
         EXPECT_EQ(::GetFileAttributesW(installed.c_str()) != INVALID_FILE_ATTRIBUTES, name.reachable);
         EXPECT_EQ(Export<ScopedW>("UninstallFontW")(font.c_str(), 1), name.reachable ? 0 : -3);
         EXPECT_EQ(::GetFileAttributesW(installed.c_str()), INVALID_FILE_ATTRIBUTES);

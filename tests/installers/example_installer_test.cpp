@@ -354,12 +354,12 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
     // The log names the folder whole.
     std::string log = Log();
     EXPECT_NE(log.find("== ZORB Sample setup into " + Utf8(install_) + "\r\n"), std::string::npos) << log;
-    for (const char* line : {"MergeCbf update.cbf into ZORBDLG.CBF: 0", "PruneCbf obsolete.cbf from ZORBDLG.CBF: 0",
-                             "GetFileLanguage zorbapp.exe (low byte 9, high byte 4, ENGLISH): 0",
-                             "MatchFileDate zorbdata.old to zorbdata.bin: 0", "UnregisterZORBApps",
-                             "GetFontName zorbsans.ttf (Zorb Sample Sans (TrueType)): 0",
-                             "InstallFont zorbsans.ttf 0: 0", "GetPhysRAM: ", "FormatDate ", "QueryTerminalServer: 0",
-                             "GetHostIPAddr: 0, ", "setup finished\r\n"})
+    for (const char* line :
+         {"MergeCbf update.cbf into ZORBDLG.CBF: 0", "PruneCbf obsolete.cbf from ZORBDLG.CBF: 0",
+          "GetFileLanguage zorbapp.exe (low byte 9, high byte 4, ENGLISH): 0",
+          "MatchFileDate zorbdata.old to zorbdata.bin: 0", "UnregisterZORBApps",
+          "GetFontName zorbsans.ttf (Zorb Sample Sans (TrueType)): 0", "InstallFont zorbsans.ttf 0: 0",
+          "GetPhysRAM: ", "FormatDate ", "QueryTerminalServer: 0", "GetHostIPAddr: 0, ", "setup finished\r\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 
     ASSERT_EQ(RunProgram(Uninstall(), L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
@@ -421,7 +421,8 @@ void DumpKey(HKEY key, const std::wstring& path, std::set<std::wstring>* lines)
             break;
         std::wstring line = path + L"\\" + std::wstring(name.data(), nameLength) + L"=" + std::to_wstring(type) + L":";
         for (DWORD b = 0; b < bytes; ++b)
-            line += static_cast<wchar_t>(L'a' + data[b] % 26) + std::wstring(1, static_cast<wchar_t>(L'a' + data[b] / 26));
+            line +=
+                static_cast<wchar_t>(L'a' + data[b] % 26) + std::wstring(1, static_cast<wchar_t>(L'a' + data[b] / 26));
         lines->insert(line);
     }
     for (DWORD i = 0;; ++i) {
@@ -498,13 +499,14 @@ TEST(PerUserInstaller, InstallsAndUninstallsWithoutTouchingTheMachine)
     const std::wstring log = CodePageToWide(CP_ACP, scratch.File("user-setup.log"));
     const std::wstring setup =
         L"\"" + (ProgramFolderW() / L"zorbsample-user-setup.exe").wstring() + L"\" /S /LOG=" + log;
-    const std::wstring uninstall = L"\"" + (install / L"uninstall.exe").wstring() + L"\" /S /LOG=" + log +
-                                   L" _?=" + install.wstring();
+    const std::wstring uninstall =
+        L"\"" + (install / L"uninstall.exe").wstring() + L"\" /S /LOG=" + log + L" _?=" + install.wstring();
     const auto Log = [&] { return ReadText(log); };
     // A window first: Wine starts its desktop with the first window of the
     // prefix, and the desktop's display driver writes the machine's video
     // and device keys as it starts (not the installer's doing).
-    ::DestroyWindow(::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
+    ::DestroyWindow(
+        ::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
     const std::set<std::wstring> registryBefore = MachineRegistry(), windowsBefore = WindowsFolder();
 
     ASSERT_EQ(RunProgram(setup, L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
@@ -518,10 +520,11 @@ TEST(PerUserInstaller, InstallsAndUninstallsWithoutTouchingTheMachine)
     EXPECT_EQ(RegText(HKEY_CURRENT_USER, std::string(kUserClasses) + kServerKey + "\\InprocServer32", ""),
               Utf8(install / L"zorbserv.dll"));
     EXPECT_TRUE(fs::exists(font));
-    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kFontsKey, kFontValue, KEY_WOW64_64KEY), Utf8(font)) << "the user's value holds the full path";
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kFontsKey, kFontValue, KEY_WOW64_64KEY), Utf8(font))
+        << "the user's value holds the full path";
     EXPECT_EQ(RegText(HKEY_CURRENT_USER, "Software\\ZorbSample\\Settings", "Folder"), Utf8(install));
-    EXPECT_NE(RegText(HKEY_CURRENT_USER,
-                      "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZorbSample", "UninstallString"),
+    EXPECT_NE(RegText(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZorbSample",
+                      "UninstallString"),
               "<missing>");
     std::string text = Log();
     const std::vector<std::string> lines = {"SelfRegisterFileForUser " + Utf8(install / L"zorbserv.dll") + ": 0",
