@@ -165,6 +165,12 @@ void RemoveMachineState()
     ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\ZorbSample");
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kComServerMark);
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZorbSample");
+    // The registrations of the sample's components, for the machine and for
+    // the user (an uninstaller that did not take them back left them).
+    for (const char* key : {kTypeLibKey, kServerKey, kProgIdKey}) {
+        ::RegDeleteTreeA(HKEY_CLASSES_ROOT, key);
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, (std::string(kUserClasses) + key).c_str());
+    }
     HKEY key;
     for (const char* name : {"zorbserv.dll", "zorbtypes.tlb"}) {
         if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
