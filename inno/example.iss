@@ -39,7 +39,7 @@ Source: "{#SampleDir}\zorbdata.002"; Flags: dontcopy
 Source: "{#SampleDir}\zorbdata.003"; Flags: dontcopy
 Source: "{#SampleDir}\zorbtypes.tlb"; DestDir: "{commoncf}\ZORB Shared"; Flags: uninsneveruninstall
 Source: "{#SampleDir}\zorbserv.dll"; DestDir: "{commoncf}\ZORB Shared"; Flags: uninsneveruninstall
-Source: "{#SampleDir}\zorbsans.ttf"; DestDir: "{autofonts}"; Flags: uninsneveruninstall
+Source: "{#SampleDir}\zorbsans.ttf"; Flags: dontcopy
 
 [Registry]
 Root: HKLM; Subkey: "Software\ZorbSample"; Flags: uninsdeletekey
@@ -50,13 +50,15 @@ Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Editor"; ValueType: strin
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Editor\Setup"; ValueType: string; ValueName: "CurrentlyRegistered"; ValueData: "1"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Viewer"; ValueType: string; ValueName: "Title"; ValueData: "ZORB Viewer"
 Root: HKLM; Subkey: "Software\ZorbSample\Defaults\Apps\Viewer\Setup"; ValueType: string; ValueName: "CurrentlyRegistered"; ValueData: "1"
-Root: HKLM; Subkey: "Software\Microsoft\Windows NT\CurrentVersion\Fonts"; ValueType: string; ValueName: "Zorb Sample Sans (TrueType)"; ValueData: "zorbsans.ttf"; Flags: uninsdeletevalue
 Root: HKCU; Subkey: "Software\ZorbSample"; Flags: uninsdeletekey dontcreatekey
 
 [Code]
 const
   SHAREDDLLS = 'Software\Microsoft\Windows\CurrentVersion\SharedDLLs';
   FONT_FILE = 'zorbsans.ttf';
+  FONT_FOR_MACHINE = 0;
+  { GetFontName's room: a name of this many characters or fewer. }
+  FONT_NAME_ROOM = 256;
 
 var
   Failures: Integer;
@@ -150,7 +152,15 @@ begin
   Expect('UnregisterZORBApps HKCU\Software\ZorbSample\Apps (marks reset)',
     UnregisterZORBAppsW('Software\ZorbSample\Apps'), 2);
 
-  LogLine(Format('AddFont %s: %d', [FONT_FILE, AddFontW(ExpandConstant('{autofonts}\') + FONT_FILE)]));
+  { The font's value is named after the font's own name, read from the file;
+    InstallFont copies it into the Fonts folder, adds it to the session,
+    writes that value and tells running programs. }
+  ExtractTemporaryFile(FONT_FILE);
+  Name := SetupSupBufferW(FONT_NAME_ROOM);
+  Code := GetFontNameW(ExpandConstant('{tmp}\') + FONT_FILE, Name, FONT_NAME_ROOM);
+  Expect(Format('GetFontName %s (%s)', [FONT_FILE, SetupSupTextW(Name)]), Code, 0);
+  Expect(Format('InstallFont %s %d', [FONT_FILE, FONT_FOR_MACHINE]),
+    InstallFontW(ExpandConstant('{tmp}\') + FONT_FILE, FONT_FOR_MACHINE), 0);
 
   LogLine(Format('GetPhysRAM: %d bytes; GetVirtRAM: %d bytes', [GetPhysRAM(), GetVirtRAM()]));
   Buffer := SetupSupBufferW(SETUPSUP_DATE_SIZE);
@@ -194,8 +204,10 @@ begin
     Expect(Format('SetFileRefCount %s %d (still shared)', [Path, Count]), UnSetFileRefCountW(Path, Count), 0)
   else begin
     RegDeleteValue(HKEY_LOCAL_MACHINE, SHAREDDLLS, Path);
-    DeleteFile(Path);
-    LogLine(Format('count of %s reached 0: count and file removed', [Path]));
+    { The component's registration goes with it; a file another program
+      holds is deleted at the next restart. }
+    Expect(Format('SelfUnregisterFile %s', [Path]), UnSelfUnregisterFileW(Path), 0);
+    Expect(Format('count of %s reached 0: count removed, DeleteInUseFile', [Path]), UnDeleteInUseFileW(Path), 0);
   end;
 end;
 
@@ -208,14 +220,13 @@ end;
 
 procedure CurUninstallStepChanged(CurUninstallStep: TUninstallStep);
 var
-  Shared, Font: String;
+  Shared: String;
 begin
   if CurUninstallStep <> usUninstall then
     exit;
   Shared := ExpandConstant('{commoncf}\ZORB Shared');
-  Font := ExpandConstant('{autofonts}\') + FONT_FILE;
-  LogLine(Format('RemoveFont %s: %d', [FONT_FILE, UnRemoveFontW(Font)]));
-  DeleteFile(Font);
+  Expect(Format('UninstallFont %s %d', [FONT_FILE, FONT_FOR_MACHINE]),
+    UnUninstallFontW(ExpandConstant('{autofonts}\') + FONT_FILE, FONT_FOR_MACHINE), 0);
   LowerCount(Shared + '\zorbserv.dll');
   LowerCount(Shared + '\zorbtypes.tlb');
   RemoveDir(Shared);
