@@ -41,8 +41,8 @@ constexpr int kFileFailed = SETUPSUP_FONTFILE_FILE_FAILED;
 constexpr int kNotLoaded = SETUPSUP_FONTFILE_NOT_LOADED;
 constexpr int kRegistryFailed = SETUPSUP_FONTFILE_REGISTRY_FAILED;
 
-constexpr DWORD kForMachine = SETUPSUP_FONT_FOR_MACHINE;
-constexpr DWORD kForUser = SETUPSUP_FONT_FOR_USER;
+constexpr DWORD kForMachine = SETUPSUP_FOR_MACHINE;
+constexpr DWORD kForUser = SETUPSUP_FOR_USER;
 
 // The key of the fonts values, under HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER
 // (under WoW64 the machine's is one key for 32- and 64-bit programs).

@@ -56,7 +56,7 @@ Root: HKCU; Subkey: "Software\ZorbSample"; Flags: uninsdeletekey dontcreatekey
 const
   SHAREDDLLS = 'Software\Microsoft\Windows\CurrentVersion\SharedDLLs';
   FONT_FILE = 'zorbsans.ttf';
-  FONT_FOR_MACHINE = 0;
+  FONT_FOR_MACHINE = 1;
   { GetFontName's room: a name of this many characters or fewer. }
   FONT_NAME_ROOM = 256;
 

@@ -221,7 +221,7 @@ function ReplaceInUseFileW(SourcePath: String; TargetPath: String): Integer;
   external 'ReplaceInUseFileW@files:setupsup.dll stdcall delayload setuponly';
 function IsRebootPending: Integer;
   external 'IsRebootPending@files:setupsup.dll stdcall delayload setuponly';
-{ Fonts installed for good; Scope: 0 the machine, 1 the calling user }
+{ Fonts installed for good; Scope: 0 the calling user, 1 the machine }
 function InstallFont(Path: AnsiString; Scope: Cardinal): Integer;
   external 'InstallFont@files:setupsup.dll stdcall delayload setuponly';
 function InstallFontW(Path: String; Scope: Cardinal): Integer;
@@ -384,7 +384,7 @@ function UnReplaceInUseFileW(SourcePath: String; TargetPath: String): Integer;
   external 'ReplaceInUseFileW@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnIsRebootPending: Integer;
   external 'IsRebootPending@{app}\setupsup.dll stdcall delayload uninstallonly';
-{ Fonts installed for good; Scope: 0 the machine, 1 the calling user }
+{ Fonts installed for good; Scope: 0 the calling user, 1 the machine }
 function UnInstallFont(Path: AnsiString; Scope: Cardinal): Integer;
   external 'InstallFont@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnInstallFontW(Path: String; Scope: Cardinal): Integer;

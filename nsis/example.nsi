@@ -55,7 +55,7 @@ Target ${TARGET}
 !ifdef PER_USER
   !define SCOPE_ROOT HKCU        ; the product's keys and its uninstall entry
   !define SHARED_DIR "$INSTDIR"  ; components private to the install
-  !define FONT_SCOPE 1           ; InstallFont for the calling user
+  !define FONT_SCOPE 0           ; InstallFont for the calling user
   !define FONT_INSTALLED "$LOCALAPPDATA\Microsoft\Windows\Fonts\${FONT_FILE}"
   !define REG_PRODUCT "Software\ZorbSample Product"
   !define REG_DEFAULTS "Software\ZorbSample Product\Defaults"
@@ -63,7 +63,7 @@ Target ${TARGET}
 !else
   !define SCOPE_ROOT HKLM
   !define SHARED_DIR "$COMMONFILES\ZORB Shared"
-  !define FONT_SCOPE 0           ; InstallFont for the machine
+  !define FONT_SCOPE 1           ; InstallFont for the machine
   !define FONT_INSTALLED "$FONTS\${FONT_FILE}"
   !define REG_PRODUCT "Software\ZorbSample"
   !define REG_DEFAULTS "Software\ZorbSample\Defaults"

@@ -414,7 +414,7 @@ scripts written before the 64-bit DLL, setupsup.dll beside the script.
 
 ; ---- Fonts installed for good ---------------------------------------------------
 
-; _SCOPE: 0 the machine (administrators), 1 the calling user.
+; _SCOPE: 0 the calling user, 1 the machine (administrators).
 !define SetupSup::InstallFont `!insertmacro SetupSup_InstallFont`
 !macro SetupSup_InstallFont _PATH _SCOPE _RESULT
   !insertmacro _SetupSup_Text

@@ -58,8 +58,8 @@ std::string LocalAppData()
 
 std::vector<Scope> Scopes()
 {
-    return {{SETUPSUP_FONT_FOR_MACHINE, "machine", HKEY_LOCAL_MACHINE, WindowsFolder() + "\\Fonts"},
-            {SETUPSUP_FONT_FOR_USER, "user", HKEY_CURRENT_USER, LocalAppData() + "\\Microsoft\\Windows\\Fonts"}};
+    return {{SETUPSUP_FOR_MACHINE, "machine", HKEY_LOCAL_MACHINE, WindowsFolder() + "\\Fonts"},
+            {SETUPSUP_FOR_USER, "user", HKEY_CURRENT_USER, LocalAppData() + "\\Microsoft\\Windows\\Fonts"}};
 }
 
 // The value's data under the scope's Fonts key, "" when there is none. A
@@ -186,7 +186,7 @@ TEST(InstallFont, PutsTheFontInPlaceAndUninstallTakesItAllBack)
         ScratchDir dir;
         const std::string source = Source(dir, "setupsup-single.ttf");
         const std::string installed = scope.folder + "\\setupsup-single.ttf";
-        const std::string data = scope.scope == SETUPSUP_FONT_FOR_USER ? installed : "setupsup-single.ttf";
+        const std::string data = scope.scope == SETUPSUP_FOR_USER ? installed : "setupsup-single.ttf";
         ASSERT_EQ(form.Install(source, scope.scope), SETUPSUP_FONTFILE_DONE);
         EXPECT_EQ(ReadFileBytes(installed), ReadFileBytes(source)) << "copied into " << scope.folder;
         EXPECT_EQ(FontValue(scope, kSingleValue), data);

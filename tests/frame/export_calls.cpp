@@ -258,8 +258,8 @@ ExportWorkspace::~ExportWorkspace()
     DeleteValue(HKEY_LOCAL_MACHINE, kSharedDlls, CodePageToWide(CP_ACP, sharedFile_));
     DeleteValue(HKEY_LOCAL_MACHINE, kSharedDlls, wideSharedFile_);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, keyRoot_.c_str());
-    Export<ScopedPathFn<char>>("UninstallFont")(userFont_.c_str(), SETUPSUP_FONT_FOR_USER);
-    Export<ScopedPathFn<wchar_t>>("UninstallFontW")(wideUserFont_.c_str(), SETUPSUP_FONT_FOR_USER);
+    Export<ScopedPathFn<char>>("UninstallFont")(userFont_.c_str(), SETUPSUP_FOR_USER);
+    Export<ScopedPathFn<wchar_t>>("UninstallFontW")(wideUserFont_.c_str(), SETUPSUP_FOR_USER);
 }
 
 std::vector<ExportCall> ExportWorkspace::Calls()
@@ -527,12 +527,12 @@ std::vector<ExportCall> ExportWorkspace::Calls()
         {"IsRebootPending", [=] { return rebootPending(); }},
         // Each list's own copy of the test font, for the calling user: it is
         // put in place, installed again over itself, and taken away.
-        {"InstallFont", [=] { return installFont(userFont.c_str(), SETUPSUP_FONT_FOR_USER); }},
-        {"InstallFontW", [=] { return installFontW(userFontW.c_str(), SETUPSUP_FONT_FOR_USER); }},
+        {"InstallFont", [=] { return installFont(userFont.c_str(), SETUPSUP_FOR_USER); }},
+        {"InstallFontW", [=] { return installFontW(userFontW.c_str(), SETUPSUP_FOR_USER); }},
         {"InstallFont bad scope", [=] { return installFont(userFont.c_str(), 2); }},
         {"InstallFontW bad scope", [=] { return installFontW(userFontW.c_str(), 2); }},
-        {"UninstallFont", [=] { return uninstallFont(userFont.c_str(), SETUPSUP_FONT_FOR_USER); }},
-        {"UninstallFontW", [=] { return uninstallFontW(userFontW.c_str(), SETUPSUP_FONT_FOR_USER); }},
+        {"UninstallFont", [=] { return uninstallFont(userFont.c_str(), SETUPSUP_FOR_USER); }},
+        {"UninstallFontW", [=] { return uninstallFontW(userFontW.c_str(), SETUPSUP_FOR_USER); }},
     };
 }
 

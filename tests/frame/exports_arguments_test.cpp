@@ -111,7 +111,7 @@ TEST(NullArguments, FileExportsFailWithTheirOwnCodes)
         EXPECT_EQ(form.TwoPaths("ReplaceInUseFile")(nullptr, file.c_str()), SETUPSUP_INUSE_BAD_PATH);
         EXPECT_EQ(form.TwoPaths("ReplaceInUseFile")(file.c_str(), nullptr), SETUPSUP_INUSE_BAD_PATH);
         for (const char* name : {"InstallFont", "UninstallFont"})
-            EXPECT_EQ(form.template Get<int(WINAPI*)(const Char*, DWORD)>(name)(nullptr, SETUPSUP_FONT_FOR_USER),
+            EXPECT_EQ(form.template Get<int(WINAPI*)(const Char*, DWORD)>(name)(nullptr, SETUPSUP_FOR_USER),
                       SETUPSUP_FONTFILE_BAD_PATH)
                 << name;
         EXPECT_EQ(ReadFileBytes(dir.File("file.bin")).size(), 3u) << "nothing deleted or replaced";

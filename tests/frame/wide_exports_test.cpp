@@ -251,7 +251,7 @@ TEST(WideNames, FilesInUseDeletedAndReplaced)
 
 // A font file so named is installed for the user under its own name and
 // taken away again; a name the Windows 95 family cannot spell gives
-// NOT_FOUND (-3) and installs nothing. Scope 1: the user.
+// NOT_FOUND (-3) and installs nothing. Scope 0: the user.
 TEST(WideNames, FontInstalledForTheUserAndRemoved)
 {
     using ScopedW = int(WINAPI*)(const wchar_t*, DWORD);
@@ -262,9 +262,9 @@ TEST(WideNames, FontInstalledForTheUserAndRemoved)
         wchar_t local[MAX_PATH];
         ASSERT_TRUE(::GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH));
         const std::wstring installed = std::wstring(local) + L"\\Microsoft\\Windows\\Fonts\\" + name.text + L".ttf";
-        EXPECT_EQ(Export<ScopedW>("InstallFontW")(font.c_str(), 1), name.reachable ? 0 : -3) << Utf8(name.text);
+        EXPECT_EQ(Export<ScopedW>("InstallFontW")(font.c_str(), 0), name.reachable ? 0 : -3) << Utf8(name.text);
         EXPECT_EQ(::GetFileAttributesW(installed.c_str()) != INVALID_FILE_ATTRIBUTES, name.reachable);
-        EXPECT_EQ(Export<ScopedW>("UninstallFontW")(font.c_str(), 1), name.reachable ? 0 : -3);
+        EXPECT_EQ(Export<ScopedW>("UninstallFontW")(font.c_str(), 0), name.reachable ? 0 : -3);
         EXPECT_EQ(::GetFileAttributesW(installed.c_str()), INVALID_FILE_ATTRIBUTES);
     }
 }

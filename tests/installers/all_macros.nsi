@@ -47,8 +47,8 @@ RequestExecutionLevel user
   ${SetupSup::DeleteInUseFile} "$INSTDIR\old.dll" $0
   ${SetupSup::ReplaceInUseFile} "$PLUGINSDIR\app.dll" "$INSTDIR\app.dll" $0
   ${SetupSup::IsRebootPending} $0
-  ${SetupSup::InstallFont} "$PLUGINSDIR\app.ttf" 1 $0
-  ${SetupSup::UninstallFont} "$LOCALAPPDATA\Microsoft\Windows\Fonts\app.ttf" 1 $0
+  ${SetupSup::InstallFont} "$PLUGINSDIR\app.ttf" 0 $0
+  ${SetupSup::UninstallFont} "$LOCALAPPDATA\Microsoft\Windows\Fonts\app.ttf" 0 $0
   ${SetupSup::Unload}
 !macroend
 
