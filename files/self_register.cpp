@@ -13,6 +13,7 @@
 
 #include "frame/entry_points.h"
 #include "frame/invariants.h"
+#include "frame/process_turn.h"
 #include "frame/system_entries.h"
 #include "frame/text.h"
 #include "frame/text_api.h"
@@ -222,20 +223,6 @@ int Carry(const Char* path, bool typeLibrary, Operation op, const AutomationEntr
 // and nothing to free, and it holds no per-call state.
 constinit std::atomic_flag g_redirectHeld{};
 
-// Holds g_redirectHeld for as long as it lives, waiting for another holder
-// to let it go (a per-user call lasts as long as its module's own work).
-class RedirectTurn {
-public:
-    RedirectTurn() noexcept
-    {
-        while (g_redirectHeld.test_and_set(std::memory_order_acquire))
-            ::Sleep(1);
-    }
-    ~RedirectTurn() { g_redirectHeld.clear(std::memory_order_release); }
-    RedirectTurn(const RedirectTurn&) = delete;
-    RedirectTurn& operator=(const RedirectTurn&) = delete;
-};
-
 // Redirects, for as long as it lives, HKEY_CLASSES_ROOT to
 // HKCU\Software\Classes and HKEY_LOCAL_MACHINE to HKEY_CURRENT_USER (so that
 // HKLM\Software\Classes lands in the user's classes as well), for every
@@ -288,7 +275,7 @@ int CarryForUser(const Char* path, bool typeLibrary, Direction direction, const 
     RegistryRedirectEntries entries;
     if (!ResolveRegistryRedirectEntries(&entries))
         return kPerUserUnavailable;
-    RedirectTurn turn;
+    ProcessTurn turn(g_redirectHeld);
     UserClassesRedirect redirect(entries);
     if (!redirect.applied())
         return kPerUserUnavailable;

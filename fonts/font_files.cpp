@@ -13,8 +13,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "fonts/font_change.h"
 #include "fonts/font_name_file.h"
+#include "frame/broadcast.h"
 #include "frame/file_io.h"
 #include "frame/invariants.h"
 #include "frame/system_entries.h"
@@ -350,7 +350,7 @@ int Install(const Char* path, DWORD scope)
     }
     // An earlier version's value of another name would load the file twice.
     RemoveValuesNaming(key.get(), place, name.get());
-    BroadcastFontChange();
+    BroadcastToTopLevelWindows(WM_FONTCHANGE, 0, 0);
     return copied;
 }
 
@@ -382,7 +382,7 @@ int Uninstall(const Char* path, DWORD scope)
         result = deleted == SETUPSUP_INUSE_AT_RESTART ? kAtRestart : kDone;
     }
     RemoveValuesNaming<Char>(key.get(), place, nullptr);
-    BroadcastFontChange();
+    BroadcastToTopLevelWindows(WM_FONTCHANGE, 0, 0);
     return result;
 }
 

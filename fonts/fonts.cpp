@@ -3,7 +3,7 @@
 // programs to re-read fonts; GooseFont opens the font file through the shell.
 #include <windows.h>
 
-#include "fonts/font_change.h"
+#include "frame/broadcast.h"
 #include "frame/shell_launch.h"
 #include "frame/text.h"
 #include "frame/text_api.h"
@@ -22,7 +22,7 @@ int AddFontFile(const Char* fontPath)
     int added = AddFontResourceT(fontPath);
     if (added < 1)
         return added;
-    int broadcast = BroadcastFontChange();
+    int broadcast = BroadcastToTopLevelWindows(WM_FONTCHANGE, 0, 0);
     return added == 1 ? broadcast : added;
 }
 
@@ -40,7 +40,7 @@ int RemoveFonts(const Char* fontPath)
 {
     if (fontPath)
         RemoveFontResourceT(fontPath);
-    return BroadcastFontChange();
+    return BroadcastToTopLevelWindows(WM_FONTCHANGE, 0, 0);
 }
 
 constexpr TextLiteral kOpenVerb = SETUPSUP_TEXT("open");
