@@ -16,7 +16,7 @@ string(FIND "${header}" "extern \"C\"" declarations_start)
 string(SUBSTRING "${header}" ${declarations_start} -1 declarations)
 
 set(sources "")
-foreach(folder cbf frame files registry process fonts sysinfo restart)
+foreach(folder cbf frame files registry process fonts sysinfo restart environment)
   file(GLOB_RECURSE found ${SOURCE_DIR}/${folder}/*.cpp ${SOURCE_DIR}/${folder}/*.h)
   list(APPEND sources ${found})
 endforeach()
