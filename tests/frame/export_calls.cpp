@@ -251,6 +251,10 @@ ExportWorkspace::ExportWorkspace(int index)
                           CodePageToWide(CP_ACP, userFont_).c_str(), FALSE));
     EXPECT_TRUE(
         CopyFileW(CodePageToWide(CP_ACP, ProgramFile("setupsup-single.ttf")).c_str(), wideUserFont_.c_str(), FALSE));
+    pathFolder_ = "C:\\SetupsupCalls" + std::to_string(index);
+    widePathFolder_ = L"C:\\" + std::wstring(kForeignName) + std::to_wstring(index);
+    variable_ = "SETUPSUP_CALLS_" + std::to_string(index);
+    wideVariable_ = std::wstring(kForeignName) + std::to_wstring(index);
 }
 
 ExportWorkspace::~ExportWorkspace()
@@ -260,6 +264,10 @@ ExportWorkspace::~ExportWorkspace()
     ::RegDeleteTreeA(HKEY_CURRENT_USER, keyRoot_.c_str());
     Export<ScopedPathFn<char>>("UninstallFont")(userFont_.c_str(), SETUPSUP_FOR_USER);
     Export<ScopedPathFn<wchar_t>>("UninstallFontW")(wideUserFont_.c_str(), SETUPSUP_FOR_USER);
+    Export<PFN_RemoveFromPath>("RemoveFromPath")(pathFolder_.c_str(), SETUPSUP_FOR_USER);
+    Export<PFN_RemoveFromPathW>("RemoveFromPathW")(widePathFolder_.c_str(), SETUPSUP_FOR_USER);
+    Export<PFN_DeleteEnvironmentValue>("DeleteEnvironmentValue")(variable_.c_str(), SETUPSUP_FOR_USER);
+    Export<PFN_DeleteEnvironmentValueW>("DeleteEnvironmentValueW")(wideVariable_.c_str(), SETUPSUP_FOR_USER);
 }
 
 std::vector<ExportCall> ExportWorkspace::Calls()
@@ -338,6 +346,16 @@ std::vector<ExportCall> ExportWorkspace::Calls()
     auto uninstallFontW = Export<ScopedPathFn<wchar_t>>("UninstallFontW");
     const std::string userFont = userFont_;
     const std::wstring userFontW = wideUserFont_;
+    auto addToPath = Export<PFN_AddToPath>("AddToPath");
+    auto addToPathW = Export<PFN_AddToPathW>("AddToPathW");
+    auto removeFromPath = Export<PFN_RemoveFromPath>("RemoveFromPath");
+    auto removeFromPathW = Export<PFN_RemoveFromPathW>("RemoveFromPathW");
+    auto setValue = Export<PFN_SetEnvironmentValue>("SetEnvironmentValue");
+    auto setValueW = Export<PFN_SetEnvironmentValueW>("SetEnvironmentValueW");
+    auto deleteValue = Export<PFN_DeleteEnvironmentValue>("DeleteEnvironmentValue");
+    auto deleteValueW = Export<PFN_DeleteEnvironmentValueW>("DeleteEnvironmentValueW");
+    const std::string folder = pathFolder_, variable = variable_;
+    const std::wstring folderW = widePathFolder_, variableW = wideVariable_;
 
     const std::string m = dir_.File("merge.cbf"), p = dir_.File("prune.cbf"), t = dir_.File("truncate.cbf");
     const std::string u = dir_.File("update.cbf"), g = dir_.File("grows.bin"), pc = dir_.File("piece.bin");
@@ -533,6 +551,22 @@ std::vector<ExportCall> ExportWorkspace::Calls()
         {"InstallFontW bad scope", [=] { return installFontW(userFontW.c_str(), 2); }},
         {"UninstallFont", [=] { return uninstallFont(userFont.c_str(), SETUPSUP_FOR_USER); }},
         {"UninstallFontW", [=] { return uninstallFontW(userFontW.c_str(), SETUPSUP_FOR_USER); }},
+        // The calling user's Path and variables, each list's own, added and
+        // taken away again.
+        {"AddToPath", [=] { return addToPath(folder.c_str(), SETUPSUP_FOR_USER, SETUPSUP_PATH_AT_END); }},
+        {"AddToPathW", [=] { return addToPathW(folderW.c_str(), SETUPSUP_FOR_USER, SETUPSUP_PATH_AT_END); }},
+        {"AddToPath bad folder", [=] { return addToPath("C:\\A;C:\\B", SETUPSUP_FOR_USER, 0); }},
+        {"AddToPathW bad folder", [=] { return addToPathW(L"C:\\A;C:\\B", SETUPSUP_FOR_USER, 0); }},
+        {"RemoveFromPath", [=] { return removeFromPath(folder.c_str(), SETUPSUP_FOR_USER); }},
+        {"RemoveFromPathW", [=] { return removeFromPathW(folderW.c_str(), SETUPSUP_FOR_USER); }},
+        {"RemoveFromPath bad scope", [=] { return removeFromPath(folder.c_str(), 2); }},
+        {"RemoveFromPathW bad scope", [=] { return removeFromPathW(folderW.c_str(), 2); }},
+        {"SetEnvironmentValue", [=] { return setValue(variable.c_str(), "%TEMP%", SETUPSUP_FOR_USER); }},
+        {"SetEnvironmentValueW", [=] { return setValueW(variableW.c_str(), L"%TEMP%", SETUPSUP_FOR_USER); }},
+        {"DeleteEnvironmentValue", [=] { return deleteValue(variable.c_str(), SETUPSUP_FOR_USER); }},
+        {"DeleteEnvironmentValueW", [=] { return deleteValueW(variableW.c_str(), SETUPSUP_FOR_USER); }},
+        {"DeleteEnvironmentValue missing", [=] { return deleteValue(variable.c_str(), SETUPSUP_FOR_USER); }},
+        {"DeleteEnvironmentValueW missing", [=] { return deleteValueW(variableW.c_str(), SETUPSUP_FOR_USER); }},
     };
 }
 

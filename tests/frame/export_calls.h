@@ -62,6 +62,10 @@ private:
     std::wstring wideSharedFile_;
     std::string userFont_;
     std::wstring wideUserFont_;
+    // The Path folder and the variable of the calling user the lists add and
+    // take away again, named apart per list.
+    std::string pathFolder_, variable_;
+    std::wstring widePathFolder_, wideVariable_;
     char buffer_[64] = {};
     wchar_t wideBuffer_[64] = {};
     int low_ = 0, high_ = 0;

@@ -114,6 +114,16 @@ TEST(NullArguments, FileExportsFailWithTheirOwnCodes)
             EXPECT_EQ(form.template Get<int(WINAPI*)(const Char*, DWORD)>(name)(nullptr, SETUPSUP_FOR_USER),
                       SETUPSUP_FONTFILE_BAD_PATH)
                 << name;
+        EXPECT_EQ(form.template Get<int(WINAPI*)(const Char*, DWORD, DWORD)>("AddToPath")(nullptr, 0, 0),
+                  SETUPSUP_ENV_BAD_ARGUMENT);
+        for (const char* name : {"RemoveFromPath", "DeleteEnvironmentValue"})
+            EXPECT_EQ(form.template Get<int(WINAPI*)(const Char*, DWORD)>(name)(nullptr, SETUPSUP_FOR_USER),
+                      SETUPSUP_ENV_BAD_ARGUMENT)
+                << name;
+        auto setValue = form.template Get<int(WINAPI*)(const Char*, const Char*, DWORD)>("SetEnvironmentValue");
+        EXPECT_EQ(setValue(nullptr, form.Of("x").c_str(), SETUPSUP_FOR_USER), SETUPSUP_ENV_BAD_ARGUMENT);
+        EXPECT_EQ(setValue(form.Of("SETUPSUP_NULL_VALUE").c_str(), nullptr, SETUPSUP_FOR_USER),
+                  SETUPSUP_ENV_BAD_ARGUMENT);
         EXPECT_EQ(ReadFileBytes(dir.File("file.bin")).size(), 3u) << "nothing deleted or replaced";
     });
 }

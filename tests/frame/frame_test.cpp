@@ -141,6 +141,14 @@ constexpr const char* kExports[] = {
     "InstallFontW",
     "UninstallFont",
     "UninstallFontW",
+    "AddToPath",
+    "AddToPathW",
+    "RemoveFromPath",
+    "RemoveFromPathW",
+    "SetEnvironmentValue",
+    "SetEnvironmentValueW",
+    "DeleteEnvironmentValue",
+    "DeleteEnvironmentValueW",
 };
 
 TEST(Frame, ExportsExactlyTheTableUndecorated)

@@ -63,13 +63,18 @@ static int TypedefsTakeEveryExport(void)
     PFN_IsRebootPending isRebootPending = IsRebootPending;
     PFN_InstallFont installFont = InstallFont;
     PFN_UninstallFont uninstallFont = UninstallFont;
+    PFN_AddToPath addToPath = AddToPath;
+    PFN_RemoveFromPath removeFromPath = RemoveFromPath;
+    PFN_SetEnvironmentValue setEnvironmentValue = SetEnvironmentValue;
+    PFN_DeleteEnvironmentValue deleteEnvironmentValue = DeleteEnvironmentValue;
     return mergeCbf && pruneCbf && truncateCbf && addFont && removeFont && gooseFont && shellExecuteSimple &&
            getSystemFont && getSystemFixedFont && getSystemCharset && getFontName && getPhysRAM && getVirtRAM &&
            formatDate && queryTerminalServer && getHostIPAddr && copyKey && unregisterZORBApps && selfRegisterFile &&
            selfUnregisterFile && selfRegisterFileForUser && selfUnregisterFileForUser && getFileRefCount &&
            setFileRefCount && unsplitFile && matchFileDate && getFileLanguage && isZORBRunning && isZORBAppRunning &&
            countProcesses && closeProcesses && terminateProcesses && waitForProcesses && findFileUsers &&
-           deleteInUseFile && replaceInUseFile && isRebootPending && installFont && uninstallFont;
+           deleteInUseFile && replaceInUseFile && isRebootPending && installFont && uninstallFont && addToPath &&
+           removeFromPath && setEnvironmentValue && deleteEnvironmentValue;
 }
 
 int HeaderCheckCxx(void); /* header_check.cpp */

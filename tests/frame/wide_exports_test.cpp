@@ -269,6 +269,41 @@ TEST(WideNames, FontInstalledForTheUserAndRemoved)
     }
 }
 
+// A folder so named joins the user's Path and leaves it, and a variable so
+// named and valued is set and deleted, through the registry's W calls (on
+// the Windows 95 family its A calls); a name that family cannot spell is
+// refused as a null one (SETUPSUP_ENV_BAD_ARGUMENT, -1) and changes nothing.
+TEST(WideNames, PathFolderAndVariableSoNamed)
+{
+    using PathW = int(WINAPI*)(const wchar_t*, DWORD);
+    auto pathText = [] {
+        wchar_t text[4096] = {};
+        DWORD bytes = sizeof(text) - sizeof(wchar_t);
+        ::RegGetValueW(HKEY_CURRENT_USER, L"Environment", L"Path", RRF_RT_ANY | RRF_NOEXPAND, nullptr, text, &bytes);
+        return std::wstring(text);
+    };
+    const std::wstring before = pathText();
+    for (const Name& name : Names()) {
+        const std::wstring folder = L"C:\\" + name.text;
+        const int expected = name.reachable ? 0 : -1;
+        EXPECT_EQ(Export<int(WINAPI*)(const wchar_t*, DWORD, DWORD)>("AddToPathW")(folder.c_str(), 0, 1), expected)
+            << Utf8(name.text);
+        EXPECT_EQ(pathText(), name.reachable ? (before.empty() ? folder : folder + L";" + before) : before);
+        EXPECT_EQ(Export<PathW>("RemoveFromPathW")(folder.c_str(), 0), expected);
+        EXPECT_EQ(pathText(), before);
+        EXPECT_EQ(Export<int(WINAPI*)(const wchar_t*, const wchar_t*, DWORD)>("SetEnvironmentValueW")(
+                      name.text.c_str(), name.text.c_str(), 0),
+                  expected);
+        wchar_t value[256] = {};
+        DWORD bytes = sizeof(value);
+        EXPECT_EQ(::RegGetValueW(HKEY_CURRENT_USER, L"Environment", name.text.c_str(), RRF_RT_REG_SZ, nullptr, value,
+                                 &bytes) == ERROR_SUCCESS &&
+                      name.text == value,
+                  name.reachable);
+        EXPECT_EQ(Export<PathW>("DeleteEnvironmentValueW")(name.text.c_str(), 0), expected);
+    }
+}
+
 TEST(WideNames, VersionLanguageOfAModuleSoNamed)
 {
     for (const Name& name : Names()) {

@@ -87,6 +87,14 @@ constexpr ExportSignature kExports[] = {
     Entry<PFN_InstallFontW>("InstallFontW", {{"path", 0}, {"scope", 0}}),
     Entry<PFN_UninstallFont>("UninstallFont", {{"path", 0}, {"scope", 0}}),
     Entry<PFN_UninstallFontW>("UninstallFontW", {{"path", 0}, {"scope", 0}}),
+    Entry<PFN_AddToPath>("AddToPath", {{"folder", 0}, {"scope", 0}, {"where", 0}}),
+    Entry<PFN_AddToPathW>("AddToPathW", {{"folder", 0}, {"scope", 0}, {"where", 0}}),
+    Entry<PFN_RemoveFromPath>("RemoveFromPath", {{"folder", 0}, {"scope", 0}}),
+    Entry<PFN_RemoveFromPathW>("RemoveFromPathW", {{"folder", 0}, {"scope", 0}}),
+    Entry<PFN_SetEnvironmentValue>("SetEnvironmentValue", {{"name", 0}, {"value", 0}, {"scope", 0}}),
+    Entry<PFN_SetEnvironmentValueW>("SetEnvironmentValueW", {{"name", 0}, {"value", 0}, {"scope", 0}}),
+    Entry<PFN_DeleteEnvironmentValue>("DeleteEnvironmentValue", {{"name", 0}, {"scope", 0}}),
+    Entry<PFN_DeleteEnvironmentValueW>("DeleteEnvironmentValueW", {{"name", 0}, {"scope", 0}}),
 };
 
 // ASCII comparison without regard to case (export names are ASCII).
