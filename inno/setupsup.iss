@@ -230,6 +230,23 @@ function UninstallFont(Path: AnsiString; Scope: Cardinal): Integer;
   external 'UninstallFont@files:setupsup.dll stdcall delayload setuponly';
 function UninstallFontW(Path: String; Scope: Cardinal): Integer;
   external 'UninstallFontW@files:setupsup.dll stdcall delayload setuponly';
+{ Path and environment; Scope: 0 the calling user, 1 the machine; Where: 0 at the end, 1 at the front }
+function AddToPath(Folder: AnsiString; Scope: Cardinal; Where: Cardinal): Integer;
+  external 'AddToPath@files:setupsup.dll stdcall delayload setuponly';
+function AddToPathW(Folder: String; Scope: Cardinal; Where: Cardinal): Integer;
+  external 'AddToPathW@files:setupsup.dll stdcall delayload setuponly';
+function RemoveFromPath(Folder: AnsiString; Scope: Cardinal): Integer;
+  external 'RemoveFromPath@files:setupsup.dll stdcall delayload setuponly';
+function RemoveFromPathW(Folder: String; Scope: Cardinal): Integer;
+  external 'RemoveFromPathW@files:setupsup.dll stdcall delayload setuponly';
+function SetEnvironmentValue(Name: AnsiString; Value: AnsiString; Scope: Cardinal): Integer;
+  external 'SetEnvironmentValue@files:setupsup.dll stdcall delayload setuponly';
+function SetEnvironmentValueW(Name: String; Value: String; Scope: Cardinal): Integer;
+  external 'SetEnvironmentValueW@files:setupsup.dll stdcall delayload setuponly';
+function DeleteEnvironmentValue(Name: AnsiString; Scope: Cardinal): Integer;
+  external 'DeleteEnvironmentValue@files:setupsup.dll stdcall delayload setuponly';
+function DeleteEnvironmentValueW(Name: String; Scope: Cardinal): Integer;
+  external 'DeleteEnvironmentValueW@files:setupsup.dll stdcall delayload setuponly';
 
 { Fonts and shell }
 function AddFont(FontPath: AnsiString): Integer;
@@ -393,6 +410,23 @@ function UnUninstallFont(Path: AnsiString; Scope: Cardinal): Integer;
   external 'UninstallFont@{app}\setupsup.dll stdcall delayload uninstallonly';
 function UnUninstallFontW(Path: String; Scope: Cardinal): Integer;
   external 'UninstallFontW@{app}\setupsup.dll stdcall delayload uninstallonly';
+{ Path and environment; Scope: 0 the calling user, 1 the machine; Where: 0 at the end, 1 at the front }
+function UnAddToPath(Folder: AnsiString; Scope: Cardinal; Where: Cardinal): Integer;
+  external 'AddToPath@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnAddToPathW(Folder: String; Scope: Cardinal; Where: Cardinal): Integer;
+  external 'AddToPathW@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnRemoveFromPath(Folder: AnsiString; Scope: Cardinal): Integer;
+  external 'RemoveFromPath@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnRemoveFromPathW(Folder: String; Scope: Cardinal): Integer;
+  external 'RemoveFromPathW@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnSetEnvironmentValue(Name: AnsiString; Value: AnsiString; Scope: Cardinal): Integer;
+  external 'SetEnvironmentValue@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnSetEnvironmentValueW(Name: String; Value: String; Scope: Cardinal): Integer;
+  external 'SetEnvironmentValueW@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnDeleteEnvironmentValue(Name: AnsiString; Scope: Cardinal): Integer;
+  external 'DeleteEnvironmentValue@{app}\setupsup.dll stdcall delayload uninstallonly';
+function UnDeleteEnvironmentValueW(Name: String; Scope: Cardinal): Integer;
+  external 'DeleteEnvironmentValueW@{app}\setupsup.dll stdcall delayload uninstallonly';
 
 { Fonts and shell }
 function UnAddFont(FontPath: AnsiString): Integer;

@@ -429,5 +429,36 @@ scripts written before the 64-bit DLL, setupsup.dll beside the script.
   Pop ${_RESULT}
 !macroend
 
+; ---- Path and environment -------------------------------------------------------
+
+; _SCOPE: 0 the calling user, 1 the machine (administrators); _WHERE: 0 at the end, 1 at the front.
+!define SetupSup::AddToPath `!insertmacro SetupSup_AddToPath`
+!macro SetupSup_AddToPath _FOLDER _SCOPE _WHERE _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::AddToPath${_SETUPSUP_W}(${_SETUPSUP_S}s, is, is)i.s` `${_FOLDER}` `${_SCOPE}` `${_WHERE}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::RemoveFromPath `!insertmacro SetupSup_RemoveFromPath`
+!macro SetupSup_RemoveFromPath _FOLDER _SCOPE _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::RemoveFromPath${_SETUPSUP_W}(${_SETUPSUP_S}s, is)i.s` `${_FOLDER}` `${_SCOPE}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::SetEnvironmentValue `!insertmacro SetupSup_SetEnvironmentValue`
+!macro SetupSup_SetEnvironmentValue _NAME _VALUE _SCOPE _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::SetEnvironmentValue${_SETUPSUP_W}(${_SETUPSUP_S}s, ${_SETUPSUP_S}s, is)i.s` `${_NAME}` `${_VALUE}` `${_SCOPE}`
+  Pop ${_RESULT}
+!macroend
+
+!define SetupSup::DeleteEnvironmentValue `!insertmacro SetupSup_DeleteEnvironmentValue`
+!macro SetupSup_DeleteEnvironmentValue _NAME _SCOPE _RESULT
+  !insertmacro _SetupSup_Text
+  System::Call `${SETUPSUP_PATH}::DeleteEnvironmentValue${_SETUPSUP_W}(${_SETUPSUP_S}s, is)i.s` `${_NAME}` `${_SCOPE}`
+  Pop ${_RESULT}
+!macroend
+
 !verbose pop
 !endif ; SETUPSUP_NSH_INCLUDED

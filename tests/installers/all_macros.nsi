@@ -49,6 +49,10 @@ RequestExecutionLevel user
   ${SetupSup::IsRebootPending} $0
   ${SetupSup::InstallFont} "$PLUGINSDIR\app.ttf" 0 $0
   ${SetupSup::UninstallFont} "$LOCALAPPDATA\Microsoft\Windows\Fonts\app.ttf" 0 $0
+  ${SetupSup::AddToPath} "$INSTDIR\bin" 0 0 $0
+  ${SetupSup::RemoveFromPath} "$INSTDIR\bin" 0 $0
+  ${SetupSup::SetEnvironmentValue} "APP_HOME" "$INSTDIR" 0 $0
+  ${SetupSup::DeleteEnvironmentValue} "APP_HOME" 0 $0
   ${SetupSup::Unload}
 !macroend
 
