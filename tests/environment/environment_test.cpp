@@ -8,6 +8,7 @@
 #include <userenv.h>
 
 #include <atomic>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +32,16 @@ struct Raw {
     std::vector<BYTE> bytes;
     bool operator==(const Raw&) const = default;
 };
+
+// A failure shows the type and the text with its NULs as \0.
+void PrintTo(const Raw& raw, std::ostream* out)
+{
+    std::wstring text(reinterpret_cast<const wchar_t*>(raw.bytes.data()), raw.bytes.size() / sizeof(wchar_t));
+    for (size_t at = text.find(L'\0'); at != std::wstring::npos; at = text.find(L'\0', at))
+        text.replace(at, 1, L"\\0");
+    *out << (raw.present ? "type " + std::to_string(raw.type) : std::string("absent")) << ", " << raw.bytes.size()
+         << " bytes: " << setupsup_test::Utf8(text);
+}
 
 Raw ReadRaw(HKEY root, const wchar_t* subkey, const wchar_t* name)
 {
