@@ -108,16 +108,19 @@ size_t WriteRemoved(std::basic_string_view<Unit> value, std::basic_string_view<U
 
 // The two unit types: the library's wchar_t (16 bits on Windows) and the
 // native tests' char16_t.
-#define SETUPSUP_PATH_ENTRIES_FOR(Unit)                                                                            \
-    template std::basic_string_view<Unit> Core(std::basic_string_view<Unit>);                                      \
-    template bool HoldsSeparator(std::basic_string_view<Unit>);                                                    \
-    template bool HasEntry(std::basic_string_view<Unit>, std::basic_string_view<Unit>, const Matcher<Unit>&);      \
-    template size_t AddedLength(std::basic_string_view<Unit>, std::basic_string_view<Unit>);                       \
-    template void WriteAdded(std::basic_string_view<Unit>, std::basic_string_view<Unit>, bool, Unit*);             \
-    template size_t WriteRemoved(std::basic_string_view<Unit>, std::basic_string_view<Unit>, const Matcher<Unit>&, \
-                                 Unit*, size_t*);
-SETUPSUP_PATH_ENTRIES_FOR(wchar_t)
-SETUPSUP_PATH_ENTRIES_FOR(char16_t)
-#undef SETUPSUP_PATH_ENTRIES_FOR
+template std::basic_string_view<wchar_t> Core(std::basic_string_view<wchar_t>);
+template bool HoldsSeparator(std::basic_string_view<wchar_t>);
+template bool HasEntry(std::basic_string_view<wchar_t>, std::basic_string_view<wchar_t>, const Matcher<wchar_t>&);
+template size_t AddedLength(std::basic_string_view<wchar_t>, std::basic_string_view<wchar_t>);
+template void WriteAdded(std::basic_string_view<wchar_t>, std::basic_string_view<wchar_t>, bool, wchar_t*);
+template size_t WriteRemoved(std::basic_string_view<wchar_t>, std::basic_string_view<wchar_t>, const Matcher<wchar_t>&,
+                             wchar_t*, size_t*);
+template std::basic_string_view<char16_t> Core(std::basic_string_view<char16_t>);
+template bool HoldsSeparator(std::basic_string_view<char16_t>);
+template bool HasEntry(std::basic_string_view<char16_t>, std::basic_string_view<char16_t>, const Matcher<char16_t>&);
+template size_t AddedLength(std::basic_string_view<char16_t>, std::basic_string_view<char16_t>);
+template void WriteAdded(std::basic_string_view<char16_t>, std::basic_string_view<char16_t>, bool, char16_t*);
+template size_t WriteRemoved(std::basic_string_view<char16_t>, std::basic_string_view<char16_t>,
+                             const Matcher<char16_t>&, char16_t*, size_t*);
 
 } // namespace setupsup::path_entries
