@@ -12,6 +12,7 @@ SETUPSUP_FUZZ_TARGETS=(
   "product_suite_fuzz product_suite 512 capped"
   "value_text_fuzz value_text 512 capped"
   "font_name_fuzz font_name 4096 capped"
+  "path_entries_fuzz path_entries 4096 capped"
 )
 
 # setupsup_fuzz_build: builds every target of the list in build/native (the
