@@ -361,6 +361,17 @@ Section "Font"
   ${EndIf}
 SectionEnd
 
+Section "PATH"
+  ; The application's folder at the end of the user's Path (no administrator
+  ; needed, in either build); every other entry stays as it was.
+  ${SetupSup::AddToPath} "$INSTDIR" 0 0 $0
+  ${If} $0 == 1
+    ${Log} "AddToPath $INSTDIR: 1 (already there)"
+  ${Else}
+    ${Expect} "AddToPath $INSTDIR" $0 0
+  ${EndIf}
+SectionEnd
+
 Section "System facts and uninstaller"
   ${SetupSup::GetPhysRAM} $0
   ${SetupSup::GetVirtRAM} $1
@@ -415,6 +426,13 @@ Section "Uninstall"
     !insertmacro LowerCount "${SHARED_DIR}\zorbtypes.tlb" unregister
     RMDir "${SHARED_DIR}"
   !endif
+
+  ${SetupSup::RemoveFromPath} "$INSTDIR" 0 $0
+  ${If} $0 == 1
+    ${Log} "RemoveFromPath $INSTDIR: 1 (not there: an earlier uninstall took it)"
+  ${Else}
+    ${Expect} "RemoveFromPath $INSTDIR" $0 0
+  ${EndIf}
 
   ; The dialog file stays for the user, emptied of the application's procs.
   ${SetupSup::TruncateCbf} "$INSTDIR\${CBF_FILE}" $0

@@ -183,6 +183,55 @@ void RemoveMachineState()
     ::DeleteFileA(FontFile().c_str());
 }
 
+// The user's Path (HKCU\\Environment), raw: its type and bytes, or type
+// REG_NONE when there is none.
+struct RawValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> bytes;
+    bool operator==(const RawValue&) const = default;
+};
+
+RawValue UserPath()
+{
+    RawValue value;
+    HKEY key;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return value;
+    DWORD bytes = 0;
+    if (::RegQueryValueExW(key, L"Path", nullptr, &value.type, nullptr, &bytes) == ERROR_SUCCESS) {
+        value.bytes.resize(bytes);
+        ::RegQueryValueExW(key, L"Path", nullptr, &value.type, value.bytes.data(), &bytes);
+    } else {
+        value.type = REG_NONE;
+    }
+    ::RegCloseKey(key);
+    return value;
+}
+
+void SetUserPath(const RawValue& value)
+{
+    HKEY key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Environment", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                                nullptr),
+              ERROR_SUCCESS);
+    if (value.type == REG_NONE)
+        ::RegDeleteValueW(key, L"Path");
+    else
+        ::RegSetValueExW(key, L"Path", 0, value.type, value.bytes.data(), static_cast<DWORD>(value.bytes.size()));
+    ::RegCloseKey(key);
+}
+
+// A user's Path an installer must not disturb: an expanding entry, an empty
+// one, odd spacing, a quoted folder and a trailing backslash.
+RawValue AwkwardPath()
+{
+    const std::wstring text = L"%USERPROFILE%\\bin;;  C:\\Odd Spacing ;\"C:\\Quoted;Folder\";C:\\Tools\\";
+    RawValue value{REG_EXPAND_SZ, {}};
+    const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    value.bytes.assign(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
+    return value;
+}
+
 class ExampleInstaller : public ::testing::TestWithParam<Variant> {
 protected:
     void SetUp() override
@@ -309,7 +358,18 @@ TEST_P(ExampleInstaller, ClosesTheRunningApplicationThenReplacesIt)
 TEST_P(ExampleInstaller, InstallsThenUninstalls)
 {
     const size_t pluginFolders = PluginFolders();
+    const RawValue userPath = UserPath(), awkward = AwkwardPath();
+    SetUserPath(awkward);
     ASSERT_EQ(RunProgram(Setup(), L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
+    // The install folder at the end of the user's Path, the rest as it was.
+    RawValue added = UserPath();
+    EXPECT_EQ(added.type, static_cast<DWORD>(REG_EXPAND_SZ));
+    const std::wstring addedText(reinterpret_cast<const wchar_t*>(added.bytes.data()),
+                                 added.bytes.size() / sizeof(wchar_t));
+    const std::wstring awkwardText(reinterpret_cast<const wchar_t*>(awkward.bytes.data()),
+                                   awkward.bytes.size() / sizeof(wchar_t) - 1);
+    EXPECT_EQ(addedText.rfind(awkwardText, 0), 0u) << "every earlier entry kept, in its order";
+    EXPECT_NE(addedText.find(install_.wstring()), std::wstring::npos) << Utf8(addedText);
     EXPECT_EQ(PluginFolders(), pluginFolders) << "setup left setupsup.dll loaded";
 
     // The dialog file: update merged (1 in place, 2 appended, 10 new), proc 3
@@ -365,11 +425,13 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
           "GetFileLanguage zorbapp.exe (low byte 9, high byte 4, ENGLISH): 0",
           "MatchFileDate zorbdata.old to zorbdata.bin: 0", "UnregisterZORBApps",
           "GetFontName zorbsans.ttf (Zorb Sample Sans (TrueType)): 0", "InstallFont zorbsans.ttf 1: 0",
-          "GetPhysRAM: ", "FormatDate ", "QueryTerminalServer: 0", "GetHostIPAddr: 0, ", "setup finished\r\n"})
+          "GetPhysRAM: ", "FormatDate ", "QueryTerminalServer: 0", "GetHostIPAddr: 0, ", "AddToPath ", "setup finished\r\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 
     ASSERT_EQ(RunProgram(Uninstall(), L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
     EXPECT_EQ(PluginFolders(), pluginFolders) << "the uninstaller left setupsup.dll loaded";
+    EXPECT_TRUE(UserPath() == awkward) << "the user's Path byte for byte as before setup";
+    SetUserPath(userPath);
 
     // The dialog file stays for the user, emptied and cut after its map,
     // with its times; everything else of the product is gone.
@@ -396,6 +458,7 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
                                             "reached 0: count removed, DeleteInUseFile: 0",
                                             "SelfUnregisterFile " + SharedFile("zorbserv.dll") + ": 0",
                                             "SelfUnregisterFile " + SharedFile("zorbtypes.tlb") + ": 0",
+                                            "RemoveFromPath " + Utf8(install_) + ": 0",
                                             "TruncateCbf ZORBDLG.CBF: 0",
                                             "IsRebootPending: ",
                                             "uninstall finished\r\n"};
