@@ -5,6 +5,7 @@
 // HKCU\Environment, whose Path is put back after. Round trips compare the
 // raw bytes and type RegQueryValueExW reads.
 #include <windows.h>
+#include <sddl.h>
 #include <userenv.h>
 
 #include <atomic>
@@ -256,6 +257,25 @@ TEST(Environment, PathRoundTripsByTheTable)
             EXPECT_EQ(form.Delete(form.Of("").c_str(), scope.scope), SETUPSUP_ENV_BAD_ARGUMENT);
         });
     }
+    // A key that lets the caller read but not write (Wine enforces a key's
+    // security while its server runs): DENIED, the value as it was.
+    const Raw before = Text(REG_SZ, L"C:\\A");
+    WriteRaw(HKEY_CURRENT_USER, kEnvironment, L"Path", before);
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, kEnvironment, 0, WRITE_DAC, &key), 0);
+    PSECURITY_DESCRIPTOR readOnly = nullptr, everything = nullptr;
+    ASSERT_TRUE(
+        ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly, nullptr));
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;WD)", SDDL_REVISION_1, &everything,
+                                                                       nullptr));
+    EXPECT_EQ(::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly), 0);
+    auto addToPath = setupsup_test::Export<PFN_AddToPath>("AddToPath");
+    EXPECT_EQ(addToPath("C:\\App", SETUPSUP_FOR_USER, SETUPSUP_PATH_AT_END), SETUPSUP_ENV_DENIED);
+    EXPECT_EQ(ReadRaw(HKEY_CURRENT_USER, kEnvironment, L"Path"), before);
+    EXPECT_EQ(::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, everything), 0);
+    ::LocalFree(readOnly);
+    ::LocalFree(everything);
+    ::RegCloseKey(key);
 }
 
 // The real HKCU\Environment, its Path put back after: 8 threads adding
