@@ -478,6 +478,20 @@ int SetVariable(const Char* name, const Char* value, DWORD scope)
     return Announced(WriteVariable(wideName.get(), wideValue.get(), scope));
 }
 
+// Deletes the variable name of scope, under the process's turn (released
+// before the broadcast, which may wait on a window for seconds).
+int DeleteVariableValue(const wchar_t* name, DWORD scope)
+{
+    SETUPSUP_ASSERT(name != nullptr && IsScope(scope));
+    ProcessTurn turn(g_environmentHeld);
+    unique_hkey key;
+    const int opened = OpenEnvironmentKey(scope, &key);
+    if (opened != kDone)
+        return opened;
+    const LONG error = DeleteValue(key.get(), name);
+    return error == ERROR_SUCCESS ? kDone : error == ERROR_FILE_NOT_FOUND ? kUnchanged : Failure(error);
+}
+
 // DeleteEnvironmentValue over Char.
 template <typename Char>
 int DeleteVariable(const Char* name, DWORD scope)
@@ -490,15 +504,7 @@ int DeleteVariable(const Char* name, DWORD scope)
         return taken;
     if (!IsScope(scope))
         return kBadScope;
-    ProcessTurn turn(g_environmentHeld);
-    unique_hkey key;
-    int result = OpenEnvironmentKey(scope, &key);
-    if (result == kDone) {
-        const LONG error = DeleteValue(key.get(), wideName.get());
-        result = error == ERROR_SUCCESS ? kDone : error == ERROR_FILE_NOT_FOUND ? kUnchanged : Failure(error);
-    }
-    key.reset();
-    return Announced(result);
+    return Announced(DeleteVariableValue(wideName.get(), scope));
 }
 
 } // namespace
