@@ -211,9 +211,9 @@ RawValue UserPath()
 void SetUserPath(const RawValue& value)
 {
     HKEY key;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Environment", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                                nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Environment", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
     if (value.type == REG_NONE)
         ::RegDeleteValueW(key, L"Path");
     else
@@ -420,12 +420,12 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
     // The log names the folder whole.
     std::string log = Log();
     EXPECT_NE(log.find("== ZORB Sample setup into " + Utf8(install_) + "\r\n"), std::string::npos) << log;
-    for (const char* line :
-         {"MergeCbf update.cbf into ZORBDLG.CBF: 0", "PruneCbf obsolete.cbf from ZORBDLG.CBF: 0",
-          "GetFileLanguage zorbapp.exe (low byte 9, high byte 4, ENGLISH): 0",
-          "MatchFileDate zorbdata.old to zorbdata.bin: 0", "UnregisterZORBApps",
-          "GetFontName zorbsans.ttf (Zorb Sample Sans (TrueType)): 0", "InstallFont zorbsans.ttf 1: 0",
-          "GetPhysRAM: ", "FormatDate ", "QueryTerminalServer: 0", "GetHostIPAddr: 0, ", "AddToPath ", "setup finished\r\n"})
+    for (const char* line : {"MergeCbf update.cbf into ZORBDLG.CBF: 0", "PruneCbf obsolete.cbf from ZORBDLG.CBF: 0",
+                             "GetFileLanguage zorbapp.exe (low byte 9, high byte 4, ENGLISH): 0",
+                             "MatchFileDate zorbdata.old to zorbdata.bin: 0", "UnregisterZORBApps",
+                             "GetFontName zorbsans.ttf (Zorb Sample Sans (TrueType)): 0",
+                             "InstallFont zorbsans.ttf 1: 0", "GetPhysRAM: ", "FormatDate ", "QueryTerminalServer: 0",
+                             "GetHostIPAddr: 0, ", "AddToPath ", "setup finished\r\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 
     ASSERT_EQ(RunProgram(Uninstall(), L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
