@@ -411,18 +411,27 @@ int Announced(int result)
     return result;
 }
 
-// AddToPath over Char: the checks in the order of the header's codes.
+// The folder and scope checks AddToPath and RemoveFromPath share, in the
+// order of the header's codes: the folder taken into *wide, then kDone, or
+// the first failure.
+template <typename Char>
+int TakeFolder(const Char* folder, DWORD scope, WideArg* wide)
+{
+    int result = folder ? wide->Take(folder) : kBadArgument;
+    if (result == kDone)
+        result = CheckFolder(wide->get());
+    if (result != kDone)
+        return result;
+    return IsScope(scope) ? kDone : kBadScope;
+}
+
+// AddToPath over Char.
 template <typename Char>
 int AddFolder(const Char* folder, DWORD scope, DWORD where)
 {
     WideArg wide;
-    int result = folder ? wide.Take(folder) : kBadArgument;
-    if (result == kDone)
-        result = CheckFolder(wide.get());
-    if (result != kDone)
-        return result;
-    if (!IsScope(scope))
-        return kBadScope;
+    if (const int taken = TakeFolder(folder, scope, &wide); taken != kDone)
+        return taken;
     if (where != SETUPSUP_PATH_AT_END && where != SETUPSUP_PATH_AT_FRONT)
         return kBadPosition;
     return Announced(EditPath(wide.get(), scope, true, where == SETUPSUP_PATH_AT_FRONT));
@@ -433,13 +442,8 @@ template <typename Char>
 int RemoveFolder(const Char* folder, DWORD scope)
 {
     WideArg wide;
-    int result = folder ? wide.Take(folder) : kBadArgument;
-    if (result == kDone)
-        result = CheckFolder(wide.get());
-    if (result != kDone)
-        return result;
-    if (!IsScope(scope))
-        return kBadScope;
+    if (const int taken = TakeFolder(folder, scope, &wide); taken != kDone)
+        return taken;
     return Announced(EditPath(wide.get(), scope, false, false));
 }
 
