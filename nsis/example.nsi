@@ -370,6 +370,9 @@ Section "PATH"
   ${Else}
     ${Expect} "AddToPath $INSTDIR" $0 0
   ${EndIf}
+  ; The application finds its folder through ZORB_HOME, for the user.
+  ${SetupSup::SetEnvironmentValue} "ZORB_HOME" "$INSTDIR" 0 $0
+  ${Expect} "SetEnvironmentValue ZORB_HOME" $0 0
 SectionEnd
 
 Section "System facts and uninstaller"
@@ -427,6 +430,12 @@ Section "Uninstall"
     RMDir "${SHARED_DIR}"
   !endif
 
+  ${SetupSup::DeleteEnvironmentValue} "ZORB_HOME" 0 $0
+  ${If} $0 == 1
+    ${Log} "DeleteEnvironmentValue ZORB_HOME: 1 (not there: an earlier uninstall took it)"
+  ${Else}
+    ${Expect} "DeleteEnvironmentValue ZORB_HOME" $0 0
+  ${EndIf}
   ${SetupSup::RemoveFromPath} "$INSTDIR" 0 $0
   ${If} $0 == 1
     ${Log} "RemoveFromPath $INSTDIR: 1 (not there: an earlier uninstall took it)"

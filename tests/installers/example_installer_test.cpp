@@ -370,6 +370,7 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
                                    awkward.bytes.size() / sizeof(wchar_t) - 1);
     EXPECT_EQ(addedText.rfind(awkwardText, 0), 0u) << "every earlier entry kept, in its order";
     EXPECT_NE(addedText.find(install_.wstring()), std::wstring::npos) << Utf8(addedText);
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, "Environment", "ZORB_HOME"), Utf8(install_)) << "the user's variable";
     EXPECT_EQ(PluginFolders(), pluginFolders) << "setup left setupsup.dll loaded";
 
     // The dialog file: update merged (1 in place, 2 appended, 10 new), proc 3
@@ -431,6 +432,7 @@ TEST_P(ExampleInstaller, InstallsThenUninstalls)
     ASSERT_EQ(RunProgram(Uninstall(), L"", nullptr, nullptr, kRunTimeout), 0u) << Log();
     EXPECT_EQ(PluginFolders(), pluginFolders) << "the uninstaller left setupsup.dll loaded";
     EXPECT_TRUE(UserPath() == awkward) << "the user's Path byte for byte as before setup";
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, "Environment", "ZORB_HOME"), "<missing>");
     SetUserPath(userPath);
 
     // The dialog file stays for the user, emptied and cut after its map,
